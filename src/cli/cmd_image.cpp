@@ -1,0 +1,7 @@
+#include "cli/commands.h"
+
+namespace kestal::cli {
+
+void AddImageCommands(CLI::App&, int&) {}
+
+}  // namespace kestal::cli

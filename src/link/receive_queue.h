@@ -1,0 +1,31 @@
+#pragma once
+// Single-producer, single-consumer byte ring between the reader thread and the frame reader.
+// One slot always stays free, so an 8192-byte ring holds at most 8191 bytes.
+#include <atomic>
+#include <cstdint>
+
+namespace kestal {
+
+class ReceiveQueue {
+ public:
+  static constexpr uint32_t kRingSize = 8192;
+  static constexpr uint32_t kCapacity = kRingSize - 1;
+
+  ReceiveQueue() { Reset(); }
+
+  // Empties the queue and zeroes its storage. Only while neither side is active.
+  void Reset();
+  // Bytes held, 0 to 8191.
+  uint32_t Count() const;
+  // 1 = stored; 0 = queue full. Producer side only.
+  int Push(uint8_t b);
+  // 1 = a byte was taken into `out`; 0 = queue empty, `out` untouched. Consumer side only.
+  int Pop(uint8_t& out);
+
+ private:
+  uint8_t m_abyRing[kRingSize];
+  std::atomic<uint32_t> m_nPutIndex{0};
+  std::atomic<uint32_t> m_nTakeIndex{0};
+};
+
+}  // namespace kestal
