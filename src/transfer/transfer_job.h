@@ -37,7 +37,8 @@ class TransferNotify {
   // WM_TRANSFER_DONE: the worker has finished its part; `completed` 1 after a completed
   // exchange, 0 after every other end.
   virtual void NotifyDone(int completed) = 0;
-  // The worker's very last act, after its resources are released. Need not be synchronous.
+  // Made by the controller's thread wrapper after the worker procedure has returned and
+  // released everything; the thread ends right after it. Need not be synchronous.
   // `completed` is true only for a transfer that finished successfully.
   virtual void NotifyWorkerExit(bool completed) = 0;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // The two transfer workers. Each runs on its own thread with the job as its only argument,
-// talks to the receiver through job.m_pLink and to the front end through job.m_hNotifyWnd,
-// and returns 0 after its closing notifications.
+// talks to the receiver through job.m_pLink and to the front end through job.m_hNotifyWnd.
+// Each returns after its closing notifications: 1 for a completed transfer, 0 otherwise.
 #include "transfer/transfer_job.h"
 
 namespace kestal {
