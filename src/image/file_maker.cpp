@@ -1,1 +1,195 @@
-// placeholder
+#include "image/file_maker.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "image/crc16.h"
+#include "image/image_format.h"
+#include "link/frame_codec.h"
+#include "transfer/transfer_job.h"
+
+namespace kestal {
+namespace {
+
+using namespace image_format;
+
+// The verification failure trace names the packer's source and this fixed line.
+constexpr int kVerifyTraceLine = 254;
+
+// The channel-list file, measured once when it is opened. Reads must then deliver exactly the
+// measured bytes: a file that shrinks or grows while it is packed is refused, never half-used.
+class ChannelFile {
+ public:
+  ChannelFile() = default;
+  ChannelFile(const ChannelFile&) = delete;
+  ChannelFile& operator=(const ChannelFile&) = delete;
+  ~ChannelFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+
+  bool Open(const std::string& path) {
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) return false;
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    m_size = static_cast<uint64_t>(info.st_size);
+    return true;
+  }
+
+  uint64_t Size() const { return m_size; }
+
+  // False when the file ends early or the read fails.
+  bool ReadExact(uint8_t* destination, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+      const ssize_t got = ::read(m_fd, destination + done, count - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<size_t>(got);
+    }
+    return true;
+  }
+
+  // True when nothing follows the bytes read so far.
+  bool AtEnd() {
+    uint8_t extra = 0;
+    ssize_t got = 0;
+    do {
+      got = ::read(m_fd, &extra, 1);
+    } while (got < 0 && errno == EINTR);
+    return got == 0;
+  }
+
+ private:
+  int m_fd = -1;
+  uint64_t m_size = 0;
+};
+
+// Per-call work areas, so that packings on several threads never share memory.
+struct PackScratch {
+  std::vector<uint8_t> chunk = std::vector<uint8_t>(IMAGE_CHUNK_MAX);
+  std::vector<uint8_t> compressed = std::vector<uint8_t>(compressBound(IMAGE_CHUNK_MAX));
+  // One byte more than a chunk, so an inflated form that is too long shows as too long.
+  std::vector<uint8_t> verification = std::vector<uint8_t>(IMAGE_CHUNK_MAX + 1);
+};
+
+enum class Compression { kNotShorter, kShorter, kVerifyFailed };
+
+// Compresses the chunk into scratch.compressed; the result is usable only when it is shorter
+// and inflates back to exactly the chunk.
+Compression CompressChunk(PackScratch& scratch, uInt chunkLength, uLongf& payloadLength) {
+  payloadLength = static_cast<uLongf>(scratch.compressed.size());
+  const int packed = compress2(scratch.compressed.data(), &payloadLength, scratch.chunk.data(),
+                               chunkLength, Z_DEFAULT_COMPRESSION);
+  if (packed != Z_OK || payloadLength >= chunkLength) return Compression::kNotShorter;
+
+  uLongf inflatedLength = static_cast<uLongf>(scratch.verification.size());
+  const int unpacked = uncompress(scratch.verification.data(), &inflatedLength,
+                                  scratch.compressed.data(), payloadLength);
+  const bool identical =
+      unpacked == Z_OK && inflatedLength == chunkLength &&
+      std::memcmp(scratch.verification.data(), scratch.chunk.data(), chunkLength) == 0;
+  return identical ? Compression::kShorter : Compression::kVerifyFailed;
+}
+
+// Appends one block: head, then the payload; the CRC covers type code, chunk length, payload.
+void AppendBlock(std::vector<uint8_t>& image, uint16_t typeCode, uint16_t chunkLength,
+                 const uint8_t* payload, uint16_t payloadLength) {
+  const size_t start = image.size();
+  image.resize(start + IMAGE_BLOCK_HEAD + payloadLength);
+  uint8_t* block = image.data() + start;
+  WriteBE16(block + kKindAt, typeCode);
+  WriteBE16(block + kChunkLengthAt, chunkLength);
+  std::memcpy(block + kPayloadAt, payload, payloadLength);
+  WriteBE16(block + kLengthAt, static_cast<uint16_t>(payloadLength + kBlockLengthOverhead));
+  WriteBE16(block + kCrcAt,
+            Crc16(block + kCrcCoverageStart, IMAGE_BLOCK_HEAD - kCrcCoverageStart + payloadLength));
+}
+
+void EmitVerifyFailure(const PackTrace& trace) {
+  if (!trace) return;
+  char line[64];
+  std::snprintf(line, sizeof line, "%s at line %d\n", "file_maker", kVerifyTraceLine);
+  trace(line);
+}
+
+// Appends one block per chunk of the file to `image`. False when the file cannot be opened, is
+// empty or too large for an image, changes length while read, or a chunk fails verification.
+bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint16_t typeCode,
+                      uint32_t& blockCount, const PackTrace& trace) {
+  ChannelFile file;
+  if (!file.Open(path)) return false;
+  const uint64_t fileSize = file.Size();
+  if (fileSize == 0 || MaxImageSize(fileSize) > std::numeric_limits<uint32_t>::max()) {
+    return false;
+  }
+  image.reserve(static_cast<size_t>(MaxImageSize(fileSize)));
+
+  PackScratch scratch;
+  for (uint64_t remaining = fileSize; remaining > 0;) {
+    if (trace) trace(".");
+    const auto chunkLength = static_cast<uint16_t>(std::min<uint64_t>(remaining, IMAGE_CHUNK_MAX));
+    remaining -= chunkLength;
+    if (!file.ReadExact(scratch.chunk.data(), chunkLength)) return false;
+
+    uLongf compressedLength = 0;
+    switch (CompressChunk(scratch, chunkLength, compressedLength)) {
+      case Compression::kShorter:
+        AppendBlock(image, typeCode, chunkLength, scratch.compressed.data(),
+                    static_cast<uint16_t>(compressedLength));
+        break;
+      case Compression::kNotShorter:
+        AppendBlock(image, typeCode, chunkLength, scratch.chunk.data(), chunkLength);
+        break;
+      case Compression::kVerifyFailed:
+        EmitVerifyFailure(trace);
+        return false;
+    }
+    ++blockCount;
+  }
+  return file.AtEnd();
+}
+
+// The reserved bytes 14 to 127 are always zero, so an image depends only on the file and the
+// request value.
+void WriteImageHeader(uint8_t* header, uint32_t requestValue, uint32_t blockCount) {
+  std::fill(header, header + IMAGE_HEADER_SIZE, uint8_t{0});
+  WriteBE16(header + kLengthAt, kHeaderLengthField);
+  WriteBE16(header + kKindAt, static_cast<uint16_t>(IMAGE_HEADER_KIND));
+  WriteBE32(header + kRequestValueAt, requestValue);
+  WriteBE32(header + kBlockCountAt, blockCount);
+  WriteBE16(header + kCrcAt,
+            Crc16(header + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart));
+}
+
+}  // namespace
+
+uint64_t MaxImageSize(uint64_t fileSize) {
+  const uint64_t blocks = (fileSize + IMAGE_CHUNK_MAX - 1) / IMAGE_CHUNK_MAX;
+  return IMAGE_HEADER_SIZE + fileSize + IMAGE_BLOCK_HEAD * blocks;
+}
+
+uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
+                          std::vector<uint8_t>& image, int mode, const PackTrace& trace) {
+  image.clear();
+  if (mode != MODE_CHANNELS) return 0;  // only channel lists are packed
+
+  image.resize(IMAGE_HEADER_SIZE);  // header space; written once the block count is known
+  uint32_t blockCount = 0;
+  if (!BuildImageBlocks(image, path, DATA_TYPE_CHANNELS, blockCount, trace)) {
+    image.clear();
+    return 0;
+  }
+  WriteImageHeader(image.data(), requestValue, blockCount);
+  return static_cast<uint32_t>(image.size());
+}
+
+}  // namespace kestal
