@@ -2,6 +2,7 @@
 // Single-producer, single-consumer byte ring between the reader thread and the frame reader.
 // One slot always stays free, so an 8192-byte ring holds at most 8191 bytes.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace kestal {
@@ -21,6 +22,8 @@ class ReceiveQueue {
   int Push(uint8_t b);
   // 1 = a byte was taken into `out`; 0 = queue empty, `out` untouched. Consumer side only.
   int Pop(uint8_t& out);
+  // Queues all n bytes if they fit whole (kRingSize - Count() > n), else none. Producer side only.
+  bool PushChunk(const uint8_t* data, size_t n);
 
  private:
   uint8_t m_abyRing[kRingSize];

@@ -1,1 +1,209 @@
-// placeholder
+#include "link/serial_link.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <system_error>
+
+#include "link/posix_serial.h"
+#include "ports/port_info.h"
+
+namespace kestal {
+
+namespace {
+constexpr size_t kReadChunk = 2048;
+}  // namespace
+
+// One open of the port. Shared by the link, its reader and any write in progress, so a
+// descriptor is closed only when nobody can still be using it (and its number reused).
+struct SerialLink::OpenPort {
+  int fd = -1;
+  // Becomes readable, and stays so, once the link closes: releases the reader and writers.
+  int wakeFd = -1;
+
+  OpenPort() = default;
+  OpenPort(const OpenPort&) = delete;
+  OpenPort& operator=(const OpenPort&) = delete;
+  ~OpenPort() {
+    posix::CloseExclusivePort(fd);
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
+  void Wake() const { (void)::eventfd_write(wakeFd, 1); }
+};
+
+SerialLink::SerialLink(const Clock& clock) : m_clock(clock) {}
+
+SerialLink::~SerialLink() { CloseLink(); }
+
+int SerialLink::OpenLink(const PortInfo& entry, uint32_t baud) {
+  CloseLink();  // one reader per queue, ever
+  m_bHungUp.store(0, std::memory_order_release);
+  m_strFriendlyName = entry.m_strFriendlyName;
+
+  auto port = std::make_shared<OpenPort>();
+  port->fd = posix::OpenExclusiveRawPort(entry.m_strDevicePath, baud);
+  if (port->fd < 0) return 0;
+  port->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (port->wakeFd < 0) {
+    // Without its wake-up descriptor the reader could never be stopped: refuse the open.
+    Notice("Error while creating ThreadWatchComm, " + m_strFriendlyName);
+    return 0;
+  }
+
+  {
+    std::lock_guard lock(m_portMutex);
+    m_port = port;
+  }
+  m_bLinkOpen.store(1, std::memory_order_release);
+  try {
+    m_hReaderThread = std::thread(&SerialLink::ThreadWatchComm, this, port);
+  } catch (const std::system_error&) {
+    CloseLink();
+    return 0;
+  }
+  return 1;
+}
+
+void SerialLink::CloseLink() {
+  m_bLinkOpen.store(0, std::memory_order_release);
+  std::shared_ptr<OpenPort> port;
+  {
+    std::lock_guard lock(m_portMutex);
+    port.swap(m_port);
+  }
+  if (port) port->Wake();
+  JoinReader();
+  if (port) (void)::tcflush(port->fd, TCIOFLUSH);
+  SignalData();
+  // `port` goes here; a write still in progress holds its own reference and lets go as soon
+  // as the wake-up reaches it.
+}
+
+void SerialLink::JoinReader() {
+  if (!m_hReaderThread.joinable()) return;
+  if (m_hReaderThread.get_id() == std::this_thread::get_id()) {
+    m_hReaderThread.detach();  // closed from a notice handler: the reader ends on its own
+  } else {
+    m_hReaderThread.join();  // prompt: the reader never blocks except in its poll
+  }
+}
+
+int SerialLink::SendBytes(const uint8_t* data, int count) {
+  const std::shared_ptr<OpenPort> port = CurrentPort();
+  if (!port || count <= 0) return 0;
+  const size_t total = static_cast<size_t>(count);
+  size_t written = 0;
+  bool started = false;  // a failure after this point is a failed write in progress (-1)
+  while (written < total) {
+    const ssize_t n = ::write(port->fd, data + written, total - written);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+      started = true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) return started ? -1 : 0;
+    // Output buffer full: sleep until it drains or the link closes.
+    started = true;
+    pollfd fds[2] = {{port->fd, POLLOUT, 0}, {port->wakeFd, POLLIN, 0}};
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (fds[1].revents != 0) return -1;
+    if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -1;
+  }
+  return count;
+}
+
+int SerialLink::FetchBytes(uint8_t* dest, int max) {
+  const std::shared_ptr<OpenPort> port = CurrentPort();
+  if (!port || max <= 0) return 0;
+  const ssize_t n = ::read(port->fd, dest, static_cast<size_t>(max));
+  return n > 0 ? static_cast<int>(n) : 0;
+}
+
+void SerialLink::WaitForData(uint64_t deadlineMs) {
+  std::unique_lock lock(m_waitMutex);
+  // The reader changes the queue and the flags before taking m_waitMutex to notify, so testing
+  // them under the mutex cannot miss a wake-up.
+  while (m_QueueRead.Count() == 0 && IsOpen() && !IsHungUp()) {
+    const uint64_t now = m_clock.NowMs();
+    if (now >= deadlineMs) return;
+    m_dataArrived.wait_for(lock, std::chrono::milliseconds(deadlineMs - now));
+  }
+}
+
+void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port) {
+  posix::RaiseCurrentThreadPriority();
+  pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
+  while (IsOpen()) {
+    if (::poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      MarkHungUp();
+      return;
+    }
+    if (fds[1].revents != 0) return;  // CloseLink
+    if (fds[0].revents == 0) continue;
+    // Whatever is still buffered is delivered before a hang-up is reported.
+    const bool alive = DrainPort(port->fd);
+    if (!alive || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      MarkHungUp();
+      return;  // a gone device stays readable for ever; waiting on it again would spin
+    }
+  }
+}
+
+bool SerialLink::DrainPort(int fd) {
+  uint8_t chunk[kReadChunk];
+  bool readAny = false;
+  while (IsOpen()) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      QueueChunk(chunk, static_cast<size_t>(n));
+      readAny = true;
+    } else if (n == 0) {
+      // Raw reads return 0 when nothing is buffered; right after poll() reported the port
+      // readable, that means the device went away.
+      return readAny;
+    } else if (errno == EAGAIN) {
+      return true;
+    } else if (errno != EINTR) {
+      return false;  // EIO and the like: the device is gone
+    }
+  }
+  return true;
+}
+
+void SerialLink::QueueChunk(const uint8_t* chunk, size_t size) {
+  if (!m_QueueRead.PushChunk(chunk, size)) {
+    Notice("m_QueueRead FULL!");
+    return;
+  }
+  SignalData();
+}
+
+void SerialLink::MarkHungUp() {
+  m_bHungUp.store(1, std::memory_order_release);
+  SignalData();
+}
+
+std::shared_ptr<SerialLink::OpenPort> SerialLink::CurrentPort() const {
+  std::lock_guard lock(m_portMutex);
+  return m_port;
+}
+
+void SerialLink::SignalData() {
+  { std::lock_guard lock(m_waitMutex); }
+  m_dataArrived.notify_all();
+}
+
+void SerialLink::Notice(const std::string& text) const {
+  if (m_onNotice) m_onNotice(text);
+}
+
+}  // namespace kestal

@@ -16,7 +16,8 @@ namespace kestal {
 class SerialLink : public Link {
  public:
   // Receives the reader's notices ("m_QueueRead FULL!", "Error while creating ThreadWatchComm, ...").
-  // Called on the reader thread; must not block.
+  // Called on the reader thread (the second one on the opening thread); must not block.
+  // Set it while the link is closed.
   using NoticeHandler = std::function<void(const std::string& text)>;
 
   explicit SerialLink(const Clock& clock = SystemClock());
@@ -44,8 +45,14 @@ class SerialLink : public Link {
  private:
   struct OpenPort;  // descriptor, wake-up descriptor; shared with in-flight writes
   void ThreadWatchComm(std::shared_ptr<OpenPort> port);
+  // Reads until nothing is left; false when the device is gone.
+  bool DrainPort(int fd);
+  void QueueChunk(const uint8_t* chunk, size_t size);
+  void MarkHungUp();
+  void JoinReader();
   std::shared_ptr<OpenPort> CurrentPort() const;
   void SignalData();
+  void Notice(const std::string& text) const;
 
   const Clock& m_clock;
   std::string m_strFriendlyName;

@@ -1,0 +1,88 @@
+#include "link/posix_serial.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kestal::posix {
+
+namespace {
+
+bool BaudToSpeed(uint32_t baud, speed_t& speed) {
+  struct Rate {
+    uint32_t baud;
+    speed_t speed;
+  };
+  static constexpr Rate kRates[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+      {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+      {230400, B230400}, {460800, B460800}, {500000, B500000}, {921600, B921600},
+      {1000000, B1000000}};
+  for (const Rate& rate : kRates) {
+    if (rate.baud == baud) {
+      speed = rate.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr tcflag_t Flags(tcflag_t bits) { return bits; }
+
+// Raw and binary-transparent: no echo, no CR/LF translation, no software flow control (XON and
+// XOFF are ordinary data bytes here), no hardware handshake (receivers use three-wire cables),
+// modem lines ignored, reads return at once with whatever is buffered.
+bool ConfigureRaw8N1(int fd, uint32_t baud) {
+  speed_t speed = 0;
+  if (!BaudToSpeed(baud, speed)) return false;
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_iflag &= ~Flags(IXON | IXOFF | IXANY);
+  tio.c_cflag &= ~Flags(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= Flags(CS8 | CLOCAL | CREAD);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+}  // namespace
+
+int OpenExclusiveRawPort(const std::string& path, uint32_t baud) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // The lock comes first and is what really keeps a second user out: TIOCEXCL does not stop
+  // root, nor this process when it runs as root.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  if (::ioctl(fd, TIOCEXCL) != 0 || !ConfigureRaw8N1(fd, baud) || ::tcflush(fd, TCIOFLUSH) != 0) {
+    CloseExclusivePort(fd);
+    return -1;
+  }
+  return fd;
+}
+
+void CloseExclusivePort(int fd) {
+  if (fd < 0) return;
+  // The exclusive flag belongs to the tty, not to this descriptor: clear it so the port can be
+  // opened again while someone else still holds it open.
+  (void)::ioctl(fd, TIOCNXCL);
+  ::close(fd);  // also drops the advisory lock
+}
+
+void RaiseCurrentThreadPriority() {
+  const auto tid = static_cast<id_t>(::gettid());
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, tid);
+  if (errno == 0) (void)::setpriority(PRIO_PROCESS, tid, nice - 2);
+}
+
+}  // namespace kestal::posix
