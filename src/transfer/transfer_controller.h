@@ -63,7 +63,7 @@ class TransferController {
   void StopTransfer();
   void FinishTransfer();
 
-  // A worker thread exists and has not yet made its final notification.
+  // A worker thread exists and its procedure has not yet returned.
   bool WorkerAlive() const { return m_bWorkerAlive.load(std::memory_order_acquire) != 0; }
   // Joins a worker thread; only once its notifications no longer need the window thread.
   void JoinWorker();
@@ -81,6 +81,10 @@ class TransferController {
  private:
   void CloseAndResetLink();
   bool MeasureFile();
+  bool LaunchWorker();
+  void RunWorker(const WorkerProc& proc);
+  void OnWatchdogTick();
+  void OnStatusTick();
 
   TransferJob& m_job;
   Link& m_link;

@@ -1,0 +1,109 @@
+#include "transfer/staged_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <vector>
+
+namespace kestal {
+namespace {
+
+// The process's file creation mask, read without changing it (umask() would, for all threads).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "Umask:") {
+      std::string value;
+      status >> value;
+      return static_cast<mode_t>(std::strtoul(value.c_str(), nullptr, 8));
+    }
+  }
+  return 022;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A symbolic link is followed, so that the file it names is the one replaced.
+std::string ResolveTarget(const std::string& target) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+  char resolved[PATH_MAX];
+  return ::realpath(target.c_str(), resolved) != nullptr ? std::string(resolved) : target;
+}
+
+void SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // best effort: the file itself is already on disk
+  ::close(fd);
+}
+
+}  // namespace
+
+bool StagedFile::Open(const std::string& target) {
+  Discard();
+  m_target = ResolveTarget(target);
+  mode_t mode = 0666 & ~CurrentUmask();
+  struct stat info {};
+  if (::stat(m_target.c_str(), &info) == 0) {
+    // Only what could be opened for writing in place may be replaced.
+    if (!S_ISREG(info.st_mode) || ::access(m_target.c_str(), W_OK) != 0) return false;
+    mode = info.st_mode & 07777;
+  }
+  const size_t slash = m_target.rfind('/');
+  const std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
+  std::string pattern = m_target.substr(0, m_target.size() - base.size()) + "." + base + ".XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (m_fd < 0) return false;
+  m_tempPath = name.data();
+  ::fchmod(m_fd, mode);
+  return true;
+}
+
+bool StagedFile::Write(const uint8_t* data, size_t size) {
+  if (m_fd < 0) return false;
+  while (size > 0) {
+    const ssize_t written = ::write(m_fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool StagedFile::Commit() {
+  if (m_fd < 0) return false;
+  const bool synced = ::fsync(m_fd) == 0;
+  const bool closed = ::close(m_fd) == 0;
+  m_fd = -1;
+  if (!synced || !closed || ::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+    Discard();
+    return false;
+  }
+  m_tempPath.clear();
+  SyncDirectory(DirectoryOf(m_target));
+  return true;
+}
+
+void StagedFile::Discard() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (!m_tempPath.empty()) ::unlink(m_tempPath.c_str());
+  m_tempPath.clear();
+}
+
+}  // namespace kestal
