@@ -1,0 +1,272 @@
+#include "image/file_maker.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "image/crc16.h"
+#include "image/scratch_files.h"
+#include "transfer/transfer_job.h"
+
+namespace kestal {
+namespace {
+
+using testing::Concat;
+using testing::RandomBytes;
+using testing::RepetitiveBytes;
+using testing::ScratchDir;
+
+uint16_t Be16(const std::vector<uint8_t>& v, size_t at) {
+  return static_cast<uint16_t>((v.at(at) << 8) | v.at(at + 1));
+}
+uint32_t Be32(const std::vector<uint8_t>& v, size_t at) {
+  return (uint32_t{Be16(v, at)} << 16) | Be16(v, at + 2);
+}
+
+struct Block {
+  size_t offset;
+  uint16_t lengthField, crc, typeCode, chunkLength;
+  std::vector<uint8_t> payload;
+};
+
+// Splits an image into its blocks by their length fields, independently of the reader.
+std::vector<Block> SplitBlocks(const std::vector<uint8_t>& image) {
+  std::vector<Block> blocks;
+  for (size_t at = IMAGE_HEADER_SIZE; at < image.size();) {
+    Block b{at, Be16(image, at), Be16(image, at + 2), Be16(image, at + 4), Be16(image, at + 6), {}};
+    const size_t end = at + 2 + b.lengthField;
+    if (b.lengthField < 6 || end > image.size()) throw std::runtime_error("bad block length");
+    b.payload.assign(image.begin() + static_cast<ptrdiff_t>(at + 8),
+                     image.begin() + static_cast<ptrdiff_t>(end));
+    blocks.push_back(std::move(b));
+    at = end;
+  }
+  return blocks;
+}
+
+std::vector<uint8_t> Unpack(const Block& b) {
+  if (b.payload.size() == b.chunkLength) return b.payload;
+  std::vector<uint8_t> out(b.chunkLength);
+  uLongf length = b.chunkLength;
+  EXPECT_EQ(uncompress(out.data(), &length, b.payload.data(), b.payload.size()), Z_OK);
+  EXPECT_EQ(length, b.chunkLength);
+  return out;
+}
+
+class FileMakerTest : public ::testing::Test {
+ protected:
+  std::vector<uint8_t> Pack(const std::vector<uint8_t>& content, uint32_t requestValue = 0) {
+    const std::string path = dir.Write("list.fdu", content);
+    std::vector<uint8_t> image;
+    const uint32_t size = PackChannelImage(requestValue, path, image, MODE_CHANNELS);
+    EXPECT_EQ(size, image.size());
+    return image;
+  }
+
+  ScratchDir dir;
+};
+
+TEST_F(FileMakerTest, OneByteFileGivesTheExact137ByteImage) {
+  const auto image = Pack({0xA5}, 0xCAFEF00D);
+
+  std::vector<uint8_t> expected(137, 0);
+  expected[1] = 126;
+  expected[5] = 16;
+  expected[6] = 0xCA, expected[7] = 0xFE, expected[8] = 0xF0, expected[9] = 0x0D;
+  expected[13] = 1;
+  const uint16_t headerCrc = Crc16(expected.data() + 4, 124);
+  expected[2] = static_cast<uint8_t>(headerCrc >> 8), expected[3] = static_cast<uint8_t>(headerCrc);
+  uint8_t* block = expected.data() + 128;
+  block[1] = 7, block[5] = 2, block[7] = 1, block[8] = 0xA5;
+  const uint16_t blockCrc = Crc16(block + 4, 5);
+  block[2] = static_cast<uint8_t>(blockCrc >> 8), block[3] = static_cast<uint8_t>(blockCrc);
+
+  EXPECT_EQ(image, expected);
+}
+
+TEST_F(FileMakerTest, FullChunkOfRandomBytesIsOneStoredBlock) {
+  const auto content = RandomBytes(IMAGE_CHUNK_MAX, 1);
+  const auto image = Pack(content);
+  ASSERT_EQ(image.size(), 128u + 8 + IMAGE_CHUNK_MAX);
+  const auto blocks = SplitBlocks(image);
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(blocks[0].lengthField, 32768);
+  EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
+  EXPECT_EQ(blocks[0].payload, content);
+  EXPECT_EQ(Be32(image, 10), 1u);
+}
+
+TEST_F(FileMakerTest, OneByteMoreThanAChunkGivesASecondBlockOfOneByte) {
+  const auto content = RandomBytes(IMAGE_CHUNK_MAX + 1, 2);
+  const auto image = Pack(content);
+  const auto blocks = SplitBlocks(image);
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
+  EXPECT_EQ(blocks[1].offset, 128u + 8 + IMAGE_CHUNK_MAX);
+  EXPECT_EQ(blocks[1].chunkLength, 1);
+  EXPECT_EQ(blocks[1].lengthField, 7);
+  EXPECT_EQ(blocks[1].payload, std::vector<uint8_t>{content.back()});
+  EXPECT_EQ(Be32(image, 10), 2u);
+}
+
+TEST_F(FileMakerTest, CompressibleChunkIsStoredCompressed) {
+  const auto content = std::vector<uint8_t>(IMAGE_CHUNK_MAX, 0x55);
+  const auto image = Pack(content);
+  const auto blocks = SplitBlocks(image);
+  ASSERT_EQ(blocks.size(), 1u);
+  const size_t p = blocks[0].payload.size();
+  EXPECT_LT(p, 1000u);
+  EXPECT_EQ(blocks[0].lengthField, p + 6);
+  EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
+  EXPECT_EQ(image.size(), 128 + 8 + p);
+  EXPECT_EQ(Unpack(blocks[0]), content);
+}
+
+TEST_F(FileMakerTest, IncompressibleChunksAreStoredAsInTheFile) {
+  const auto content = RandomBytes(3 * IMAGE_CHUNK_MAX - 100, 3);
+  const auto image = Pack(content);
+  EXPECT_EQ(image.size(), MaxImageSize(content.size()));
+  for (const auto& b : SplitBlocks(image)) EXPECT_EQ(b.payload.size(), b.chunkLength);
+}
+
+TEST_F(FileMakerTest, HeaderAndBlockFieldsAndCrcsOfAMixedFile) {
+  const auto content =
+      Concat(Concat(RepetitiveBytes(40000), RandomBytes(70000, 4)), RepetitiveBytes(12345));
+  const auto image = Pack(content, 0x12345678);
+
+  EXPECT_EQ(image[0], 0x00);
+  EXPECT_EQ(image[1], 0x7E);
+  EXPECT_EQ(image[4], 0x00);
+  EXPECT_EQ(image[5], 0x10);
+  EXPECT_EQ(Be32(image, 6), 0x12345678u);
+  EXPECT_EQ(Be16(image, 2), Crc16(image.data() + 4, 124));
+
+  const auto blocks = SplitBlocks(image);
+  ASSERT_EQ(Be32(image, 10), blocks.size());
+  std::vector<uint8_t> unpacked;
+  bool sawCompressed = false, sawStored = false;
+  for (const auto& b : blocks) {
+    EXPECT_EQ(b.typeCode, 2);
+    EXPECT_EQ(b.crc, Crc16(image.data() + b.offset + 4, b.lengthField - 2u));
+    EXPECT_LE(b.payload.size(), b.chunkLength);
+    (b.payload.size() < b.chunkLength ? sawCompressed : sawStored) = true;
+    const auto chunk = Unpack(b);
+    unpacked.insert(unpacked.end(), chunk.begin(), chunk.end());
+  }
+  EXPECT_TRUE(sawCompressed);
+  EXPECT_TRUE(sawStored);
+  EXPECT_EQ(unpacked, content);
+}
+
+TEST_F(FileMakerTest, BlockCountIsTheChunkCountRoundedUp) {
+  for (size_t n : {1u, 32761u, 32762u, 32763u, 65524u, 65525u, 200000u}) {
+    const auto image = Pack(RepetitiveBytes(n));
+    const auto blocks = SplitBlocks(image);
+    const size_t expected = (n + IMAGE_CHUNK_MAX - 1) / IMAGE_CHUNK_MAX;
+    EXPECT_EQ(blocks.size(), expected) << n;
+    EXPECT_EQ(Be32(image, 10), expected) << n;
+    for (size_t i = 0; i + 1 < blocks.size(); ++i) EXPECT_EQ(blocks[i].chunkLength, IMAGE_CHUNK_MAX);
+    EXPECT_EQ(blocks.back().chunkLength, n - (expected - 1) * IMAGE_CHUNK_MAX) << n;
+  }
+}
+
+TEST_F(FileMakerTest, ReservedHeaderBytesAreZeroWhateverWasPackedBefore) {
+  const auto small = Pack({0x42}, 7);
+  Pack(RandomBytes(100000, 5), 9);  // leaves long blocks behind in any shared work area
+  const auto smallAgain = Pack({0x42}, 7);
+
+  EXPECT_EQ(smallAgain, small);
+  for (size_t i = 14; i < IMAGE_HEADER_SIZE; ++i) EXPECT_EQ(smallAgain[i], 0) << "byte " << i;
+}
+
+TEST_F(FileMakerTest, SameFileAndRequestValueGiveTheSameImage) {
+  const auto content = Concat(RandomBytes(40000, 6), RepetitiveBytes(70000));
+  const auto first = Pack(content, 0xAABBCCDD);
+  Pack(RepetitiveBytes(5), 1);
+  EXPECT_EQ(Pack(content, 0xAABBCCDD), first);
+}
+
+TEST_F(FileMakerTest, TraceGetsOneDotPerBlockAndNothingGoesToStdout) {
+  const std::string path = dir.Write("list.fdu", RandomBytes(3 * IMAGE_CHUNK_MAX + 1, 8));
+  std::string trace;
+  std::vector<uint8_t> image;
+  ::testing::internal::CaptureStdout();
+  PackChannelImage(0, path, image, MODE_CHANNELS, [&](const std::string& t) { trace += t; });
+  PackChannelImage(0, path, image, MODE_CHANNELS);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(trace, "....");
+}
+
+TEST_F(FileMakerTest, EmptyMissingOrUnreadableFileGivesZero) {
+  std::vector<uint8_t> image{1, 2, 3};
+  EXPECT_EQ(PackChannelImage(0, dir.Write("empty.fdu", {}), image, MODE_CHANNELS), 0u);
+  EXPECT_TRUE(image.empty());
+  EXPECT_EQ(PackChannelImage(0, dir.Path("missing.fdu"), image, MODE_CHANNELS), 0u);
+  EXPECT_EQ(PackChannelImage(0, dir.Path(""), image, MODE_CHANNELS), 0u);  // a directory
+}
+
+TEST_F(FileMakerTest, OnlyChannelsModeIsPacked) {
+  std::vector<uint8_t> image;
+  EXPECT_EQ(PackChannelImage(0, dir.Write("a.fdu", {1, 2}), image, MODE_SOFTWARE), 0u);
+  EXPECT_TRUE(image.empty());
+}
+
+TEST_F(FileMakerTest, FileTooLargeForAnImageGivesZero) {
+  const std::string path = dir.Path("huge.fdu");
+  std::ofstream(path).close();
+  std::filesystem::resize_file(path, 0xFFFFFFFFull);  // sparse: nothing is written
+  std::vector<uint8_t> image;
+  EXPECT_EQ(PackChannelImage(0, path, image, MODE_CHANNELS), 0u);
+  EXPECT_TRUE(image.empty());
+}
+
+TEST(MaxImageSize, CountsHeaderFileAndOneBlockHeadPerChunk) {
+  EXPECT_EQ(MaxImageSize(1), 137u);
+  EXPECT_EQ(MaxImageSize(IMAGE_CHUNK_MAX), 128u + 8 + IMAGE_CHUNK_MAX);
+  EXPECT_EQ(MaxImageSize(IMAGE_CHUNK_MAX + 1), 128u + 16 + IMAGE_CHUNK_MAX + 1);
+}
+
+// The trace runs before each chunk is read, after the file was measured: a seam to change the
+// file under the packer's feet.
+class ChangingFileTest : public FileMakerTest {
+ protected:
+  uint32_t PackWhileChanging(size_t atBlock, const std::function<void(const std::string&)>& change) {
+    const std::string path = dir.Write("list.fdu", RandomBytes(3 * IMAGE_CHUNK_MAX, 9));
+    size_t dots = 0;
+    const PackTrace trace = [&](const std::string& t) {
+      if (t == "." && dots++ == atBlock) change(path);
+    };
+    const uint32_t size = PackChannelImage(0, path, image, MODE_CHANNELS, trace);
+    EXPECT_EQ(size, image.size());
+    return size;
+  }
+  std::vector<uint8_t> image;
+};
+
+TEST_F(ChangingFileTest, FileThatShrinksWhilePackedGivesZero) {
+  const auto shrink = [](const std::string& path) {
+    std::filesystem::resize_file(path, IMAGE_CHUNK_MAX + 10);
+  };
+  EXPECT_EQ(PackWhileChanging(0, shrink), 0u);
+  EXPECT_EQ(PackWhileChanging(1, shrink), 0u);
+  EXPECT_TRUE(image.empty());
+}
+
+TEST_F(ChangingFileTest, FileThatGrowsWhilePackedGivesZero) {
+  const auto grow = [](const std::string& path) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+  };
+  EXPECT_EQ(PackWhileChanging(0, grow), 0u);
+  EXPECT_EQ(PackWhileChanging(2, grow), 0u);
+  EXPECT_TRUE(image.empty());
+}
+
+TEST_F(ChangingFileTest, UnchangedFileStillPacks) {
+  EXPECT_EQ(PackWhileChanging(0, [](const std::string&) {}), MaxImageSize(3 * IMAGE_CHUNK_MAX));
+}
+
+}  // namespace
+}  // namespace kestal
