@@ -1,8 +1,8 @@
 #include "ports/port_discovery.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 #include "ports/port_strategies.h"
 #include "ports/virtual_ports.h"
@@ -14,6 +14,18 @@ void ThrowUnreadable(const std::string& path, int err) {
   std::snprintf(code, sizeof code, "%lx", static_cast<unsigned long>(err));
   throw "Could not read " + path + ". (err=" + code + ")";
 }
+
+namespace {
+
+// Device nodes are "other" files, which std::filesystem::equivalent refuses to compare.
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+}  // namespace
 
 void EnumeratePorts(PortList& list) { EnumeratePorts(list, DiscoveryRoots{}); }
 
@@ -50,8 +62,7 @@ const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   // Any other path to the same device: a virtual port's link, /dev/serial/by-id/..., ...
   if (nameOrPath.find('/') == std::string::npos) return nullptr;
   for (const PortInfo& record : list) {
-    std::error_code ec;
-    if (std::filesystem::equivalent(nameOrPath, record.m_strDevicePath, ec)) return &record;
+    if (SameFile(nameOrPath, record.m_strDevicePath)) return &record;
   }
   return nullptr;
 }
