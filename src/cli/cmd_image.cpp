@@ -1,7 +1,148 @@
+// kestal-cli pack / inspect: build a ChannelImage from a channel list, and check one.
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "image/file_maker.h"
+#include "image/image_reader.h"
+#include "transfer/transfer_job.h"
 
 namespace kestal::cli {
+namespace {
 
-void AddImageCommands(CLI::App&, int&) {}
+// Decimal, or hexadecimal after "0x"; nothing else (no sign, no spaces, no octal).
+std::optional<uint32_t> ParseRequestValue(const std::string& text) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const char* first = text.data() + (hex ? 2 : 0);
+  const char* last = text.data() + text.size();
+  uint32_t value = 0;
+  const auto [end, error] = std::from_chars(first, last, value, hex ? 16 : 10);
+  if (first == last || error != std::errc{} || end != last) return std::nullopt;
+  return value;
+}
+
+const CLI::Validator kRequestValueText(
+    [](std::string& text) -> std::string {
+      return ParseRequestValue(text) ? "" : "'" + text + "' is not a 32-bit number (decimal or 0x hex)";
+    },
+    "UINT32");
+
+void Fail(const std::string& message) { std::fprintf(stderr, "kestal-cli: %s\n", message.c_str()); }
+
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+// Why a packing failed, found out afterwards so nothing races with the packing itself.
+std::string DescribePackFailure(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) return path + ": no such file";
+  if (!std::filesystem::is_regular_file(status)) return path + ": not a regular file";
+  if (!std::ifstream(path, std::ios::binary)) return path + ": cannot be opened for reading";
+  if (std::filesystem::file_size(path, error) == 0) return path + ": the file is empty";
+  return path + ": could not be packed (it changed while it was read, or is too large)";
+}
+
+struct PackArgs {
+  std::string requestText = "0";
+  std::string file;
+  std::string image;
+};
+
+int RunPack(const PackArgs& args) {
+  const uint32_t requestValue = ParseRequestValue(args.requestText).value_or(0);
+  std::vector<uint8_t> image;
+  if (PackChannelImage(requestValue, args.file, image, MODE_CHANNELS) == 0) {
+    Fail(DescribePackFailure(args.file));
+    return 1;
+  }
+  if (!WriteFile(args.image, image)) {
+    Fail(args.image + ": cannot write the image");
+    return 1;
+  }
+  std::printf("%s: %zu bytes, request value 0x%08X\n", args.image.c_str(), image.size(),
+              requestValue);
+  return 0;
+}
+
+struct InspectArgs {
+  std::string image;
+  std::string extractTo;
+};
+
+// An image states its size in 32 bits; anything longer is not one, and is not read whole.
+bool ReadImageFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || size > std::numeric_limits<uint32_t>::max()) return false;
+  std::ifstream in(path, std::ios::binary);
+  bytes.resize(static_cast<size_t>(size));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return in.good() || (in.eof() && in.gcount() == static_cast<std::streamsize>(size));
+}
+
+void PrintReport(const ImageReport& report) {
+  const bool headerRead = report.valid || report.errorOffset >= IMAGE_HEADER_SIZE;
+  if (headerRead) {
+    std::printf("header: request value 0x%08X, %u blocks\n", report.requestValue,
+                report.blockCount);
+  }
+  for (size_t i = 0; i < report.blocks.size(); ++i) {
+    const ImageBlockInfo& b = report.blocks[i];
+    std::printf("block %zu: offset %u, length field %u, CRC 0x%04X, chunk length %u, %s\n", i,
+                b.offset, b.lengthField, b.crc, b.chunkLength,
+                b.compressed ? "compressed" : "stored");
+  }
+}
+
+int RunInspect(const InspectArgs& args) {
+  std::vector<uint8_t> bytes;
+  if (!ReadImageFile(args.image, bytes)) {
+    Fail(args.image + ": cannot be read as an image");
+    return 1;
+  }
+  const ImageReport report = InspectImage(bytes.data(), bytes.size(), !args.extractTo.empty());
+  PrintReport(report);
+  if (!report.valid) {
+    Fail(args.image + ": invalid image: " + report.error);
+    return 1;
+  }
+  if (!args.extractTo.empty() && !WriteFile(args.extractTo, report.content)) {
+    Fail(args.extractTo + ": cannot write the channel list");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void AddImageCommands(CLI::App& app, int& exitCode) {
+  auto packArgs = std::make_shared<PackArgs>();
+  CLI::App* pack = app.add_subcommand("pack", "Pack a channel list into a channel image");
+  pack->add_option("--request-value", packArgs->requestText,
+                   "Request value for the image header, decimal or 0x hex (default 0)")
+      ->check(kRequestValueText);
+  pack->add_option("FILE", packArgs->file, "Channel list to pack")->required();
+  pack->add_option("IMAGE", packArgs->image, "Image file to write")->required();
+  pack->callback([packArgs, &exitCode] { exitCode = RunPack(*packArgs); });
+
+  auto inspectArgs = std::make_shared<InspectArgs>();
+  CLI::App* inspect = app.add_subcommand("inspect", "Check a channel image and list its blocks");
+  inspect->add_option("IMAGE", inspectArgs->image, "Image file to check")->required();
+  inspect->add_option("--extract", inspectArgs->extractTo,
+                      "Write the channel list the image holds to this file");
+  inspect->callback([inspectArgs, &exitCode] { exitCode = RunInspect(*inspectArgs); });
+}
 
 }  // namespace kestal::cli
