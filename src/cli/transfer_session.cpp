@@ -1,0 +1,53 @@
+#include "cli/transfer_session.h"
+
+#include "cli/cli_front_end.h"
+#include "cli/console_output.h"
+#include "cli/event_loop.h"
+#include "cli/frame_trace_text.h"
+#include "cli/signal_watcher.h"
+#include "cli/transfer_meter.h"
+#include "link/serial_link.h"
+#include "transfer/transfer_controller.h"
+
+namespace kestal::cli {
+
+int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
+                bool isTerminal) {
+  EventLoop loop;
+  ConsoleOutput console(stream, isTerminal);
+  TransferMeter meter;
+  TransferJob job;
+  SerialLink link;
+
+  // Both hooks run on other threads; everything printed goes through the loop, in order.
+  link.SetNoticeHandler([&loop, &console](const std::string& text) {
+    loop.Post([&console, text] { console.Line(text); });
+  });
+  link.frameTrace = [&loop, &console, &meter, trace = options.trace](
+                        bool sent, const uint8_t* body, size_t size, int result) {
+    meter.OnFrame(sent, body, size, result);
+    if (trace) {
+      loop.Post([&console, line = FormatFrameTrace(sent, body, size, result)] {
+        console.Line(line);
+      });
+    }
+  };
+
+  CliFrontEnd frontEnd(loop, job, options, port, console, meter);
+  job.m_hNotifyWnd = &frontEnd;
+  {
+    TransferController controller(job, link, frontEnd);
+    frontEnd.Attach(controller);
+    SignalWatcher signals([&loop, &frontEnd](int) {
+      loop.Post([&frontEnd] { frontEnd.OnSignal(); });
+    });
+    loop.Post([&frontEnd] { frontEnd.Start(); });
+    loop.Run();
+    // Normally the worker is gone by now. If not (a second signal), release it from any
+    // notification it waits in; the controller then ends and joins it.
+    loop.Shutdown();
+  }
+  return ExitCodeFor(frontEnd.GetOutcome());
+}
+
+}  // namespace kestal::cli

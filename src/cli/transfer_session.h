@@ -1,0 +1,17 @@
+#pragma once
+// One `send` or `receive` run from start to end on the calling thread, which becomes the
+// loop ("window") thread for the controller.
+#include <cstdio>
+
+#include "cli/transfer_options.h"
+#include "ports/port_info.h"
+
+namespace kestal::cli {
+
+// Opens `port`, runs the transfer the options describe and returns the exit status: 0 for a
+// completed transfer, 1 for one that failed, was stopped (SIGINT/SIGTERM) or timed out.
+// Status texts, traces and (when `isTerminal`) the progress bar go to `console`.
+int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* console,
+                bool isTerminal);
+
+}  // namespace kestal::cli
