@@ -1,0 +1,24 @@
+#include "sim/byte_pacer.h"
+
+#include <algorithm>
+
+namespace kestal::sim {
+
+namespace {
+constexpr uint64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+}
+
+size_t BytePacer::ChunkBytes() const {
+  if (!Paced()) return SIZE_MAX;
+  return std::max<size_t>(1, m_baud / kBitsPerByte / 1000);
+}
+
+BytePacer::TimePoint BytePacer::Reserve(size_t count, TimePoint now) {
+  if (!Paced()) return now;
+  const TimePoint start = std::max(now, m_lineFreeAt);
+  const auto lineTime = std::chrono::nanoseconds(count * kBitsPerByte * 1'000'000'000ULL / m_baud);
+  m_lineFreeAt = start + lineTime;
+  return start;
+}
+
+}  // namespace kestal::sim

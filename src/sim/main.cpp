@@ -1,0 +1,162 @@
+// kestal-sim: a virtual receiver on a pseudo-terminal, for demos, tests and work without the
+// set-top box. Prints the device path first, announces it as a virtual port, plays one role.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <climits>
+#include <cstring>
+#include <iostream>
+
+#include "sim/pty_endpoint.h"
+#include "sim/session.h"
+#include "ports/virtual_ports.h"
+
+namespace {
+
+using kestal::sim::DownloadMode;
+using kestal::sim::SimOptions;
+
+// The announced link, for the signal handler; fixed storage because only async-signal-safe
+// calls may touch it there.
+char g_linkPath[PATH_MAX] = {};
+
+extern "C" void RemoveLinkAndExit(int signal) {
+  if (g_linkPath[0] != '\0') unlink(g_linkPath);
+  _exit(128 + signal);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = RemoveLinkAndExit;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+struct CommandLine {
+  SimOptions options;
+  std::string name;
+  std::string mode;
+  double timeoutSeconds = 60;
+  uint32_t silenceAfter = 0;
+  uint32_t hangupAfter = 0;
+};
+
+void AddCommonOptions(CLI::App& app, CommandLine& cl) {
+  SimOptions& o = cl.options;
+  app.add_option("--name", cl.name, "Virtual port name (default sim-<pid>)");
+  app.add_option("--baud", o.baud, "Pace every byte written at BAUD/10 bytes per second (0 = unpaced)");
+  app.add_option("--timeout", cl.timeoutSeconds,
+                 "Give up after this many seconds without progress from the tool")->capture_default_str();
+  app.add_option("--reply-timeout", o.replyTimeoutMs, "Milliseconds to wait for one answer")
+      ->capture_default_str();
+  app.add_option("--attempts", o.attempts, "Tries per request or block before it is a fault")
+      ->capture_default_str()->check(CLI::Range(1u, 1000u));
+  app.add_option("--request-value", o.requestValue, "32-bit payload of CMD_REQUEST (0x.. allowed)")
+      ->capture_default_str();
+  app.add_option("--idle-before-request", o.idleBeforeRequestMs,
+                 "Milliseconds between the wake-up burst and CMD_REQUEST");
+  app.add_flag("--block-request-before-request", o.blockRequestBeforeRequest,
+               "Send a CMD_BLOCK_REQUEST before CMD_REQUEST; the tool must not answer it");
+  app.add_option("--silence-after", cl.silenceAfter,
+                 "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
+  app.add_option("--hangup-after", cl.hangupAfter, "After N blocks close the port and exit 0");
+  app.add_flag("--trace", o.trace, "Print every frame in hex on stderr");
+  app.add_option("--seed", o.faults.seed, "Seed of the fault injection")->capture_default_str();
+  app.add_option("--noise", o.faults.noiseBytes, "Random non-sync bytes before each frame sent");
+  app.add_option("--bad-sum-every", o.faults.badSumEvery, "Every K-th frame sent has a wrong sum");
+  app.add_option("--corrupt-rate", o.faults.corruptRate, "Chance of a frame sent with a wrong sum")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--drop-every", o.faults.dropEvery, "Every K-th frame is not sent");
+  app.add_option("--drop-rate", o.faults.dropRate, "Chance of a frame not being sent")
+      ->check(CLI::Range(0.0, 1.0));
+}
+
+CLI::App* AddDownloadCommand(CLI::App& app, CommandLine& cl) {
+  SimOptions& o = cl.options;
+  CLI::App* download = app.add_subcommand(
+      "download", "The tool sends to the receiver: ask for the data block by block and check it");
+  download
+      ->add_option("--mode", cl.mode, "software: raw bytes; channels: a channel image")
+      ->check(CLI::IsMember({"software", "channels"}))
+      ->required();
+  download->add_option("--size", o.size, "Software mode: bytes to fetch (default: size of --expect)");
+  download->add_option("--expect", o.expectPath,
+                       "Compare the data (channels: the unpacked channel list) with this file")
+      ->check(CLI::ExistingFile);
+  download->add_option("--save", o.savePath, "Write the data (channels: the channel list) here");
+  download->add_option("--block-size", o.blockSize, "Bytes per block request")
+      ->capture_default_str()->check(CLI::Range(1u, 65535u));
+  download->add_flag("--past-end", o.pastEnd,
+                     "End with a block request past the data instead of CMD_FINISH; exit 0 if the "
+                     "tool does not answer it");
+  return download;
+}
+
+CLI::App* AddUploadCommand(CLI::App& app, CommandLine& cl) {
+  CLI::App* upload = app.add_subcommand(
+      "upload", "The tool reads from the receiver: serve a file until the tool's CMD_FINISH");
+  upload->add_option("--serve", cl.options.servePath, "The data set to serve")
+      ->required()->check(CLI::ExistingFile);
+  return upload;
+}
+
+// Runs the role on a fresh pseudo-terminal announced as a virtual port.
+int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
+  std::string error;
+  auto endpoint = kestal::sim::PtyEndpoint::Create(&error);
+  if (!endpoint) {
+    std::cerr << "sim: " << error << std::endl;
+    return 1;
+  }
+  endpoint->SetBaud(cl.options.baud);
+  const std::string name = cl.name.empty() ? "sim-" + std::to_string(getpid()) : cl.name;
+  const std::string linkPath = kestal::RegisterVirtualPort(name, endpoint->SlavePath(), &error);
+  if (linkPath.empty()) {
+    std::cerr << "sim: virtual port not announced: " << error << std::endl;
+  } else {
+    std::strncpy(g_linkPath, linkPath.c_str(), sizeof g_linkPath - 1);
+  }
+  InstallSignalHandlers();
+  std::cout << endpoint->SlavePath() << std::endl;
+
+  kestal::sim::SimSession session{*endpoint, cl.options, std::cerr,
+                                  [&] { endpoint->ReleaseOwnSlave(); }};
+  const int status =
+      download ? kestal::sim::RunDownloadRole(session) : kestal::sim::RunUploadRole(session);
+  endpoint->CloseLink();
+  if (!linkPath.empty()) kestal::UnregisterVirtualPort(linkPath);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine cl;
+  CLI::App app{
+      "kestal-sim: a virtual receiver on a pseudo-terminal. Prints the device path as the first "
+      "line on stdout and announces it as virtual port NAME; exits 0 when the tool behaved as "
+      "expected, 1 on a fault (reported on stderr).\n"
+      "  kestal-sim [options] download --mode software|channels [--size N] [--expect FILE]\n"
+      "             [--save FILE] [--block-size N] [--past-end]\n"
+      "  kestal-sim [options] upload --serve FILE\n"
+      "Common options may stand before or after the role."};
+  app.require_subcommand(1);
+  app.fallthrough();
+  AddCommonOptions(app, cl);
+  CLI::App* download = AddDownloadCommand(app, cl);
+  AddUploadCommand(app, cl);
+  CLI11_PARSE(app, argc, argv);
+
+  SimOptions& o = cl.options;
+  o.mode = cl.mode == "channels" ? DownloadMode::kChannels : DownloadMode::kSoftware;
+  o.timeoutMs = static_cast<uint64_t>(cl.timeoutSeconds * 1000.0);
+  if (app.count("--silence-after") > 0) o.silenceAfterBlocks = cl.silenceAfter;
+  if (app.count("--hangup-after") > 0) o.hangupAfterBlocks = cl.hangupAfter;
+  const bool isDownload = download->parsed();
+  if (isDownload && o.mode == DownloadMode::kSoftware && !o.size && o.expectPath.empty()) {
+    std::cerr << "sim: download --mode software needs --size or --expect" << std::endl;
+    return 2;
+  }
+  return RunOnPseudoTerminal(cl, isDownload);
+}

@@ -1,0 +1,138 @@
+#include "sim/pty_endpoint.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace kestal::sim {
+
+namespace {
+
+// A client that stops reading for this long makes a write fail instead of hanging the emulator.
+constexpr int kWriteStallMs = 5000;
+
+std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+std::unique_ptr<PtyEndpoint> PtyEndpoint::Create(std::string* error) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0) {
+    if (error) *error = Failure("posix_openpt");
+    return nullptr;
+  }
+  char name[256] = {};
+  if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0) {
+    if (error) *error = Failure("pseudo-terminal setup");
+    close(master);
+    return nullptr;
+  }
+  const int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios tio{};
+  if (slave < 0 || tcgetattr(slave, &tio) != 0) {
+    if (error) *error = Failure("open slave");
+    if (slave >= 0) close(slave);
+    close(master);
+    return nullptr;
+  }
+  cfmakeraw(&tio);
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  return std::unique_ptr<PtyEndpoint>(new PtyEndpoint(master, slave, name));
+}
+
+PtyEndpoint::PtyEndpoint(int master, int ownSlave, std::string slavePath)
+    : m_master(master), m_ownSlave(ownSlave), m_slavePath(std::move(slavePath)) {}
+
+PtyEndpoint::~PtyEndpoint() {
+  CloseLink();
+  ReleaseOwnSlave();
+}
+
+void PtyEndpoint::ReleaseOwnSlave() {
+  if (m_ownSlave >= 0) close(m_ownSlave);
+  m_ownSlave = -1;
+}
+
+int PtyEndpoint::OpenLink(const PortInfo&, uint32_t baud) {
+  // The pseudo-terminal is opened by Create; this only adopts a line speed.
+  SetBaud(baud);
+  return IsOpen() ? 1 : 0;
+}
+
+void PtyEndpoint::CloseLink() {
+  if (m_master >= 0) close(m_master);
+  m_master = -1;
+}
+
+int PtyEndpoint::SendBytes(const uint8_t* data, int count) {
+  if (m_master < 0 || count < 0) return 0;
+  const size_t total = static_cast<size_t>(count);
+  const size_t chunk = m_pacer.ChunkBytes();
+  size_t done = 0;
+  while (done < total) {
+    const size_t piece = std::min(chunk, total - done);
+    std::this_thread::sleep_until(m_pacer.Reserve(piece, std::chrono::steady_clock::now()));
+    if (!WriteAll(data + done, piece)) return done == 0 ? 0 : -1;
+    done += piece;
+  }
+  return count;
+}
+
+bool PtyEndpoint::WriteAll(const uint8_t* data, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = write(m_master, data + done, count - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd pfd{m_master, POLLOUT, 0};
+      if (poll(&pfd, 1, kWriteStallMs) > 0 && (pfd.revents & POLLOUT)) continue;
+      return false;
+    }
+    if (n < 0 && errno == EIO) m_hungUp = true;
+    return false;
+  }
+  return true;
+}
+
+void PtyEndpoint::WaitForData(uint64_t deadlineMs) {
+  if (m_master < 0 || m_hungUp || m_queue.Count() > 0) return;
+  const uint64_t now = GetClock().NowMs();
+  const uint64_t wait = deadlineMs > now ? deadlineMs - now : 0;
+  pollfd pfd{m_master, POLLIN, 0};
+  const int ready = poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(wait, INT_MAX)));
+  if (ready <= 0) return;  // time-out, or a signal: the caller re-tests its conditions
+  if (pfd.revents & POLLIN) {
+    ReadAvailable();
+  } else if (pfd.revents & (POLLHUP | POLLERR)) {
+    m_hungUp = true;
+  }
+}
+
+void PtyEndpoint::ReadAvailable() {
+  const uint32_t space = ReceiveQueue::kCapacity - m_queue.Count();
+  if (space == 0) return;
+  uint8_t buffer[4096];
+  const ssize_t n = read(m_master, buffer, std::min<size_t>(space, sizeof buffer));
+  if (n > 0) {
+    for (ssize_t i = 0; i < n; ++i) m_queue.Push(buffer[i]);
+  } else if (n == 0 || errno == EIO) {
+    // Every slave descriptor is closed: the client went away.
+    m_hungUp = true;
+  }
+}
+
+}  // namespace kestal::sim

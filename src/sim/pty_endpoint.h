@@ -1,0 +1,52 @@
+#pragma once
+// The receiver's end of a virtual serial line: the master side of a pseudo-terminal, driven by
+// one thread. Clients open the slave device as if it were a serial port.
+#include <memory>
+#include <string>
+
+#include "link/link.h"
+#include "sim/byte_pacer.h"
+
+namespace kestal::sim {
+
+class PtyEndpoint final : public Link {
+ public:
+  // Creates a pseudo-terminal with a raw slave. Returns null with `error` set on failure.
+  static std::unique_ptr<PtyEndpoint> Create(std::string* error);
+  ~PtyEndpoint() override;
+  PtyEndpoint(const PtyEndpoint&) = delete;
+  PtyEndpoint& operator=(const PtyEndpoint&) = delete;
+
+  // The device path clients open.
+  const std::string& SlavePath() const { return m_slavePath; }
+  // Paces every byte written at baud / 10 bytes per second; 0 = as fast as possible.
+  void SetBaud(uint32_t baud) { m_pacer = BytePacer(baud); }
+  // The endpoint holds the slave open itself so that the master does not report a hang-up while
+  // no client has the port yet. Once a client is talking, letting go of it lets the client's
+  // close show up as a hang-up.
+  void ReleaseOwnSlave();
+
+  int OpenLink(const PortInfo& entry, uint32_t baud) override;
+  void CloseLink() override;
+  int SendBytes(const uint8_t* data, int count) override;
+  ReceiveQueue& Queue() override { return m_queue; }
+  void WaitForData(uint64_t deadlineMs) override;
+  const Clock& GetClock() const override { return SystemClock(); }
+  bool IsOpen() const override { return m_master >= 0; }
+  bool IsHungUp() const override { return m_hungUp; }
+
+ private:
+  PtyEndpoint(int master, int ownSlave, std::string slavePath);
+  void ReadAvailable();
+  // Writes all of `data`, waiting while the client's input buffer is full. False on failure.
+  bool WriteAll(const uint8_t* data, size_t count);
+
+  int m_master;
+  int m_ownSlave;
+  std::string m_slavePath;
+  ReceiveQueue m_queue;
+  BytePacer m_pacer;
+  bool m_hungUp = false;
+};
+
+}  // namespace kestal::sim

@@ -1,0 +1,48 @@
+#pragma once
+// Settings of one emulator run: which side of the exchange the virtual receiver plays, what it
+// expects or serves, and which faults it injects into its own frames.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kestal::sim {
+
+// Faults applied to the frames the emulator sends. Counters and chances are per frame.
+struct FaultOptions {
+  uint32_t seed = 1;
+  uint32_t noiseBytes = 0;      // random non-sync bytes written before each frame
+  uint32_t badSumEvery = 0;     // every K-th frame carries a wrong sum (0 = never)
+  double corruptRate = 0.0;     // chance of a wrong sum
+  uint32_t dropEvery = 0;       // every K-th frame is not sent at all (0 = never)
+  double dropRate = 0.0;        // chance of a frame not being sent
+};
+
+enum class DownloadMode { kSoftware, kChannels };
+
+struct SimOptions {
+  // Common to both roles.
+  uint32_t requestValue = 0;             // payload of CMD_REQUEST
+  uint32_t baud = 0;                     // line speed the emulator writes at; 0 = unpaced
+  uint64_t timeoutMs = 60000;            // longest wait without progress
+  uint64_t replyTimeoutMs = 1500;        // wait for one answer before asking again
+  uint32_t attempts = 5;                 // tries per request or block before it is a fault
+  uint64_t idleBeforeRequestMs = 0;      // pause between the burst and CMD_REQUEST
+  bool blockRequestBeforeRequest = false;
+  std::optional<uint32_t> silenceAfterBlocks;
+  std::optional<uint32_t> hangupAfterBlocks;
+  bool trace = false;
+  FaultOptions faults;
+
+  // Download role: the tool sends to the emulator.
+  DownloadMode mode = DownloadMode::kSoftware;
+  std::optional<uint64_t> size;          // software mode: bytes to fetch
+  std::string expectPath;                // compare what arrived with this file
+  std::string savePath;                  // write what arrived here
+  uint32_t blockSize = 1024;             // bytes asked for per block request
+  bool pastEnd = false;                  // end with a request beyond the data
+
+  // Upload role: the tool reads from the emulator.
+  std::string servePath;
+};
+
+}  // namespace kestal::sim

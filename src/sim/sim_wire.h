@@ -1,0 +1,50 @@
+#pragma once
+// The emulator's side of the wire: frames out through the fault injector, frames in under a
+// deadline, the wake-up burst, and the optional hex trace of every frame.
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "link/frame_codec.h"
+#include "link/link.h"
+#include "sim/fault_injector.h"
+#include "sim/sim_options.h"
+
+namespace kestal::sim {
+
+enum class WaitResult { kFrame, kBadSum, kTimeout, kHungUp };
+
+class SimWire {
+ public:
+  SimWire(Link& link, const SimOptions& options, std::ostream& log);
+
+  Link& GetLink() { return m_link; }
+  uint64_t Now() const { return m_link.GetClock().NowMs(); }
+  // One line on the log, prefixed "sim: ".
+  void Report(const std::string& line);
+
+  // Sends a frame, unless the injector drops it. Returns the faults that were applied.
+  FrameFaults Send(uint8_t sequence, uint8_t command, const std::vector<uint8_t>& payload);
+
+  // Waits for the next complete frame until `deadlineMs`; the frame stays readable below.
+  WaitResult Receive(uint64_t deadlineMs);
+  uint8_t Sequence() const { return m_frame[0]; }
+  uint8_t Command() const { return m_frame[1]; }
+  uint16_t Length() const { return GetBE16(m_frame.data() + 2); }
+  const uint8_t* Payload() const { return m_frame.data() + FRAME_HEADER_SIZE; }
+
+  // Reads raw bytes until the 10-byte wake-up burst has gone by. kFrame = burst seen.
+  WaitResult WaitForBurst(uint64_t deadlineMs);
+
+ private:
+  void Trace(char direction, const uint8_t* body, size_t size, const char* note);
+
+  Link& m_link;
+  std::ostream& m_log;
+  bool m_trace;
+  FaultInjector m_faults;
+  std::vector<uint8_t> m_frame;
+};
+
+}  // namespace kestal::sim
