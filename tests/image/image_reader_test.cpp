@@ -170,6 +170,31 @@ TEST_F(PackedImages, TrailingBytesAreAFault) {
   EXPECT_THAT(report.error, HasSubstr("trailing"));
 }
 
+// Damage behind a recomputed CRC reaches the chunk checks and zlib itself with hostile streams.
+TEST_F(PackedImages, DamagedPayloadsBehindValidCrcsAreRejectedOrExact) {
+  const auto image = SmallMultiBlockImage();
+  const auto blocks = Inspect(image).blocks;
+  std::mt19937 pick(41);
+  for (int round = 0; round < 600; ++round) {
+    auto damaged = image;
+    const auto& block = blocks[pick() % blocks.size()];
+    const size_t end = block.offset + 2 + block.lengthField;
+    for (int hits = 1 + static_cast<int>(pick() % 4); hits > 0; --hits) {
+      damaged[block.offset + 4 + pick() % (end - block.offset - 4)] = static_cast<uint8_t>(pick());
+    }
+    FixCrc(damaged, block.offset, end - block.offset - 4);
+    const auto report = Inspect(damaged, true);
+    if (!report.valid) {
+      EXPECT_GE(report.errorOffset, block.offset + 4);
+      EXPECT_LT(report.errorOffset, end);
+      continue;
+    }
+    size_t standsFor = 0;
+    for (const auto& b : report.blocks) standsFor += b.chunkLength;
+    EXPECT_EQ(report.content.size(), standsFor);
+  }
+}
+
 TEST(InspectImage, HostileBlockLengthFieldsGiveCleanErrors) {
   for (uint16_t length : std::initializer_list<uint16_t>{0xFFFF, 0, 5}) {
     auto image = MakeImage({StoredBlock(RandomBytes(100, 1))});
