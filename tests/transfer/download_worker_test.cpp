@@ -1,0 +1,498 @@
+// The download worker against a scripted receiver: what it serves, when it refuses, and how it
+// ends.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "image/file_maker.h"
+#include "image/image_reader.h"
+#include "transfer/worker_harness.h"
+#include "transfer/workers.h"
+
+namespace kestal::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Plays the receiver of a download: after the accept it asks for `total` bytes in blocks of
+// `blockSize` by offset, then says CMD_FINISH. It records what it was served.
+class DownloadReceiver {
+ public:
+  DownloadReceiver(ScriptedLink& link, uint64_t total, uint16_t blockSize)
+      : m_link(link), m_total(total), m_blockSize(blockSize) {
+    link.onFrame = [this](const SentFrame& frame) { OnFrame(frame); };
+  }
+
+  void SendRequest(uint8_t sequence, uint32_t requestValue) {
+    m_link.Deliver(WireFrame(sequence, CMD_REQUEST, Be32(requestValue)));
+  }
+
+  std::vector<uint8_t> served;
+  std::vector<uint32_t> offsets;  // of the blocks asked for
+  // Called before each block request goes out; returning false stops the script there.
+  std::function<bool(uint32_t offset)> beforeBlock;
+
+ private:
+  void OnFrame(const SentFrame& frame) {
+    if (frame.command == CMD_BLOCK_DATA) {
+      EXPECT_EQ(frame.sequence, m_lastSequence);
+      EXPECT_TRUE(frame.sumOk);
+      served.insert(served.end(), frame.payload.begin(), frame.payload.end());
+    }
+    if (frame.command == CMD_ACCEPT_DOWNLOAD || frame.command == CMD_BLOCK_DATA) AskNext();
+  }
+
+  void AskNext() {
+    if (served.size() >= m_total) {
+      m_link.Deliver(WireFrame(++m_lastSequence, CMD_FINISH, {}));
+      return;
+    }
+    const auto offset = static_cast<uint32_t>(served.size());
+    if (beforeBlock && !beforeBlock(offset)) return;
+    const auto length = static_cast<uint16_t>(std::min<uint64_t>(m_blockSize, m_total - offset));
+    offsets.push_back(offset);
+    m_link.Deliver(WireFrame(++m_lastSequence, CMD_BLOCK_REQUEST, BlockRequestPayload(length, offset)));
+  }
+
+  ScriptedLink& m_link;
+  uint64_t m_total;
+  uint16_t m_blockSize;
+  uint8_t m_lastSequence = 0x40;
+};
+
+class DownloadWorkerTest : public WorkerTestBase {
+ protected:
+  // Prepares the job as the controller does: path, mode and the measured file size.
+  std::string UseFile(const std::vector<uint8_t>& content, int mode) {
+    const std::string path = dir.Write(mode == MODE_CHANNELS ? "list.fdu" : "soft.ird", content);
+    job.m_strFilePath = path;
+    job.m_nMode = mode;
+    job.m_nFileSize = static_cast<int>(content.size());
+    return path;
+  }
+  void SendBlockRequest(uint8_t sequence, uint16_t length, uint32_t offset) {
+    link.Deliver(WireFrame(sequence, CMD_BLOCK_REQUEST, BlockRequestPayload(length, offset)));
+  }
+  // After `count` waits with nothing left to do, the user stops the transfer.
+  void StopAfterWaits(int count) {
+    OnWait([this, count, waits = 0](uint64_t) mutable {
+      if (++waits >= count) StopLikeUser();
+    });
+  }
+};
+
+struct DownloadCase {
+  size_t fileSize;
+  uint16_t blockSize;
+};
+
+class SoftwareDownloadTest : public DownloadWorkerTest,
+                             public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(SoftwareDownloadTest, ServesTheFileByteForByteAndReportsEachBlocksOffset) {
+  const auto content = RandomBytes(GetParam().fileSize, 7);
+  UseFile(content, MODE_SOFTWARE);
+  DownloadReceiver receiver(link, content.size(), GetParam().blockSize);
+  receiver.SendRequest(0x21, 0);
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+
+  EXPECT_EQ(receiver.served, content);
+  ASSERT_GE(link.sentBytes.size(), 10u);
+  EXPECT_TRUE(std::equal(WakeUpBurst, WakeUpBurst + 10, link.sentBytes.begin()));
+  const auto accepts = FramesWithCommand(CMD_ACCEPT_DOWNLOAD);
+  ASSERT_EQ(accepts.size(), 1u);
+  EXPECT_EQ(accepts[0].sequence, 0x21);
+  EXPECT_TRUE(accepts[0].payload.empty());
+
+  std::vector<int> expected;
+  for (uint32_t offset : receiver.offsets)
+    expected.push_back(static_cast<int>(uint64_t{offset} * 100 / content.size()));
+  expected.push_back(100);  // CMD_FINISH
+  expected.push_back(0);    // the worker's end
+  EXPECT_EQ(notify.ProgressValues(), expected);
+  EXPECT_EQ(notify.CountStatus(text::kDownloading), static_cast<int>(receiver.offsets.size() + 1));
+  EXPECT_EQ(notify.StatusTexts().back(), text::kComplete);
+  EXPECT_EQ(notify.DisplayTimeOf(text::kComplete), -1);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(1));
+  EXPECT_EQ(job.m_nFileSize.load(), 0);  // the next start measures again
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, SoftwareDownloadTest,
+                         ::testing::Values(DownloadCase{1, 1}, DownloadCase{1000, 255},
+                                           DownloadCase{4096, 512}, DownloadCase{4097, 512},
+                                           DownloadCase{70000, 4096}, DownloadCase{65000, 65000}));
+
+class ChannelDownloadTest : public DownloadWorkerTest,
+                            public ::testing::WithParamInterface<DownloadCase> {};
+
+TEST_P(ChannelDownloadTest, ServesAnImageThatUnpacksToTheFileWithTheRequestValue) {
+  auto content = RandomBytes(GetParam().fileSize, 11);
+  // Half of it compresses, half does not.
+  std::fill(content.begin(), content.begin() + static_cast<long>(content.size() / 2), uint8_t{'A'});
+  const std::string path = UseFile(content, MODE_CHANNELS);
+  std::vector<uint8_t> reference;
+  const uint32_t imageSize = PackChannelImage(0xCAFE0102, path, reference, MODE_CHANNELS);
+  ASSERT_GT(imageSize, 0u);
+  DownloadReceiver receiver(link, imageSize, GetParam().blockSize);
+  int sizeAtFinish = -1;
+  notify.onProgress = [&](int percent) {
+    if (percent == 100) sizeAtFinish = job.m_nFileSize;
+  };
+  receiver.SendRequest(3, 0xCAFE0102);
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+
+  const ImageReport report = InspectImage(receiver.served.data(), receiver.served.size(), true);
+  EXPECT_TRUE(report.valid) << report.error;
+  EXPECT_EQ(report.requestValue, 0xCAFE0102u);
+  EXPECT_EQ(report.content, content);
+  EXPECT_EQ(sizeAtFinish, static_cast<int>(imageSize));  // progress counted against the image
+  for (size_t i = 0; i + 2 < notify.ProgressValues().size(); ++i)
+    EXPECT_EQ(notify.ProgressValues()[i],
+              static_cast<int>(uint64_t{receiver.offsets[i]} * 100 / imageSize));
+  EXPECT_EQ(notify.StatusTexts().back(), text::kComplete);
+  EXPECT_EQ(job.m_nFileSize.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ChannelDownloadTest,
+                         ::testing::Values(DownloadCase{100, 16}, DownloadCase{100, 236},
+                                           DownloadCase{32763, 1024}, DownloadCase{80000, 4000}));
+
+TEST_F(DownloadWorkerTest, HundredByteChannelListNeedsMoreRoomThanTwiceItsSize) {
+  // Incompressible: the image is header + block head + the bytes, above 200.
+  const auto content = RandomBytes(100, 5);
+  UseFile(content, MODE_CHANNELS);
+  DownloadReceiver receiver(link, 236, 236);
+  receiver.SendRequest(1, 9);
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  EXPECT_EQ(receiver.served.size(), 236u);
+  EXPECT_EQ(notify.CountStatus(text::kOutOfRange), 0);
+  EXPECT_EQ(InspectImage(receiver.served.data(), receiver.served.size(), true).content, content);
+}
+
+TEST_F(DownloadWorkerTest, EmptyBlockRequestGetsAnEmptyAnswer) {
+  UseFile(RandomBytes(50, 1), MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 0, 50);  // offset at the very end, no bytes
+  link.Deliver(WireFrame(3, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  const auto data = FramesWithCommand(CMD_BLOCK_DATA);
+  ASSERT_EQ(data.size(), 1u);
+  EXPECT_EQ(data[0].sequence, 2);
+  EXPECT_TRUE(data[0].payload.empty());
+  const std::vector<uint8_t> emptyAnswer = WireFrame(2, CMD_BLOCK_DATA, {});
+  EXPECT_EQ(emptyAnswer.size(), 10u);
+  EXPECT_TRUE(std::search(link.sentBytes.begin(), link.sentBytes.end(), emptyAnswer.begin(),
+                          emptyAnswer.end()) != link.sentBytes.end());
+}
+
+TEST_F(DownloadWorkerTest, BlockEndingExactlyAtTheEndIsServed) {
+  const auto content = RandomBytes(300, 2);
+  UseFile(content, MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 100, 200);
+  link.Deliver(WireFrame(3, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  const auto data = FramesWithCommand(CMD_BLOCK_DATA);
+  ASSERT_EQ(data.size(), 1u);
+  EXPECT_EQ(data[0].payload, std::vector<uint8_t>(content.begin() + 200, content.end()));
+  EXPECT_THAT(notify.ProgressValues(), ElementsAre(66, 100, 0));
+}
+
+TEST_F(DownloadWorkerTest, BlockReachingOneBytePastTheEndStopsWithAnError) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 101, 200);
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_TRUE(FramesWithCommand(CMD_BLOCK_DATA).empty());
+  EXPECT_EQ(notify.StatusTexts().back(), text::kOutOfRange);
+  EXPECT_EQ(notify.DisplayTimeOf(text::kOutOfRange), 3);
+  EXPECT_EQ(notify.notices.back().kind, Notice::kDone);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+  EXPECT_TRUE(notify.ProgressValues().empty());
+  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
+}
+
+TEST_F(DownloadWorkerTest, OffsetNearFourGigabytesDoesNotWrapPastTheCheck) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 0x20, 0xFFFFFFF0u);  // offset + length wraps to 16 in 32 bits
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.StatusTexts().back(), text::kOutOfRange);
+  EXPECT_TRUE(FramesWithCommand(CMD_BLOCK_DATA).empty());
+}
+
+TEST_F(DownloadWorkerTest, BlockRequestBeforeAnyRequestIsUnansweredButStillShownAndFeedsWatchdog) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  SendBlockRequest(5, 10, 0);
+  int watchdogAfter = -7;
+  OnWait([&](uint64_t) {
+    watchdogAfter = job.m_nWatchdog;
+    StopLikeUser();
+  });
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_TRUE(link.sentFrames.empty());
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kDownloading));
+  EXPECT_EQ(watchdogAfter, 0);
+}
+
+TEST_F(DownloadWorkerTest, WatchdogIsFedByRequestsAndBlockRequestsOnly) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  std::vector<int> seenAtAnswer;
+  link.onFrame = [&](const SentFrame& frame) {
+    seenAtAnswer.push_back(job.m_nWatchdog);
+    job.m_nWatchdog = 9;  // the value a later frame must or must not reset
+    if (frame.command == CMD_ACCEPT_DOWNLOAD) link.Deliver(WireFrame(2, CMD_SIZE_REPLY, {}));
+  };
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  std::vector<int> seenWhileWaiting;
+  OnWait([&](uint64_t) {
+    seenWhileWaiting.push_back(job.m_nWatchdog);
+    if (seenWhileWaiting.size() == 1) {
+      job.m_nWatchdog = 9;
+      SendBlockRequest(3, 1, 0);  // ignored after the stray reply, yet it feeds the watchdog
+    } else if (seenWhileWaiting.size() == 2) {
+      job.m_nWatchdog = 9;
+      link.Deliver(WireFrame(4, CMD_FINISH, {}));
+    }
+  });
+  int atFinish = 0;
+  notify.onProgress = [&](int percent) {
+    if (percent == 100) atFinish = job.m_nWatchdog;
+  };
+
+  DownloadWorker(job);
+  EXPECT_THAT(seenAtAnswer, ElementsAre(0));              // the request reset it
+  ASSERT_GE(seenWhileWaiting.size(), 2u);
+  EXPECT_EQ(seenWhileWaiting[0], 9);                      // the stray reply did not
+  EXPECT_EQ(seenWhileWaiting[1], 0);                      // the ignored block request did
+  EXPECT_EQ(atFinish, 9);                                 // CMD_FINISH does not
+}
+
+TEST_F(DownloadWorkerTest, UnexpectedCommandStopsServingUntilTheNextRequest) {
+  const auto content = RandomBytes(300, 2);
+  UseFile(content, MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 10, 0);
+  link.Deliver(WireFrame(3, CMD_SIZE_REPLY, Be32(5)));
+  SendBlockRequest(4, 10, 10);  // ignored
+  link.Deliver(WireFrame(5, CMD_REQUEST, {}));
+  SendBlockRequest(6, 10, 20);
+  link.Deliver(WireFrame(7, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  const auto data = FramesWithCommand(CMD_BLOCK_DATA);
+  ASSERT_EQ(data.size(), 2u);
+  EXPECT_EQ(data[0].sequence, 2);
+  EXPECT_EQ(data[1].sequence, 6);
+  EXPECT_EQ(data[1].payload, std::vector<uint8_t>(content.begin() + 20, content.begin() + 30));
+  EXPECT_EQ(FramesWithCommand(CMD_ACCEPT_DOWNLOAD).size(), 2u);
+  EXPECT_EQ(notify.CountStatus(text::kDownloading), 5);
+}
+
+TEST_F(DownloadWorkerTest, FrameWithBadSumIsIgnored) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  link.Deliver(WireFrameBadSum(1, CMD_REQUEST, {}));
+  link.Deliver(WireFrame(2, CMD_REQUEST, {}));
+  link.Deliver(WireFrame(3, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  const auto accepts = FramesWithCommand(CMD_ACCEPT_DOWNLOAD);
+  ASSERT_EQ(accepts.size(), 1u);
+  EXPECT_EQ(accepts[0].sequence, 2);
+}
+
+TEST_F(DownloadWorkerTest, EmptyChannelListFailsAtTheFirstRequest) {
+  UseFile({}, MODE_CHANNELS);
+  link.Deliver(WireFrame(1, CMD_REQUEST, Be32(1)));
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(FramesWithCommand(CMD_ACCEPT_DOWNLOAD).size(), 1u);  // answered before packing
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kDownloading, text::kFileOpenError));
+  EXPECT_EQ(notify.DisplayTimeOf(text::kFileOpenError), 3);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+}
+
+TEST_F(DownloadWorkerTest, ChannelListEmptiedAfterMeasuringIsAPackagingError) {
+  const std::string path = UseFile(RandomBytes(100, 3), MODE_CHANNELS);
+  ASSERT_EQ(::truncate(path.c_str(), 0), 0);
+  link.Deliver(WireFrame(1, CMD_REQUEST, Be32(1)));
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.StatusTexts().back(), text::kPackagingError);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+}
+
+TEST_F(DownloadWorkerTest, MissingFileFailsBeforeWakingTheReceiver) {
+  job.m_strFilePath = dir.Path("absent.ird");
+  job.m_nMode = MODE_SOFTWARE;
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_TRUE(link.sentBytes.empty());
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kFileOpenError));
+  EXPECT_EQ(notify.DisplayTimeOf(text::kFileOpenError), 3);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+  EXPECT_TRUE(notify.ProgressValues().empty());
+}
+
+TEST_F(DownloadWorkerTest, DirectoryIsNotAFileToSend) {
+  job.m_strFilePath = dir.Root();
+  job.m_nMode = MODE_SOFTWARE;
+  job.m_nFileSize = 4096;
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kFileOpenError));
+}
+
+TEST_F(DownloadWorkerTest, FileShrinkingUnderASoftwareDownloadIsAReadingFailure) {
+  const std::string path = UseFile(RandomBytes(1000, 4), MODE_SOFTWARE);
+  link.onFrame = [&](const SentFrame& frame) {
+    if (frame.command != CMD_ACCEPT_DOWNLOAD) return;
+    ASSERT_EQ(::truncate(path.c_str(), 600), 0);
+    SendBlockRequest(2, 255, 510);
+  };
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_TRUE(FramesWithCommand(CMD_BLOCK_DATA).empty());
+  EXPECT_EQ(notify.StatusTexts().back(), text::kReadingFail);
+  EXPECT_EQ(notify.DisplayTimeOf(text::kReadingFail), 3);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+}
+
+TEST_F(DownloadWorkerTest, RepeatedRequestAfterTheFileGrewServesTheNewImage) {
+  const std::string path = UseFile(RandomBytes(100, 6), MODE_CHANNELS);
+  const auto grown = RandomBytes(70000, 8);
+  std::vector<uint8_t> grownImage;
+  const uint32_t grownSize = PackChannelImage(77, dir.Write("grown.fdu", grown), grownImage,
+                                              MODE_CHANNELS);
+  std::vector<uint8_t> served;
+  uint8_t sequence = 10;
+  uint32_t offset = 0;
+  link.onFrame = [&](const SentFrame& frame) {
+    if (frame.command == CMD_ACCEPT_DOWNLOAD && frame.sequence == 1) {
+      SendBlockRequest(++sequence, 128, 0);  // a bit of the small image
+      return;
+    }
+    if (frame.command == CMD_BLOCK_DATA && frame.sequence == 11) {
+      dir.Write("list.fdu", grown);  // the file changes under the transfer
+      link.Deliver(WireFrame(2, CMD_REQUEST, Be32(77)));
+      return;
+    }
+    if (frame.command == CMD_BLOCK_DATA) {
+      served.insert(served.end(), frame.payload.begin(), frame.payload.end());
+      offset += static_cast<uint32_t>(frame.payload.size());
+    }
+    if (offset >= grownSize) {
+      link.Deliver(WireFrame(++sequence, CMD_FINISH, {}));
+      return;
+    }
+    const auto length = static_cast<uint16_t>(std::min<uint32_t>(4000, grownSize - offset));
+    SendBlockRequest(++sequence, length, offset);
+  };
+  link.Deliver(WireFrame(1, CMD_REQUEST, Be32(76)));
+  (void)path;
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  EXPECT_EQ(served, grownImage);
+  EXPECT_EQ(InspectImage(served.data(), served.size(), true).content, grown);
+}
+
+TEST_F(DownloadWorkerTest, StopWhileWaitingForTheReceiverIsNoSuccess) {
+  UseFile(RandomBytes(10, 1), MODE_SOFTWARE);
+  StopAfterWaits(3);
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(link.sentBytes, std::vector<uint8_t>(WakeUpBurst, WakeUpBurst + 10));
+  EXPECT_TRUE(notify.StatusTexts().empty());
+  EXPECT_THAT(notify.ProgressValues(), ElementsAre(0));
+  EXPECT_TRUE(notify.DoneValues().empty());  // the stop has already ended the transfer
+  EXPECT_EQ(job.m_nFileSize.load(), 0);
+}
+
+TEST_F(DownloadWorkerTest, StopInTheMiddleOfADownloadIsNoSuccess) {
+  const auto content = RandomBytes(5000, 1);
+  UseFile(content, MODE_SOFTWARE);
+  DownloadReceiver receiver(link, content.size(), 1000);
+  receiver.beforeBlock = [](uint32_t offset) { return offset < 3000; };  // then silence
+  receiver.SendRequest(1, 0);
+  StopAfterWaits(5);
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
+  EXPECT_THAT(notify.ProgressValues(), ElementsAre(0, 20, 40, 0));
+  EXPECT_TRUE(notify.DoneValues().empty());
+}
+
+TEST_F(DownloadWorkerTest, WatchdogTripIsNoSuccess) {
+  UseFile(RandomBytes(5000, 1), MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  OnWait([this](uint64_t) {
+    job.m_bWatchdogTripped = 1;
+    StopLikeUser();
+  });
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
+  EXPECT_EQ(notify.ProgressValues().back(), 0);
+}
+
+TEST_F(DownloadWorkerTest, HangUpWhileWaitingForTheFirstRequestEndsAtOnce) {
+  UseFile(RandomBytes(10, 1), MODE_SOFTWARE);
+  OnWait([this](uint64_t) { link.HangUp(); });
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kPortDisconnected));
+  EXPECT_EQ(notify.DisplayTimeOf(text::kPortDisconnected), 3);
+  EXPECT_EQ(notify.notices.back().kind, Notice::kDone);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+}
+
+TEST_F(DownloadWorkerTest, HangUpBetweenBlocksEndsAtOnce) {
+  const auto content = RandomBytes(5000, 1);
+  UseFile(content, MODE_SOFTWARE);
+  DownloadReceiver receiver(link, content.size(), 1000);
+  receiver.beforeBlock = [this](uint32_t offset) {
+    if (offset < 2000) return true;
+    link.HangUp();
+    return false;
+  };
+  receiver.SendRequest(1, 0);
+
+  EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.StatusTexts().back(), text::kPortDisconnected);
+  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
+  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
+}
+
+TEST_F(DownloadWorkerTest, KeepsPackingTheFileItStartedWith) {
+  const auto content = RandomBytes(100, 1);
+  UseFile(content, MODE_CHANNELS);
+  link.onFrame = [&](const SentFrame& frame) {
+    if (frame.command != CMD_ACCEPT_DOWNLOAD) return;
+    if (frame.sequence == 1) {
+      job.m_strFilePath = dir.Path("elsewhere.fdu");  // the window's field changes
+      link.Deliver(WireFrame(2, CMD_REQUEST, Be32(5)));
+    } else {
+      link.Deliver(WireFrame(3, CMD_BLOCK_REQUEST, BlockRequestPayload(236, 0)));
+      link.Deliver(WireFrame(4, CMD_FINISH, {}));
+    }
+  };
+  link.Deliver(WireFrame(1, CMD_REQUEST, Be32(5)));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  const auto data = FramesWithCommand(CMD_BLOCK_DATA);
+  ASSERT_EQ(data.size(), 1u);
+  EXPECT_EQ(InspectImage(data[0].payload.data(), data[0].payload.size(), true).content, content);
+}
+
+}  // namespace
+}  // namespace kestal::testing
