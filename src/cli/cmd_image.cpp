@@ -89,7 +89,7 @@ bool ReadImageFile(const std::string& path, std::vector<uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary);
   bytes.resize(static_cast<size_t>(size));
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return in.good() || (in.eof() && in.gcount() == static_cast<std::streamsize>(size));
+  return static_cast<size_t>(in.gcount()) == bytes.size();
 }
 
 void PrintReport(const ImageReport& report) {

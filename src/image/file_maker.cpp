@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "image/crc16.h"
 #include "image/image_format.h"
@@ -182,9 +183,15 @@ uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
   image.clear();
   if (mode != MODE_CHANNELS) return 0;  // only channel lists are packed
 
-  image.resize(IMAGE_HEADER_SIZE);  // header space; written once the block count is known
   uint32_t blockCount = 0;
-  if (!BuildImageBlocks(image, path, DATA_TYPE_CHANNELS, blockCount, trace)) {
+  bool built = false;
+  try {
+    image.resize(IMAGE_HEADER_SIZE);  // header space; written once the block count is known
+    built = BuildImageBlocks(image, path, DATA_TYPE_CHANNELS, blockCount, trace);
+  } catch (const std::bad_alloc&) {
+    built = false;  // a file too large for this machine's memory is a packaging failure
+  }
+  if (!built) {
     image.clear();
     return 0;
   }

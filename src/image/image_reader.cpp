@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <limits>
+
 #include "image/crc16.h"
 #include "image/image_format.h"
 #include "link/frame_codec.h"
@@ -20,6 +22,9 @@ class ImageParser {
       : m_data(data), m_size(size), m_extract(extract), m_report(report) {}
 
   bool Run() {
+    if (m_size > std::numeric_limits<uint32_t>::max()) {
+      return Fail(std::numeric_limits<uint32_t>::max(), "image is longer than a 32-bit size");
+    }
     if (!CheckHeader()) return false;
     size_t offset = IMAGE_HEADER_SIZE;
     for (uint32_t index = 0; index < m_report.blockCount; ++index) {
