@@ -1,0 +1,472 @@
+// The controller on the window thread (the test's thread), with fake workers on real threads.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <climits>
+
+#include "transfer/controller_harness.h"
+#include "transfer/worker_harness.h"
+
+namespace kestal::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Pair;
+
+// What a fake worker saw of the job when it started.
+struct WorkerStart {
+  std::atomic<int> count{0};
+  std::atomic<int> fileSize{-1};
+  std::atomic<Link*> link{nullptr};
+  std::atomic<int> direction{-1};
+};
+
+class TransferControllerTest : public ::testing::Test {
+ protected:
+  TransferControllerTest() {
+    job.m_hNotifyWnd = &window;
+    view.controller = &controller;
+    window.controller = &controller;
+    view.path = files.Write("list.fdu", RandomBytes(100, 1));
+    controller.SetWorkers(Recording(&TransferControllerTest::WaitForStop),
+                          Recording(&TransferControllerTest::WaitForStop));
+  }
+  ~TransferControllerTest() override {
+    // The front end makes notifications return at once before the controller goes.
+    job.m_bClosing = 1;
+    window.CloseWindow();
+  }
+
+  // A worker procedure that records its start, then behaves like `body`.
+  TransferController::WorkerProc Recording(int (TransferControllerTest::*body)(TransferJob&)) {
+    return [this, body](TransferJob& j) {
+      started.fileSize = j.m_nFileSize.load();
+      started.link = j.m_pLink;
+      started.direction = j.m_nDirection.load();
+      ++started.count;
+      return (this->*body)(j);
+    };
+  }
+
+ public:  // worker bodies, named by the tests as member pointers
+  // Waits on the link until the transfer is ended, then sends its closing notes, as a worker does.
+  int WaitForStop(TransferJob& j) {
+    while (j.m_bRunning.load() != 0) j.m_pLink->WaitForData(UINT64_MAX);
+    j.m_hNotifyWnd->NotifyStatus(MakeStatusNote(-1, "worker ended"));
+    j.m_hNotifyWnd->NotifyProgress(0);
+    return 0;
+  }
+  // Reports a little progress and a completed transfer.
+  int CompleteAtOnce(TransferJob& j) {
+    j.m_hNotifyWnd->NotifyStatus(MakeStatusNote(-1, text::kDownloading));
+    j.m_hNotifyWnd->NotifyProgress(42);
+    j.m_hNotifyWnd->NotifyProgress(100);
+    j.m_hNotifyWnd->NotifyDone(1);
+    EXPECT_EQ(j.m_bRunning.load(), 0);  // the done notice has ended the transfer
+    j.m_hNotifyWnd->NotifyStatus(MakeStatusNote(-1, text::kComplete));
+    return 1;
+  }
+
+ protected:
+  bool WaitForWorkerExit(size_t count = 1) {
+    return window.PumpUntil([&] { return window.exits.size() >= count; });
+  }
+  void Tick(int id, int times) {
+    for (int i = 0; i < times; ++i) controller.OnTimer(id);
+  }
+  std::vector<int> EnableOrder() const {
+    std::vector<int> ids;
+    for (const auto& call : view.enableCalls) ids.push_back(call.first);
+    return ids;
+  }
+
+  ScratchDir files;
+  TransferJob job;
+  GateLink link;
+  RecordingView view{job};
+  WindowQueue window{job};
+  WorkerStart started;
+  TransferController controller{job, link, view};
+};
+
+// --- Status line -------------------------------------------------------------------------
+
+class StatusCountdownTest : public TransferControllerTest,
+                            public ::testing::WithParamInterface<int> {};
+
+TEST_P(StatusCountdownTest, TextIsClearedOnTheTwentyTimesTPlusFirstTick) {
+  const int displayTime = GetParam();
+  controller.ShowStatus(displayTime, "Hello");
+  EXPECT_EQ(view.shownStatus, "Hello");
+  ASSERT_TRUE(view.TimerRunning(TIMER_STATUS));
+  EXPECT_EQ(view.timers[TIMER_STATUS], STATUS_TICK_MS);
+
+  Tick(TIMER_STATUS, 20 * displayTime);
+  EXPECT_EQ(view.shownStatus, "Hello");
+  EXPECT_TRUE(view.TimerRunning(TIMER_STATUS));
+  Tick(TIMER_STATUS, 1);
+  EXPECT_EQ(view.shownStatus, "");
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
+}
+
+INSTANTIATE_TEST_SUITE_P(DisplayTimes, StatusCountdownTest, ::testing::Values(0, 1, 3));
+
+TEST_F(TransferControllerTest, NegativeDisplayTimeOtherThanMinusOneClearsOnTheFirstTick) {
+  controller.ShowStatus(-5, "Brief");
+  EXPECT_EQ(view.shownStatus, "Brief");
+  Tick(TIMER_STATUS, 1);
+  EXPECT_EQ(view.shownStatus, "");
+}
+
+TEST_F(TransferControllerTest, EmptyTextStopsTheCountdownAndKeepsTheLine) {
+  controller.ShowStatus(3, "Stays");
+  Tick(TIMER_STATUS, 10);
+  controller.ShowStatus(3, "");
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
+  EXPECT_EQ(view.shownStatus, "Stays");
+}
+
+TEST_F(TransferControllerTest, UntilReplacedTextStopsARunningCountdown) {
+  controller.ShowStatus(3, "Old");
+  controller.ShowStatus(-1, "New");
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
+  EXPECT_EQ(view.shownStatus, "New");
+}
+
+TEST_F(TransferControllerTest, HugeDisplayTimeDoesNotOverflowIntoAnEarlyClear) {
+  controller.ShowStatus(INT_MAX, "Long");
+  Tick(TIMER_STATUS, 100);
+  EXPECT_EQ(view.shownStatus, "Long");
+}
+
+TEST_F(TransferControllerTest, ProgressSetsBarAndPercentText) {
+  controller.SetProgress(42);
+  EXPECT_EQ(view.progressPos, 42);
+  EXPECT_EQ(view.shownPercent, "42%");
+}
+
+TEST_F(TransferControllerTest, StatusNoteLongerThan51CharactersIsCut) {
+  const auto note = MakeStatusNote(3, std::string(80, 'x'));
+  EXPECT_EQ(std::string(note->szText), std::string(51, 'x'));
+  EXPECT_EQ(note->nDisplayTime, 3);
+}
+
+// --- Controls ----------------------------------------------------------------------------
+
+TEST_F(TransferControllerTest, ToggleSwitchesInputsInOrderAndToComputerOnlyOutsideSoftware) {
+  job.m_nMode = MODE_SOFTWARE;
+  controller.m_bControlsEnabled = 0;
+  controller.ToggleControls();
+  EXPECT_THAT(EnableOrder(), ElementsAre(IDC_FILE, IDC_PATH, IDC_PORT, IDC_MODE, IDC_TO_RECEIVER,
+                                         IDC_TO_COMPUTER));
+  EXPECT_EQ(view.EnabledStates()[IDC_TO_RECEIVER], true);
+  EXPECT_EQ(view.EnabledStates()[IDC_TO_COMPUTER], false);
+
+  job.m_nMode = MODE_CHANNELS;
+  controller.m_bControlsEnabled = 0;
+  controller.ToggleControls();
+  EXPECT_EQ(view.EnabledStates()[IDC_TO_COMPUTER], true);
+
+  controller.ToggleControls();
+  for (const auto& [id, enabled] : view.EnabledStates()) EXPECT_FALSE(enabled) << id;
+  EXPECT_EQ(controller.m_bControlsEnabled, 0);
+}
+
+// --- Starting ----------------------------------------------------------------------------
+
+TEST_F(TransferControllerTest, StartOpensTheLinkArmsTheWatchdogTimerAndRunsTheWorker) {
+  controller.StartTransfer();
+
+  EXPECT_EQ(link.OpenCount(), 1);
+  EXPECT_EQ(link.LastBaud(), 115200u);
+  EXPECT_EQ(link.LastDevice(), "/dev/ttyTEST0");
+  EXPECT_EQ(view.shownStatus, text::kWaiting);
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
+  EXPECT_THAT(view.timers, ElementsAre(Pair(TIMER_WATCHDOG, 1600)));
+  EXPECT_EQ(job.m_bRunning.load(), 1);
+  EXPECT_EQ(job.m_bTransferActive.load(), 1);
+  EXPECT_EQ(job.m_nWatchdog.load(), -1);
+  EXPECT_EQ(job.m_pLink, &link);
+  EXPECT_EQ(controller.m_bControlsEnabled, 0);
+  for (const auto& [id, enabled] : view.EnabledStates()) EXPECT_FALSE(enabled) << id;
+  EXPECT_EQ(view.shownPercent, "0%");
+  EXPECT_TRUE(controller.WorkerAlive());
+
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(started.count.load(), 1);
+  EXPECT_EQ(started.fileSize.load(), 100);
+  EXPECT_EQ(started.link.load(), &link);
+  EXPECT_FALSE(controller.WorkerAlive());
+}
+
+TEST_F(TransferControllerTest, DirectionChoosesTheWorker) {
+  std::atomic<int> uploads{0};
+  controller.SetWorkers(Recording(&TransferControllerTest::WaitForStop),
+                        [&](TransferJob& j) {
+                          ++uploads;
+                          return WaitForStop(j);
+                        });
+  view.direction = DIR_TO_COMPUTER;
+  controller.StartTransfer();
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(uploads.load(), 1);
+  EXPECT_EQ(started.count.load(), 0);
+}
+
+TEST_F(TransferControllerTest, EmptyPathStartsNothing) {
+  view.path.clear();
+  controller.StartTransfer();
+  EXPECT_EQ(view.shownStatus, text::kSelectFile);
+  EXPECT_EQ(controller.m_nStatusCountdown, 60);
+  EXPECT_EQ(link.OpenCount(), 0);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_FALSE(controller.WorkerAlive());
+}
+
+TEST_F(TransferControllerTest, NoPortSelectedIsAnOpenFailure) {
+  view.portSelected = false;
+  controller.StartTransfer();
+  EXPECT_EQ(view.shownStatus, text::kOpenPortFailed);
+  EXPECT_EQ(controller.m_nStatusCountdown, 60);
+  EXPECT_EQ(link.OpenCount(), 0);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_TRUE(view.enableCalls.empty());
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_FALSE(controller.WorkerAlive());
+}
+
+TEST_F(TransferControllerTest, PortThatWillNotOpenStartsNothing) {
+  link.failOpen = true;
+  controller.StartTransfer();
+  EXPECT_EQ(view.shownStatus, text::kOpenPortFailed);
+  EXPECT_EQ(link.OpenCount(), 1);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_TRUE(view.enableCalls.empty());
+  EXPECT_FALSE(controller.WorkerAlive());
+}
+
+TEST_F(TransferControllerTest, SecondStartWhileRunningLeavesTheTransferAlone) {
+  controller.StartTransfer();
+  job.m_nWatchdog = 2;
+  view.path = files.Write("other.fdu", RandomBytes(5, 1));
+  controller.StartTransfer();
+
+  EXPECT_EQ(link.OpenCount(), 1);
+  EXPECT_EQ(view.reads, 1);
+  EXPECT_EQ(job.m_nWatchdog.load(), 2);
+  EXPECT_NE(job.m_strFilePath, view.path);
+  EXPECT_EQ(job.m_bRunning.load(), 1);
+  EXPECT_TRUE(link.IsOpen());
+
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(started.count.load(), 1);
+}
+
+TEST_F(TransferControllerTest, StartWaitsForTheLastWorkerToWindDownThenReapsIt) {
+  controller.StartTransfer();
+  controller.OnStop();
+  // The stopped worker now waits for the window to take its closing notes.
+  controller.StartTransfer();
+  EXPECT_EQ(link.OpenCount(), 1);
+
+  ASSERT_TRUE(WaitForWorkerExit());
+  controller.StartTransfer();
+  EXPECT_EQ(link.OpenCount(), 2);
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit(2));
+  EXPECT_EQ(started.count.load(), 2);
+}
+
+TEST_F(TransferControllerTest, EveryStartTowardsTheReceiverMeasuresTheFile) {
+  controller.StartTransfer();
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(started.fileSize.load(), 100);
+
+  files.Write("list.fdu", RandomBytes(250, 2));
+  job.m_nFileSize = 100;  // a stale size must not be served
+  controller.StartTransfer();
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit(2));
+  EXPECT_EQ(started.fileSize.load(), 250);
+
+  view.path = files.Path("missing.fdu");
+  controller.StartTransfer();
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit(3));
+  EXPECT_EQ(started.fileSize.load(), 0);  // the worker reports the missing file
+}
+
+TEST_F(TransferControllerTest, StartTowardsTheComputerDoesNotMeasure) {
+  view.direction = DIR_TO_COMPUTER;
+  job.m_nFileSize = 5;
+  controller.StartTransfer();
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(started.fileSize.load(), 5);
+}
+
+TEST_F(TransferControllerTest, FileOverTwoGigabytesIsRefused) {
+  const std::string huge = files.Path("huge.ird");
+  const int fd = ::open(huge.c_str(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, off_t{INT_MAX} + 1), 0);  // sparse: takes no room
+  ::close(fd);
+  view.path = huge;
+
+  controller.StartTransfer();
+  EXPECT_EQ(view.shownStatus, text::kFileSizeOver);
+  EXPECT_EQ(controller.m_nStatusCountdown, 60);
+  EXPECT_EQ(link.OpenCount(), 0);
+  EXPECT_FALSE(controller.WorkerAlive());
+}
+
+// --- Watchdog ----------------------------------------------------------------------------
+
+TEST_F(TransferControllerTest, WatchdogTripsOnTheFourthTickAfterTheLastReset) {
+  controller.StartTransfer();
+  job.m_nWatchdog = 0;  // the worker handled a frame
+  Tick(TIMER_WATCHDOG, 2);
+  job.m_nWatchdog = 0;  // and another
+  Tick(TIMER_WATCHDOG, 3);
+  EXPECT_EQ(job.m_bRunning.load(), 1);
+  EXPECT_EQ(job.m_nWatchdog.load(), 3);
+
+  Tick(TIMER_WATCHDOG, 1);
+  EXPECT_EQ(job.m_bWatchdogTripped.load(), 1);
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_EQ(job.m_bTransferActive.load(), 0);
+  EXPECT_EQ(job.m_nWatchdog.load(), -1);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_EQ(view.shownStatus, text::kExternalError);
+  EXPECT_EQ(controller.m_nStatusCountdown, 60);
+  EXPECT_EQ(view.shownPercent, "0%");
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(controller.m_bControlsEnabled, 1);
+  ASSERT_TRUE(WaitForWorkerExit());
+}
+
+TEST_F(TransferControllerTest, WatchdogNeverTripsWhileWaitingForTheFirstRequest) {
+  controller.StartTransfer();
+  Tick(TIMER_WATCHDOG, 1000);
+  EXPECT_EQ(job.m_bRunning.load(), 1);
+  EXPECT_EQ(job.m_nWatchdog.load(), -1);
+  EXPECT_EQ(view.shownStatus, text::kWaiting);
+  controller.OnStop();
+  ASSERT_TRUE(WaitForWorkerExit());
+}
+
+TEST_F(TransferControllerTest, WatchdogTickWithNoActiveTransferOnlyStopsItsTimer) {
+  controller.ShowStatus(-1, text::kIdle);
+  view.timers[TIMER_WATCHDOG] = WATCHDOG_PERIOD_MS;
+  job.m_nWatchdog = 3;
+  Tick(TIMER_WATCHDOG, 1);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_EQ(job.m_nWatchdog.load(), -1);
+  EXPECT_EQ(view.shownPercent, "0%");
+  EXPECT_EQ(view.shownStatus, text::kIdle);
+  EXPECT_EQ(job.m_bWatchdogTripped.load(), 0);
+  EXPECT_EQ(link.CloseCount(), 0);
+}
+
+// --- Stopping and ending -----------------------------------------------------------------
+
+TEST_F(TransferControllerTest, StopWhileIdleResetsProgressAndKeepsTheStatus) {
+  controller.ShowStatus(-1, text::kIdle);
+  controller.SetProgress(70);
+  controller.OnStop();
+  EXPECT_EQ(view.shownPercent, "0%");
+  EXPECT_EQ(view.progressPos, 0);
+  EXPECT_EQ(view.shownStatus, text::kIdle);
+  EXPECT_EQ(controller.m_bControlsEnabled, 1);
+  EXPECT_EQ(view.EnabledStates()[IDC_FILE], true);
+}
+
+TEST_F(TransferControllerTest, StopWhileRunningSaysInterruptedAndEndsTheTransfer) {
+  controller.StartTransfer();
+  controller.OnStop();
+  EXPECT_EQ(view.shownStatus, text::kInterrupted);
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));  // set directly, no countdown
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_EQ(job.m_bTransferActive.load(), 0);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(view.EnabledStates()[IDC_FILE], true);
+  ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(view.shownStatus, "worker ended");  // the worker's own closing note follows
+}
+
+TEST_F(TransferControllerTest, WorkerEndsTheTransferThroughItsNotifications) {
+  controller.SetWorkers(Recording(&TransferControllerTest::CompleteAtOnce),
+                        Recording(&TransferControllerTest::CompleteAtOnce));
+  controller.StartTransfer();
+  ASSERT_TRUE(WaitForWorkerExit());
+
+  EXPECT_THAT(window.exits, ElementsAre(true));
+  EXPECT_EQ(view.shownStatus, text::kComplete);
+  EXPECT_EQ(view.shownPercent, "0%");  // the end resets the bar
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_EQ(job.m_bTransferActive.load(), 0);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(controller.m_bControlsEnabled, 1);
+  EXPECT_FALSE(controller.WorkerAlive());
+
+  controller.StartTransfer();  // the finished thread was reaped; a new one starts
+  EXPECT_EQ(link.OpenCount(), 2);
+  ASSERT_TRUE(WaitForWorkerExit(2));
+}
+
+TEST_F(TransferControllerTest, ClosingWhileAWorkerRunsDropsItsNotesAndJoinsIt) {
+  auto owned = std::make_unique<TransferController>(job, link, view);
+  view.controller = owned.get();
+  window.controller = owned.get();
+  owned->SetWorkers(Recording(&TransferControllerTest::WaitForStop),
+                    Recording(&TransferControllerTest::WaitForStop));
+  owned->StartTransfer();
+  ASSERT_TRUE(owned->WorkerAlive());
+
+  owned->OnClose();
+  EXPECT_EQ(job.m_bClosing.load(), 1);
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_EQ(job.m_bTransferActive.load(), 0);
+  EXPECT_FALSE(link.IsOpen());
+  window.CloseWindow();
+  const int refreshes = view.refreshes;
+  owned->FinishTransfer();
+  owned->ShowStatus(3, "ignored");
+  owned->OnTransferStatus(MakeStatusNote(-1, "ignored"));
+  owned->OnTransferProgress(50);
+  owned->OnTransferDone(1);
+  EXPECT_EQ(view.refreshes, refreshes);
+  EXPECT_EQ(view.shownStatus, text::kWaiting);
+
+  owned.reset();  // joins the worker, which returns on its own
+  EXPECT_EQ(started.count.load(), 1);
+  view.controller = &controller;
+  window.controller = &controller;
+}
+
+TEST_F(TransferControllerTest, DestroyingTheControllerStopsAndJoinsAWaitingWorker) {
+  auto owned = std::make_unique<TransferController>(job, link, view);
+  view.controller = owned.get();
+  owned->SetWorkers(Recording(&TransferControllerTest::WaitForStop),
+                    Recording(&TransferControllerTest::WaitForStop));
+  owned->StartTransfer();
+  job.m_bClosing = 1;
+  window.CloseWindow();
+
+  owned.reset();
+  EXPECT_EQ(started.count.load(), 1);
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  view.controller = &controller;
+}
+
+}  // namespace
+}  // namespace kestal::testing
