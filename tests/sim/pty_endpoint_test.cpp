@@ -1,0 +1,148 @@
+// The emulator's end of a real pseudo-terminal: bytes both ways, hang-up, and line pacing.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "pty_tool.h"
+#include "sim/byte_pacer.h"
+#include "sim/pty_endpoint.h"
+
+namespace kestal::sim::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::unique_ptr<PtyEndpoint> MakeEndpoint() {
+  std::string error;
+  auto endpoint = PtyEndpoint::Create(&error);
+  EXPECT_NE(endpoint, nullptr) << error;
+  return endpoint;
+}
+
+// Waits on the endpoint until `count` bytes are queued or it hangs up, at most two seconds.
+void WaitForQueued(PtyEndpoint& endpoint, uint32_t count) {
+  const uint64_t deadline = endpoint.GetClock().NowMs() + 2000;
+  while (endpoint.Queue().Count() < count && !endpoint.IsHungUp() &&
+         endpoint.GetClock().NowMs() < deadline) {
+    endpoint.WaitForData(deadline);
+  }
+}
+
+TEST(BytePacer, ReservationsFollowEachOtherAtTenBitsPerByte) {
+  BytePacer pacer(115200);
+  const auto t0 = Clock::now();
+  EXPECT_EQ(pacer.Reserve(11, t0), t0);
+  const auto second = pacer.Reserve(11, t0);
+  using Micros = std::chrono::duration<double, std::micro>;
+  EXPECT_NEAR(Micros(second - t0).count(), 954.86, 0.01);  // 11 bytes x 10 bits / 115200
+  EXPECT_EQ(pacer.ChunkBytes(), 11u);
+}
+
+TEST(BytePacer, IdleLineBanksNoCredit) {
+  BytePacer pacer(9600);
+  const auto t0 = Clock::now();
+  pacer.Reserve(100, t0);
+  const auto later = t0 + std::chrono::seconds(10);
+  EXPECT_EQ(pacer.Reserve(1, later), later);
+  EXPECT_GT(pacer.Reserve(1, later), later);
+}
+
+TEST(BytePacer, UnpacedNeverWaits) {
+  BytePacer pacer;
+  const auto t0 = Clock::now();
+  pacer.Reserve(100000, t0);
+  EXPECT_EQ(pacer.Reserve(100000, t0), t0);
+}
+
+TEST(PtyEndpoint, BytesFlowBothWays) {
+  auto endpoint = MakeEndpoint();
+  PtyTool client;
+  ASSERT_TRUE(client.Open(endpoint->SlavePath()));
+
+  client.Write({1, 2, 3});
+  WaitForQueued(*endpoint, 3);
+  uint8_t b = 0;
+  ASSERT_EQ(endpoint->Queue().Count(), 3u);
+  endpoint->Queue().Pop(b);
+  EXPECT_EQ(b, 1);
+
+  const uint8_t out[] = {'Q', 'z'};
+  EXPECT_EQ(endpoint->SendBytes(out, 2), 2);
+  pollfd pfd{client.Fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&pfd, 1, 2000), 1);
+  uint8_t got[2] = {};
+  EXPECT_EQ(read(client.Fd(), got, 2), 2);
+  EXPECT_EQ(got[1], 'z');
+}
+
+TEST(PtyEndpoint, ClientClosingIsAHangUpOnlyOnceTheOwnSlaveIsReleased) {
+  auto endpoint = MakeEndpoint();
+  {
+    PtyTool prober;
+    ASSERT_TRUE(prober.Open(endpoint->SlavePath()));
+  }
+  endpoint->WaitForData(endpoint->GetClock().NowMs() + 200);
+  EXPECT_FALSE(endpoint->IsHungUp());
+
+  PtyTool client;
+  ASSERT_TRUE(client.Open(endpoint->SlavePath()));
+  endpoint->ReleaseOwnSlave();
+  client.Close();
+  WaitForQueued(*endpoint, 1);
+  EXPECT_TRUE(endpoint->IsHungUp());
+}
+
+// Reads and counts everything the client side receives, on a thread of its own.
+class DrainingClient {
+ public:
+  explicit DrainingClient(const std::string& path) {
+    EXPECT_TRUE(m_tool.Open(path));
+    m_thread = std::thread([this] {
+      uint8_t buffer[4096];
+      pollfd pfd{m_tool.Fd(), POLLIN, 0};
+      while (!m_stop.load()) {
+        if (poll(&pfd, 1, 50) > 0 && read(m_tool.Fd(), buffer, sizeof buffer) <= 0) break;
+      }
+    });
+  }
+  ~DrainingClient() {
+    m_stop.store(true);
+    m_thread.join();
+  }
+
+ private:
+  PtyTool m_tool;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+double SecondsToSend(PtyEndpoint& endpoint, size_t bytes) {
+  const std::vector<uint8_t> data(bytes, 0x55);
+  const auto start = Clock::now();
+  EXPECT_EQ(endpoint.SendBytes(data.data(), static_cast<int>(data.size())),
+            static_cast<int>(bytes));
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+TEST(PtyEndpoint, PacedWritesTakeTheLineTimeOfTheBaudRate) {
+  auto endpoint = MakeEndpoint();
+  DrainingClient client(endpoint->SlavePath());
+  endpoint->SetBaud(115200);
+  const double seconds = SecondsToSend(*endpoint, 11520);
+  EXPECT_GT(seconds, 0.9);
+  EXPECT_LT(seconds, 1.6);
+}
+
+TEST(PtyEndpoint, UnpacedWritesAreNotHeldBack) {
+  auto endpoint = MakeEndpoint();
+  DrainingClient client(endpoint->SlavePath());
+  EXPECT_LT(SecondsToSend(*endpoint, 11520), 0.5);
+}
+
+}  // namespace
+}  // namespace kestal::sim::testing
