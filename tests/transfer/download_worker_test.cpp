@@ -190,6 +190,27 @@ TEST_F(DownloadWorkerTest, EmptyBlockRequestGetsAnEmptyAnswer) {
                           emptyAnswer.end()) != link.sentBytes.end());
 }
 
+TEST_F(DownloadWorkerTest, EmptyBlockOfAnEmptyFileReportsNoProgressInsteadOfDividingByZero) {
+  UseFile({}, MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  SendBlockRequest(2, 0, 0);
+  link.Deliver(WireFrame(3, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  EXPECT_EQ(FramesWithCommand(CMD_BLOCK_DATA).size(), 1u);
+  EXPECT_THAT(notify.ProgressValues(), ElementsAre(0, 100, 0));
+}
+
+TEST_F(DownloadWorkerTest, BlockRequestTooShortToHoldLengthAndOffsetIsNotAnswered) {
+  UseFile(RandomBytes(300, 2), MODE_SOFTWARE);
+  link.Deliver(WireFrame(1, CMD_REQUEST, {}));
+  link.Deliver(WireFrame(2, CMD_BLOCK_REQUEST, {0, 10}));
+  link.Deliver(WireFrame(3, CMD_FINISH, {}));
+
+  EXPECT_EQ(DownloadWorker(job), 1);
+  EXPECT_TRUE(FramesWithCommand(CMD_BLOCK_DATA).empty());
+}
+
 TEST_F(DownloadWorkerTest, BlockEndingExactlyAtTheEndIsServed) {
   const auto content = RandomBytes(300, 2);
   UseFile(content, MODE_SOFTWARE);

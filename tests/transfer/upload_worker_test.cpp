@@ -261,6 +261,30 @@ TEST_F(UploadWorkerTest, WriteFailureNamesTheOffsetAndLeavesTheOldTarget) {
   ExpectOnlyTarget();
 }
 
+TEST_F(UploadWorkerTest, SymbolicLinkTargetKeepsTheLinkAndReplacesTheFileItNames) {
+  const std::string real = dir.Write("real.fdu", RandomBytes(50, 1));
+  ASSERT_EQ(::symlink(real.c_str(), job.m_strFilePath.c_str()), 0);
+  const auto data = RandomBytes(300, 3);
+  UploadReceiver receiver(link, data);
+  receiver.SendRequest(1);
+
+  EXPECT_EQ(UploadWorker(job), 1);
+  struct stat info {};
+  ASSERT_EQ(::lstat(job.m_strFilePath.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFileBytes(real), data);
+}
+
+TEST_F(UploadWorkerTest, DirectoryAsTargetCannotBeOpened) {
+  job.m_strFilePath = dir.Root();
+  UploadReceiver receiver(link, RandomBytes(10, 3));
+  receiver.SendRequest(1);
+
+  EXPECT_EQ(UploadWorker(job), 0);
+  ExpectEndedWith(text::kFileOpenError);
+  EXPECT_TRUE(dir.Entries().empty());
+}
+
 TEST_F(UploadWorkerTest, TargetInAMissingDirectoryCannotBeOpened) {
   job.m_strFilePath = dir.Path("no-such-dir/channels.fdu");
   UploadReceiver receiver(link, RandomBytes(10, 3));
