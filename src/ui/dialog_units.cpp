@@ -1,0 +1,24 @@
+#include "ui/dialog_units.h"
+
+#include <QFontMetrics>
+
+namespace kestal {
+
+DialogUnits::DialogUnits(const QFont& font) {
+  const QFontMetrics metrics(font);
+  // The average over the 52 Latin letters, rounded, as dialog units have always used.
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  m_charWidth = (letters / 26 + 1) / 2;
+  m_lineHeight = metrics.height();
+}
+
+QRect DialogUnits::ToPixels(const DialogRect& r) const {
+  const int left = ToPixelsX(r.x);
+  const int top = ToPixelsY(r.y);
+  // Edges are converted, not sizes, so neighbouring controls never overlap by rounding.
+  return QRect(QPoint(left, top),
+               QPoint(ToPixelsX(r.x + r.width) - 1, ToPixelsY(r.y + r.height) - 1));
+}
+
+}  // namespace kestal

@@ -1,0 +1,17 @@
+#pragma once
+// The application: builds the main window with the first command-line argument (a file to
+// send at once, or nothing), runs it until it closes, and returns the exit status.
+#include <string>
+
+namespace kestal {
+
+class MainApp {
+ public:
+  // Call with a QApplication in place; argv as left by it.
+  int Run(int argc, char** argv);
+
+  // The file argument: argv[1], empty when absent; further arguments are ignored.
+  static std::string FileArgument(int argc, char** argv);
+};
+
+}  // namespace kestal

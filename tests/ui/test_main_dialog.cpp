@@ -1,0 +1,508 @@
+// The main window without a receiver: start-up and restored settings, the port search, the
+// mode and direction rules, the file dialog, drops, keys and the no-port start.
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+#include <condition_variable>
+#include <mutex>
+#include <pty.h>
+#include <unistd.h>
+
+#include "transfer/control_ids.h"
+#include "ui/about_dialog.h"
+#include "ui/dialog_units.h"
+#include "ui/settings_key.h"
+#include "ui/settings_names.h"
+#include "ui_test_support.h"
+
+using namespace kestal;
+using test::Ctl;
+using test::RecordingDialog;
+
+namespace {
+
+const QStringList kTwoPorts{QStringLiteral("Serial Port (ttyS0)"), QStringLiteral("USB Serial (ttyUSB0)")};
+
+std::string StoredValue(const char* name) {
+  SettingsKey key;
+  std::string text;
+  if (key.Open(SettingsRoot::CurrentUser, SETTINGS_PATH)) key.GetString(name, text);
+  return text;
+}
+
+QString Status(QWidget* w) { return Ctl<QLabel>(w, IDC_STATUS)->text(); }
+
+// A pseudo-terminal whose slave the window can open as its port.
+struct PseudoTerminal {
+  int master = -1, slave = -1;
+  QString slavePath;
+  PseudoTerminal() {
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) slavePath = QString::fromLocal8Bit(name);
+  }
+  ~PseudoTerminal() {
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+  }
+};
+
+// A worker that holds the transfer open until the test releases it.
+struct HeldWorker {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  int operator()(TransferJob& job) {
+    std::unique_lock<std::mutex> lock(mutex);
+    released.wait(lock, [&] { return release; });
+    lock.unlock();
+    job.m_hNotifyWnd->NotifyDone(0);
+    return 0;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      release = true;
+    }
+    released.notify_all();
+  }
+};
+
+}  // namespace
+
+class MainDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { m_home = std::make_unique<test::TestHome>(); }
+  void cleanup() { m_home.reset(); }
+
+  void templateControlsBeforeStart() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    QCOMPARE(w.windowTitle(), QStringLiteral("kestal"));
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->count(), 2);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->itemText(0), QStringLiteral("Software"));
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->itemText(1), QStringLiteral("Channels"));
+    QCOMPARE(Ctl<QRadioButton>(&w, IDC_TO_RECEIVER)->text(), QStringLiteral("To Reciever"));
+    QCOMPARE(Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->text(), QStringLiteral("To Computer"));
+    QCOMPARE(Ctl<QPushButton>(&w, IDC_FILE)->text(), QStringLiteral("File"));
+    QCOMPARE(Ctl<QPushButton>(&w, IDC_START)->text(), QStringLiteral("Download"));
+    QVERIFY(Ctl<QPushButton>(&w, IDC_START)->isDefault());
+    QCOMPARE(Ctl<QPushButton>(&w, IDC_STOP)->text(), QStringLiteral("Stop"));
+    QCOMPARE(Ctl<QLabel>(&w, IDC_PORT_LABEL)->text(), QStringLiteral("Communication Port :"));
+    QCOMPARE(w.findChild<QLabel*>(QStringLiteral("modeLabel"))->text(), QStringLiteral("Mode"));
+    QCOMPARE(w.findChild<QGroupBox*>(QStringLiteral("statusGroup"))->title(), QStringLiteral("Status"));
+    QVERIFY(w.findChild<QGroupBox*>(QStringLiteral("modeGroup")));
+    QCOMPARE(Ctl<QProgressBar>(&w, IDC_PROGRESS)->maximum(), 100);
+    QVERIFY(Ctl<QLineEdit>(&w, IDC_PATH));
+  }
+
+  // The layout follows the font: the same dialog units give proportionally larger controls.
+  void layoutScalesWithTheFont() {
+    QFont small = QApplication::font();
+    small.setPointSize(9);
+    QFont large = small;
+    large.setPointSize(18);
+    const DialogUnits s(small), l(large);
+    QVERIFY(l.CharWidth() > s.CharWidth());
+    QVERIFY(l.LineHeight() > s.LineHeight());
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    QCOMPARE(w.size(), s.ToPixels(211, 165));
+    QCOMPARE(Ctl<QWidget>(&w, IDC_PATH)->geometry(), s.ToPixels(DialogRect{51, 44, 150, 17}));
+    QCOMPARE(Ctl<QWidget>(&w, IDC_START)->geometry(), s.ToPixels(DialogRect{8, 67, 83, 18}));
+    // Neighbouring controls do not overlap: File ends before the path field begins.
+    QVERIFY(Ctl<QWidget>(&w, IDC_FILE)->geometry().right() < Ctl<QWidget>(&w, IDC_PATH)->x());
+  }
+
+  void firstStartCreatesTheKeyAndShowsDefaults() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QVERIFY(w.Initialised());
+    QVERIFY(w.messages.empty());
+    QVERIFY(QFile::exists(m_home->SettingsFile()));
+    QCOMPARE(QFileInfo(m_home->SettingsFile()).size(), 0);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_SOFTWARE);
+    QVERIFY(Ctl<QRadioButton>(&w, IDC_TO_RECEIVER)->isChecked());
+    QVERIFY(!Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->isEnabled());
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), 0);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentText(), kTwoPorts[0]);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->itemText(1), kTwoPorts[1]);  // discovery order
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QString());
+    QCOMPARE(Status(&w), QStringLiteral("Kestal Vantro Manager."));
+    QCOMPARE(Ctl<QLabel>(&w, IDC_PERCENT)->text(), QString());
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kestal"));
+    QVERIFY(w.acceptDrops());
+    QVERIFY(!w.windowIcon().isNull());
+  }
+
+  void restoresPortModeAndThePathOfTheMode() {
+    const QString longPath = QStringLiteral("/data/") + QString(320, QLatin1Char('c')) + QStringLiteral(".fdu");
+    test::WriteSettings(QStringLiteral("[General]\nport=USB Serial\nmode=1\nsoftfile=/data/a.ird\nchfile=") +
+                        longPath + QLatin1Char('\n'));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_CHANNELS);
+    QVERIFY(Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->isEnabled());
+    QVERIFY(Ctl<QRadioButton>(&w, IDC_TO_RECEIVER)->isChecked());
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), longPath);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), 1);
+  }
+
+  void keyWithoutValuesStartsLikeTheFirstTime() {
+    test::WriteSettings(QString());
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_SOFTWARE);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), 0);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QString());
+  }
+
+  void damagedSettingsMeanDefaults() {
+    QByteArray garbage("\x00\xff[General\nmode=\x01\x02zz\nport", 24);
+    garbage += QByteArray(2000, '\xee');
+    test::WriteFile(m_home->SettingsFile(), garbage);
+    QCOMPARE(QFileInfo(m_home->SettingsFile()).size(), garbage.size());
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_SOFTWARE);
+    QCOMPARE(Status(&w), QStringLiteral("Kestal Vantro Manager."));
+  }
+
+  void unusableSettingsMeanDefaults() {
+    QVERIFY(QDir().mkpath(m_home->SettingsFile()));  // a directory: cannot be read or created
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_SOFTWARE);
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), 0);
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kestal"));
+    // The mode rules hold even though nothing can be stored.
+    test::Choose(Ctl<QComboBox>(&w, IDC_MODE), MODE_CHANNELS);
+    QVERIFY(Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->isEnabled());
+    QTest::mouseClick(Ctl<QRadioButton>(&w, IDC_TO_COMPUTER), Qt::LeftButton);
+    test::Choose(Ctl<QComboBox>(&w, IDC_MODE), MODE_SOFTWARE);
+    QVERIFY(!Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->isEnabled());
+    QCOMPARE(w.Job().m_nDirection.load(), DIR_TO_RECEIVER);
+    QCOMPARE(Ctl<QPushButton>(&w, IDC_START)->text(), QStringLiteral("Download"));
+  }
+
+  void unknownStoredModeMeansSoftware() {
+    test::WriteSettings(QStringLiteral("[General]\nmode=7\nsoftfile=/s.ird\nchfile=/c.fdu\n"));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_SOFTWARE);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QStringLiteral("/s.ird"));
+    QVERIFY(!Ctl<QRadioButton>(&w, IDC_TO_COMPUTER)->isEnabled());
+  }
+
+  void portSearch_data() {
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("prefix of entries 0 and 1 picks entry 1")
+        << QStringList{"COM1", "COM10", "COM2"} << "com1" << 1;
+    QTest::newRow("entry 0 is tried last") << QStringList{"COM1", "COM2", "COM3"} << "COM1" << 0;
+    QTest::newRow("case is ignored") << QStringList{"a", "Virtual Port (x)"} << "VIRTUAL port" << 1;
+    QTest::newRow("a later entry") << QStringList{"A", "B", "C"} << "C" << 2;
+    QTest::newRow("no match leaves no selection") << QStringList{"A", "B"} << "Z" << -1;
+    QTest::newRow("longer than the entry") << QStringList{"COM1"} << "COM12" << -1;
+  }
+  void portSearch() {
+    QFETCH(QStringList, ports);
+    QFETCH(QString, stored);
+    QFETCH(int, selected);
+    test::WriteSettings(QStringLiteral("[General]\nport=%1\n").arg(stored));
+    RecordingDialog w(test::FakePorts(ports));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), selected);
+  }
+
+  void startWithoutSelectedPortReportsOpenFailure() {
+    const QString file = test::WriteFile(m_home->Path(QStringLiteral("a.ird")), QByteArray(100, 'x'));
+    test::WriteSettings(QStringLiteral("[General]\nport=nothing\nsoftfile=%1\n").arg(file));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), -1);
+    QTest::mouseClick(Ctl<QPushButton>(&w, IDC_START), Qt::LeftButton);
+    QCOMPARE(Status(&w), QStringLiteral("Open port failed!"));
+    QCOMPARE(w.Job().m_bRunning.load(), 0);
+    QVERIFY(Ctl<QWidget>(&w, IDC_FILE)->isEnabled());
+  }
+
+  void choosingAPortStoresIt() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    test::Choose(Ctl<QComboBox>(&w, IDC_PORT), 1);
+    QCOMPARE(StoredValue(VALUE_PORT), kTwoPorts[1].toStdString());
+  }
+
+  void modeAndDirectionRules() {
+    test::WriteSettings(QStringLiteral("[General]\nsoftfile=/s.ird\nchfile=/c.fdu\n"));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    auto* mode = Ctl<QComboBox>(&w, IDC_MODE);
+    auto* toReceiver = Ctl<QRadioButton>(&w, IDC_TO_RECEIVER);
+    auto* toComputer = Ctl<QRadioButton>(&w, IDC_TO_COMPUTER);
+    auto* start = Ctl<QPushButton>(&w, IDC_START);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QStringLiteral("/s.ird"));
+
+    test::Choose(mode, MODE_CHANNELS);
+    QVERIFY(toComputer->isEnabled());
+    QVERIFY(toReceiver->isChecked());
+    QCOMPARE(start->text(), QStringLiteral("Download"));
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QStringLiteral("/c.fdu"));
+    QVERIFY(test::ReadSettings().contains(QStringLiteral("mode=1")));
+
+    QTest::mouseClick(toComputer, Qt::LeftButton);
+    QVERIFY(toComputer->isChecked());
+    QCOMPARE(start->text(), QStringLiteral("Upload"));
+    QCOMPARE(w.Job().m_nDirection.load(), DIR_TO_COMPUTER);
+    QTest::mouseClick(toReceiver, Qt::LeftButton);
+    QCOMPARE(start->text(), QStringLiteral("Download"));
+
+    QTest::mouseClick(toComputer, Qt::LeftButton);
+    test::Choose(mode, MODE_SOFTWARE);  // a mode change resets the direction
+    QVERIFY(!toComputer->isEnabled());
+    QVERIFY(toReceiver->isChecked());
+    QCOMPARE(start->text(), QStringLiteral("Download"));
+    QCOMPARE(w.Job().m_nDirection.load(), DIR_TO_RECEIVER);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QStringLiteral("/s.ird"));
+    QVERIFY(test::ReadSettings().contains(QStringLiteral("mode=0")));
+  }
+
+  void switchingToAModeWithoutStoredPathEmptiesThePath() {
+    test::WriteSettings(QStringLiteral("[General]\nsoftfile=/s.ird\n"));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    test::Choose(Ctl<QComboBox>(&w, IDC_MODE), MODE_CHANNELS);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), QString());
+    QCOMPARE(w.Job().m_nFileSize.load(), 0);
+  }
+
+  void fileDialogPerModeAndDirection() {
+    const QString ird = test::WriteFile(m_home->Path(QStringLiteral("image.ird")), QByteArray(1234, 'i'));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    auto* fileButton = Ctl<QPushButton>(&w, IDC_FILE);
+
+    w.fileAnswer = ird;
+    QTest::mouseClick(fileButton, Qt::LeftButton);
+    QCOMPARE(w.fileRequests.size(), size_t{1});
+    const FileDialogRequest software = w.fileRequests.back();
+    QVERIFY(!software.saveAs);
+    QCOMPARE(software.filter, QStringLiteral("IRD File (*.ird);;All file (*.*)"));
+    QCOMPARE(software.defaultSuffix, QStringLiteral("IRD"));
+    QVERIFY(!software.options.testFlag(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), ird);
+    QCOMPARE(w.Job().m_nFileSize.load(), 1234);
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), ird.toStdString());
+
+    test::Choose(Ctl<QComboBox>(&w, IDC_MODE), MODE_CHANNELS);
+    w.fileAnswer = m_home->Path(QStringLiteral("list.fdu"));
+    QTest::mouseClick(fileButton, Qt::LeftButton);
+    const FileDialogRequest toReceiver = w.fileRequests.back();
+    QVERIFY(!toReceiver.saveAs);
+    QCOMPARE(toReceiver.filter, QStringLiteral("Flash Data Unit (*.fdu);;All file (*.*)"));
+    QCOMPARE(toReceiver.defaultSuffix, QStringLiteral("fdu"));
+    QCOMPARE(toReceiver.initialPath, QString());
+
+    QTest::mouseClick(Ctl<QRadioButton>(&w, IDC_TO_COMPUTER), Qt::LeftButton);
+    w.fileAnswer = m_home->Path(QStringLiteral("new.fdu"));  // need not exist
+    QTest::mouseClick(fileButton, Qt::LeftButton);
+    const FileDialogRequest toComputer = w.fileRequests.back();
+    QVERIFY(toComputer.saveAs);
+    QCOMPARE(toComputer.defaultSuffix, QStringLiteral("fdu"));
+    QVERIFY(toComputer.options.testFlag(QFileDialog::DontConfirmOverwrite));
+    QCOMPARE(toComputer.initialPath, m_home->Path(QStringLiteral("list.fdu")));
+    QCOMPARE(StoredValue(VALUE_CHFILE), m_home->Path(QStringLiteral("new.fdu")).toStdString());
+  }
+
+  void cancelledFileDialogStillStoresThePath() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    Ctl<QLineEdit>(&w, IDC_PATH)->setText(QStringLiteral("/typed/by/user.ird"));
+    w.fileAnswer.reset();
+    QTest::mouseClick(Ctl<QPushButton>(&w, IDC_FILE), Qt::LeftButton);
+    QCOMPARE(w.fileRequests.back().initialPath, QStringLiteral("/typed/by/user.ird"));
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), std::string("/typed/by/user.ird"));
+    QCOMPARE(w.Job().m_nFileSize.load(), 0);
+  }
+
+  void dropTakesTheFirstFile() {
+    const QString first = test::WriteFile(m_home->Path(QStringLiteral("one.ird")), QByteArray(77, '1'));
+    const QString second = test::WriteFile(m_home->Path(QStringLiteral("two.ird")), QByteArray(5, '2'));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QVERIFY(test::DropFiles(&w, {first, second}));
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), first);
+    QCOMPARE(w.Job().m_nFileSize.load(), 77);
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), first.toStdString());
+    QVERIFY(w.messages.empty());
+  }
+
+  void unreadableDropShowsError111AndKeepsThePath() {
+    const QString missing = m_home->Path(QStringLiteral("missing.fdu"));
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QVERIFY(test::DropFiles(&w, {missing}));
+    QCOMPARE(w.messages.size(), size_t{1});
+    QCOMPARE(w.messages[0].text, QStringLiteral("Error111"));
+    QCOMPARE(w.messages[0].caption, QString());
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), missing);
+    QCOMPARE(w.Job().m_nFileSize.load(), 0);
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), missing.toStdString());
+  }
+
+  void dropsAreRefusedWhileATransferRuns() {
+    PseudoTerminal pty;
+    QVERIFY(!pty.slavePath.isEmpty());
+    const QString sent = test::WriteFile(m_home->Path(QStringLiteral("sent.ird")), QByteArray(300, 's'));
+    const QString other = test::WriteFile(m_home->Path(QStringLiteral("other.ird")), QByteArray(9, 'o'));
+    test::WriteSettings(QStringLiteral("[General]\nsoftfile=%1\n").arg(sent));
+    RecordingDialog w(test::FakePorts({QStringLiteral("pty")}, {pty.slavePath}));
+    HeldWorker worker;
+    w.Controller().SetWorkers(std::ref(worker), std::ref(worker));
+    w.show();
+    QTest::mouseClick(Ctl<QPushButton>(&w, IDC_START), Qt::LeftButton);
+    QCOMPARE(Status(&w), QStringLiteral("Waiting For Request. Reset SetTop Box."));
+    QCOMPARE(w.Job().m_bRunning.load(), 1);
+    for (int id : {IDC_FILE, IDC_PATH, IDC_PORT, IDC_MODE, IDC_TO_RECEIVER, IDC_TO_COMPUTER})
+      QVERIFY2(!Ctl<QWidget>(&w, id)->isEnabled(), qPrintable(QString::number(id)));
+
+    QVERIFY(!test::DropFiles(&w, {other}));
+    QCOMPARE(w.Job().m_strFilePath, sent.toStdString());
+    QCOMPARE(w.Job().m_nFileSize.load(), 300);
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), sent.toStdString());
+
+    worker.Release();
+    QTRY_COMPARE(w.Job().m_bRunning.load(), 0);
+    QTRY_VERIFY(!w.Controller().WorkerAlive());
+    QVERIFY(Ctl<QWidget>(&w, IDC_FILE)->isEnabled());
+    QVERIFY(test::DropFiles(&w, {other}));
+    QCOMPARE(w.Job().m_strFilePath, other.toStdString());
+  }
+
+  void escapeDoesNotCloseTheWindow() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QTest::keyClick(Ctl<QLineEdit>(&w, IDC_PATH), Qt::Key_Escape);
+    QVERIFY(w.isVisible());
+    QCOMPARE(w.result(), 0);
+  }
+
+  void f1OpensTheAboutBox() {
+    RecordingDialog w(test::FakePorts(kTwoPorts));
+    w.show();
+    QTest::keyClick(&w, Qt::Key_F1);
+    QCOMPARE(w.aboutBoxes, 1);
+    QTest::keyClick(Ctl<QLineEdit>(&w, IDC_PATH), Qt::Key_F1);
+    QCOMPARE(w.aboutBoxes, 2);
+  }
+
+  void aboutBoxTexts() {
+    AboutDialog about;
+    QCOMPARE(about.windowTitle(), QString::fromUtf8("kestal 정보"));
+    QCOMPARE(about.findChild<QLabel*>(QStringLiteral("aboutVersion"))->text(),
+             QString::fromUtf8("kestal 버전 1.0"));
+    QVERIFY(!about.findChild<QLabel*>(QStringLiteral("aboutNote"))->text().isEmpty());
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("ctl1"));
+    QCOMPARE(ok->text(), QString::fromUtf8("확인"));
+    QVERIFY(ok->isDefault());
+    about.show();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+  }
+
+  void noPortsDisablesStartAndSkipsTheRest() {
+    RecordingDialog w(test::FakePorts({}), "/some/file.fdu");
+    w.show();
+    QCOMPARE(w.messages.size(), size_t{1});
+    QCOMPARE(w.messages[0].text, QStringLiteral("Not available Serial Port"));
+    QCOMPARE(w.messages[0].caption, QStringLiteral("Error"));
+    QVERIFY(!Ctl<QPushButton>(&w, IDC_START)->isEnabled());
+    QCOMPARE(w.windowTitle(), QStringLiteral("kestal"));
+    QCOMPARE(Status(&w), QString());
+    QVERIFY(!QFile::exists(m_home->SettingsFile()));  // settings untouched
+    QCOMPARE(w.Job().m_bRunning.load(), 0);
+    QVERIFY(!w.acceptDrops());
+  }
+
+  void discoveryFailureIsShownAndTreatedAsNoPort() {
+    RecordingDialog w([](PortList& list) {
+      list.push_back(PortInfo{});
+      throw std::string("Virtual port directory /x is not private.");
+    });
+    w.show();
+    QCOMPARE(w.messages.size(), size_t{2});
+    QCOMPARE(w.messages[0].text, QStringLiteral("Virtual port directory /x is not private."));
+    QCOMPARE(w.messages[0].caption, QStringLiteral("Error"));
+    QCOMPARE(w.messages[1].text, QStringLiteral("Not available Serial Port"));
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->count(), 0);
+    QVERIFY(!Ctl<QPushButton>(&w, IDC_START)->isEnabled());
+  }
+
+  void commandLinePathIsSavedUnderTheStoredMode() {
+    const QString list = test::WriteFile(m_home->Path(QStringLiteral("list.fdu")), QByteArray(64, 'c'));
+    test::WriteSettings(QStringLiteral("[General]\nport=nothing\nmode=0\nsoftfile=/old.ird\n"));
+    const QString relative = QDir::current().relativeFilePath(list);
+    RecordingDialog w(test::FakePorts(kTwoPorts), relative.toStdString());
+    w.show();
+    // Saved under the stored (Software) mode before the file name chose Channels.
+    QCOMPARE(StoredValue(VALUE_SOFTFILE), list.toStdString());
+    QVERIFY(test::ReadSettings().contains(QStringLiteral("mode=0")));
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), MODE_CHANNELS);
+    QCOMPARE(w.Job().m_nMode.load(), MODE_CHANNELS);
+    QCOMPARE(Ctl<QLineEdit>(&w, IDC_PATH)->text(), list);
+    QCOMPARE(Status(&w), QStringLiteral("Open port failed!"));  // no port selected
+    QCOMPARE(w.windowTitle(), QStringLiteral("Kestal"));
+  }
+
+  void commandLineModeFromTheLastThreeCharacters_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("fdu") << "a.fdu" << MODE_CHANNELS;
+    QTest::newRow("FDU") << "b.FDU" << MODE_CHANNELS;
+    QTest::newRow("mixed case") << "c.Fdu" << MODE_SOFTWARE;
+    QTest::newRow("no dot needed") << "channelsfdu" << MODE_CHANNELS;
+    QTest::newRow("ird") << "d.ird" << MODE_SOFTWARE;
+    QTest::newRow("short") << "du" << MODE_SOFTWARE;
+  }
+  void commandLineModeFromTheLastThreeCharacters() {
+    QFETCH(QString, name);
+    QFETCH(int, mode);
+    test::WriteSettings(QStringLiteral("[General]\nport=nothing\nmode=1\n"));
+    RecordingDialog w(test::FakePorts(kTwoPorts), m_home->Path(name).toStdString());
+    w.show();
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_MODE)->currentIndex(), mode);
+    QCOMPARE(w.Job().m_nDirection.load(), DIR_TO_RECEIVER);
+  }
+
+  void closingWhileATransferWaitsDoesNotHang() {
+    PseudoTerminal pty;
+    const QString sent = test::WriteFile(m_home->Path(QStringLiteral("sent.ird")), QByteArray(300, 's'));
+    test::WriteSettings(QStringLiteral("[General]\nsoftfile=%1\n").arg(sent));
+    HeldWorker worker;
+    {
+      auto w = std::make_unique<RecordingDialog>(test::FakePorts({QStringLiteral("pty")}, {pty.slavePath}));
+      w->Controller().SetWorkers(std::ref(worker), std::ref(worker));
+      w->show();
+      QTest::mouseClick(Ctl<QPushButton>(w.get(), IDC_START), Qt::LeftButton);
+      QCOMPARE(w->Job().m_bRunning.load(), 1);
+      w->close();
+      QVERIFY(!w->isVisible());
+      QCOMPARE(w->Job().m_bClosing.load(), 1);
+      worker.Release();  // its NotifyDone now returns without the window
+    }  // destruction joins the worker
+    QVERIFY(true);
+  }
+
+ private:
+  std::unique_ptr<test::TestHome> m_home;
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "test_main_dialog.moc"
