@@ -1,10 +1,11 @@
 // The receiver's side of a transfer from it: after its request is accepted the tool leads, and
 // the receiver answers the size query and every block request from the served file.
+#include <algorithm>
+#include <limits>
+
 #include "sim/data_files.h"
 #include "sim/exchange.h"
 #include "sim/session.h"
-
-#include <limits>
 
 namespace kestal::sim {
 
