@@ -21,7 +21,14 @@ struct VerbArgs {
   std::string modeName;  // empty: from the file name
 };
 
+constexpr const char* kExitStatusFooter =
+    "Status texts go to stderr, one line each; on a terminal a progress bar follows them.\n"
+    "Exit status: 0 transfer completed; 1 transfer failed, stopped (SIGINT/SIGTERM) or timed "
+    "out, or the port could not be opened; 2 usage error, including a --port that names no "
+    "existing path and no discovered port.";
+
 void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
+  verb.footer(kExitStatusFooter);
   verb.add_option("--port", args.options.port,
                   "serial device path, or a port name as `kestal-cli ports` lists it")
       ->required();

@@ -1,5 +1,7 @@
 #include "cli/transfer_session.h"
 
+#include <csignal>
+
 #include "cli/cli_front_end.h"
 #include "cli/console_output.h"
 #include "cli/event_loop.h"
@@ -13,6 +15,8 @@ namespace kestal::cli {
 
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
                 bool isTerminal) {
+  // A reader of our stderr going away (`| head`) must not kill the process mid-transfer.
+  std::signal(SIGPIPE, SIG_IGN);
   EventLoop loop;
   ConsoleOutput console(stream, isTerminal);
   TransferMeter meter;
