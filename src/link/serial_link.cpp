@@ -24,6 +24,9 @@ struct SerialLink::OpenPort {
   int fd = -1;
   // Becomes readable, and stays so, once the link closes: releases the reader and writers.
   int wakeFd = -1;
+  // Writes in progress. Closing discards pending output only when it aborts one of them, so
+  // a final frame written just before the close still reaches the receiver.
+  std::atomic<int> writers{0};
 
   OpenPort() = default;
   OpenPort(const OpenPort&) = delete;
@@ -77,7 +80,10 @@ void SerialLink::CloseLink() {
   }
   if (port) port->Wake();
   JoinReader();
-  if (port) (void)::tcflush(port->fd, TCIOFLUSH);
+  if (port) {
+    const bool writeAborted = port->writers.load(std::memory_order_acquire) > 0;
+    (void)::tcflush(port->fd, writeAborted ? TCIOFLUSH : TCIFLUSH);
+  }
   SignalData();
   // `port` goes here; a write still in progress holds its own reference and lets go as soon
   // as the wake-up reaches it.
@@ -95,11 +101,17 @@ void SerialLink::JoinReader() {
 int SerialLink::SendBytes(const uint8_t* data, int count) {
   const std::shared_ptr<OpenPort> port = CurrentPort();
   if (!port || count <= 0) return 0;
-  const size_t total = static_cast<size_t>(count);
+  port->writers.fetch_add(1, std::memory_order_acq_rel);
+  const int result = WriteAll(*port, data, static_cast<size_t>(count));
+  port->writers.fetch_sub(1, std::memory_order_acq_rel);
+  return result;
+}
+
+int SerialLink::WriteAll(const OpenPort& port, const uint8_t* data, size_t total) {
   size_t written = 0;
   bool started = false;  // a failure after this point is a failed write in progress (-1)
   while (written < total) {
-    const ssize_t n = ::write(port->fd, data + written, total - written);
+    const ssize_t n = ::write(port.fd, data + written, total - written);
     if (n > 0) {
       written += static_cast<size_t>(n);
       started = true;
@@ -109,7 +121,7 @@ int SerialLink::SendBytes(const uint8_t* data, int count) {
     if (n < 0 && errno != EAGAIN) return started ? -1 : 0;
     // Output buffer full: sleep until it drains or the link closes.
     started = true;
-    pollfd fds[2] = {{port->fd, POLLOUT, 0}, {port->wakeFd, POLLIN, 0}};
+    pollfd fds[2] = {{port.fd, POLLOUT, 0}, {port.wakeFd, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -117,7 +129,7 @@ int SerialLink::SendBytes(const uint8_t* data, int count) {
     if (fds[1].revents != 0) return -1;
     if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return -1;
   }
-  return count;
+  return static_cast<int>(total);
 }
 
 int SerialLink::FetchBytes(uint8_t* dest, int max) {

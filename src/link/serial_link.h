@@ -50,6 +50,7 @@ class SerialLink : public Link {
   void QueueChunk(const uint8_t* chunk, size_t size);
   void MarkHungUp();
   void JoinReader();
+  static int WriteAll(const OpenPort& port, const uint8_t* data, size_t total);
   std::shared_ptr<OpenPort> CurrentPort() const;
   void SignalData();
   void Notice(const std::string& text) const;
