@@ -21,16 +21,11 @@ namespace {
 using worker::FrameBuffer;
 using worker::Wait;
 
-// The packer's progress dots go to standard output, as they always have.
-void PrintPackTrace(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
-}
-
 class DownloadSession {
  public:
   explicit DownloadSession(TransferJob& job)
-      : m_job(job), m_link(*job.m_pLink), m_path(job.m_strFilePath), m_mode(job.m_nMode.load()) {}
+      : m_job(job), m_link(*job.m_pLink), m_path(job.m_strFilePath),
+        m_packTrace(job.m_packTrace), m_mode(job.m_nMode.load()) {}
   ~DownloadSession() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -55,6 +50,7 @@ class DownloadSession {
   TransferJob& m_job;
   Link& m_link;
   const std::string m_path;
+  const PackTrace m_packTrace;
   const int m_mode;
   int m_fd = -1;
   std::vector<uint8_t> m_image;  // Channels mode, rebuilt on every accepted request
@@ -123,7 +119,7 @@ const char* DownloadSession::PackImage(uint32_t requestValue) {
   std::vector<uint8_t>().swap(m_image);  // free the earlier image before building the next
   uint32_t size = 0;
   try {
-    size = PackChannelImage(requestValue, m_path, m_image, m_mode, PrintPackTrace);
+    size = PackChannelImage(requestValue, m_path, m_image, m_mode, m_packTrace);
   } catch (const std::bad_alloc&) {
     std::vector<uint8_t>().swap(m_image);
     return text::kFileSizeOver;

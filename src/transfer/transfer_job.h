@@ -3,6 +3,7 @@
 // a worker sends back to the front end's window thread.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,9 @@ struct TransferJob {
   std::atomic<int> m_nWatchdog{-1};
   std::atomic<int> m_bWatchdogTripped{0};
   Link* m_pLink = nullptr;
+  // Where the channel packer's trace goes ("." per block); empty: nowhere. Set by the front
+  // end before a worker starts, so a command line's machine-readable output stays clean.
+  std::function<void(const std::string&)> m_packTrace;
 };
 
 }  // namespace kestal
