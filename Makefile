@@ -4,7 +4,7 @@ TSAN_BUILD ?= build/tsan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-tsan demo screenshot clean
+.PHONY: all deps build test test-tsan fuzz demo screenshot clean
 
 all: build
 
@@ -26,6 +26,11 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) -L threads --timeout 600
+
+# Coverage-guided fuzzing of the frame reader, the image inspector and the upload worker;
+# FUZZ_SECONDS per target.
+fuzz: deps
+	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)
