@@ -70,6 +70,15 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
   app.add_option("--drop-every", o.faults.dropEvery, "Every K-th frame is not sent");
   app.add_option("--drop-rate", o.faults.dropRate, "Chance of a frame not being sent")
       ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--garble-rate", o.faults.garbleRate,
+                 "Chance of one byte of a frame sent (sync, header, payload or sum) being changed")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--in-drop-rate", o.faults.inDropRate,
+                 "Chance of a frame from the tool being ignored, as if lost on the line")
+      ->check(CLI::Range(0.0, 1.0));
+  app.add_option("--in-corrupt-rate", o.faults.inCorruptRate,
+                 "Chance of a frame from the tool being taken as damaged (bad sum)")
+      ->check(CLI::Range(0.0, 1.0));
 }
 
 CLI::App* AddDownloadCommand(CLI::App& app, CommandLine& cl) {

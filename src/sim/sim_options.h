@@ -7,7 +7,8 @@
 
 namespace kestal::sim {
 
-// Faults applied to the frames the emulator sends. Counters and chances are per frame.
+// Faults applied to the frames the emulator sends, and to those it receives from the tool (as if
+// the line had lost or damaged them on the way in). Counters and chances are per frame.
 struct FaultOptions {
   uint32_t seed = 1;
   uint32_t noiseBytes = 0;      // random non-sync bytes written before each frame
@@ -15,6 +16,10 @@ struct FaultOptions {
   double corruptRate = 0.0;     // chance of a wrong sum
   uint32_t dropEvery = 0;       // every K-th frame is not sent at all (0 = never)
   double dropRate = 0.0;        // chance of a frame not being sent
+  double garbleRate = 0.0;      // chance of one byte of a frame sent (sync, header, payload or
+                                // sum) arriving changed
+  double inDropRate = 0.0;      // chance of a frame from the tool being ignored, as if lost
+  double inCorruptRate = 0.0;   // chance of a frame from the tool being taken as damaged
 };
 
 enum class DownloadMode { kSoftware, kChannels };

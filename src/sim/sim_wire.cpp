@@ -54,15 +54,20 @@ FrameFaults SimWire::Send(uint8_t sequence, uint8_t command, const std::vector<u
   if (!faults.noise.empty()) {
     m_link.SendBytes(faults.noise.data(), static_cast<int>(faults.noise.size()));
   }
-  if (faults.badSum) {
-    body.back() = static_cast<uint8_t>(body.back() + 1);
+  if (faults.badSum) body.back() = static_cast<uint8_t>(body.back() + 1);
+  if (faults.badSum || faults.garble) {
     std::vector<uint8_t> wire(kFrameSync, kFrameSync + sizeof kFrameSync);
     wire.insert(wire.end(), body.begin(), body.end());
+    if (faults.garble) {
+      const auto at = std::min(wire.size() - 1, static_cast<size_t>(faults.garbleAt *
+                                                                    static_cast<double>(wire.size())));
+      wire[at] ^= faults.garbleXor;
+    }
     m_link.SendBytes(wire.data(), static_cast<int>(wire.size()));
   } else {
     SendFrame(m_link, body.data());
   }
-  Trace('>', body.data(), body.size(), faults.badSum ? "bad sum" : "");
+  Trace('>', body.data(), body.size(), faults.badSum ? "bad sum" : faults.garble ? "garbled" : "");
   return faults;
 }
 
@@ -72,6 +77,16 @@ WaitResult SimWire::Receive(uint64_t deadlineMs) {
     if (Now() >= deadlineMs) return WaitResult::kTimeout;
     switch (ReceiveFrame(m_frame.data(), m_link)) {
       case FRAME_OK:
+        switch (m_faults.NextInbound()) {
+          case InboundFault::kDrop:
+            Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "lost on the way in");
+            continue;
+          case InboundFault::kCorrupt:
+            Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "damaged on the way in");
+            return WaitResult::kBadSum;
+          case InboundFault::kNone:
+            break;
+        }
         Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "");
         return WaitResult::kFrame;
       case FRAME_BAD_SUM:
