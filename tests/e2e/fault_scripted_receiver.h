@@ -24,13 +24,18 @@ class ScriptedReceiver {
     if (m_thread.joinable()) m_thread.join();
   }
 
-  // Burst, then CMD_REQUEST until accepted. False when the tool never accepted.
+  // Burst, then CMD_REQUEST until accepted (three tries, as a receiver asks again when its
+  // request went unanswered). False when the tool never accepted.
   bool Request(uint32_t value = 0) {
     if (!m_burstSeen && !(m_burstSeen = m_peer.WaitForBurst(5s))) return false;
     const uint8_t sequence = ++m_sequence;
-    m_peer.Send(sequence, CMD_REQUEST, Be32(value));
-    auto answer = m_peer.Receive(2s);
-    return answer && answer->command == CMD_ACCEPT_DOWNLOAD && answer->sequence == sequence;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      m_peer.Send(sequence, CMD_REQUEST, Be32(value));
+      while (auto answer = m_peer.Receive(1500ms)) {
+        if (answer->command == CMD_ACCEPT_DOWNLOAD && answer->sequence == sequence) return true;
+      }
+    }
+    return false;
   }
   // One block request; the data when the tool answered it within a second.
   std::optional<std::vector<uint8_t>> Block(uint16_t length, uint32_t offset) {
