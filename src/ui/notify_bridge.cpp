@@ -9,21 +9,36 @@ NotifyBridge::NotifyBridge(Handlers handlers) : m_handlers(std::move(handlers)) 
 NotifyBridge::~NotifyBridge() { Abort(); }
 
 void NotifyBridge::Abort() {
+  std::deque<std::function<void()>> dropped;  // freed outside the lock (notes included)
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_bAborted.store(true, std::memory_order_release);
+    dropped.swap(m_pending);
   }
   m_handled.notify_all();
 }
 
 void NotifyBridge::Post(std::function<void()> call) {
-  if (Aborted()) return;
-  // Queued events die with this object, so a call never outlives the bridge.
-  QMetaObject::invokeMethod(
-      this, [this, call = std::move(call)] {
-        if (!Aborted()) call();
-      },
-      Qt::QueuedConnection);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (Aborted()) return;
+    m_pending.push_back(std::move(call));
+  }
+  // Only a wake-up travels through the event queue; a queued wake-up dies with this object.
+  QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
+}
+
+void NotifyBridge::Drain() {
+  for (;;) {
+    std::function<void()> call;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (Aborted() || m_pending.empty()) return;
+      call = std::move(m_pending.front());
+      m_pending.pop_front();
+    }
+    call();
+  }
 }
 
 void NotifyBridge::CallAndWait(std::function<void()> call) {
@@ -33,16 +48,14 @@ void NotifyBridge::CallAndWait(std::function<void()> call) {
     return;
   }
   auto handled = std::make_shared<bool>(false);  // guarded by m_mutex
-  QMetaObject::invokeMethod(
-      this, [this, handled, call = std::move(call)] {
-        if (!Aborted()) call();
-        {
-          std::lock_guard<std::mutex> lock(m_mutex);
-          *handled = true;
-        }
-        m_handled.notify_all();
-      },
-      Qt::QueuedConnection);
+  Post([this, handled, call = std::move(call)] {
+    if (!Aborted()) call();
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      *handled = true;
+    }
+    m_handled.notify_all();
+  });
   std::unique_lock<std::mutex> lock(m_mutex);
   m_handled.wait(lock, [&] { return *handled || Aborted(); });
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,8 @@
 namespace kestal {
 
 class NotifyBridge : public QObject, public TransferNotify {
+  Q_OBJECT
+
  public:
   struct Handlers {
     std::function<void(std::unique_ptr<StatusNote>)> status;
@@ -41,9 +44,13 @@ class NotifyBridge : public QObject, public TransferNotify {
  private:
   // Runs `call` on the window thread and waits for it, or for Abort().
   void CallAndWait(std::function<void()> call);
+  // Window thread: runs the queued calls in order.
+  Q_INVOKABLE void Drain();
 
   Handlers m_handlers;
   std::mutex m_mutex;
+  // Calls are handed over here, under m_mutex; the queued Drain() only says that some wait.
+  std::deque<std::function<void()>> m_pending;
   std::condition_variable m_handled;
   std::atomic<bool> m_bAborted{false};
 };
