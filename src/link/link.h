@@ -33,6 +33,12 @@ class Link {
   // Sleeps until the queue holds bytes, the link closes or hangs up, or the link's clock reaches
   // `deadlineMs`. May return early; callers re-test their conditions. Never busy-waits.
   virtual void WaitForData(uint64_t deadlineMs) = 0;
+  // As WaitForData, but need not return before the queue holds `count` bytes: a frame reader
+  // that knows how much of a frame is still to come sleeps through the pieces in between.
+  virtual void WaitForBytes(uint64_t deadlineMs, size_t count) {
+    (void)count;
+    WaitForData(deadlineMs);
+  }
   virtual const Clock& GetClock() const = 0;
 
   virtual bool IsOpen() const = 0;

@@ -24,6 +24,9 @@ class ReceiveQueue {
   int Pop(uint8_t& out);
   // Queues all n bytes if they fit whole (kRingSize - Count() > n), else none. Producer side only.
   bool PushChunk(const uint8_t* data, size_t n);
+  // Takes up to `max` bytes into `out`, in order; returns how many. Consumer side only.
+  // The frame reader takes a frame's body this way rather than byte by byte.
+  size_t PopChunk(uint8_t* out, size_t max);
 
  private:
   uint8_t m_abyRing[kRingSize];

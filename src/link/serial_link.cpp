@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <system_error>
@@ -139,15 +140,25 @@ int SerialLink::FetchBytes(uint8_t* dest, int max) {
   return n > 0 ? static_cast<int>(n) : 0;
 }
 
-void SerialLink::WaitForData(uint64_t deadlineMs) {
+void SerialLink::WaitForData(uint64_t deadlineMs) { WaitForBytes(deadlineMs, 1); }
+
+void SerialLink::WaitForBytes(uint64_t deadlineMs, size_t count) {
+  // Capped at one read's worth: with that much held the reader can still queue two more reads,
+  // so a long frame is drained while it arrives and never meets a full queue.
+  const auto wanted = static_cast<uint32_t>(std::clamp<size_t>(count, 1, kReadChunk));
   std::unique_lock lock(m_waitMutex);
+  // Published before the queue is tested; the reader publishes the queue before it reads this
+  // (fenced on both sides), so one of the two always sees the other.
+  m_wantedBytes.store(wanted);
+  std::atomic_thread_fence(std::memory_order_seq_cst);
   // The reader changes the queue and the flags before taking m_waitMutex to notify, so testing
   // them under the mutex cannot miss a wake-up.
-  while (m_QueueRead.Count() == 0 && IsOpen() && !IsHungUp()) {
+  while (m_QueueRead.Count() < wanted && IsOpen() && !IsHungUp()) {
     const uint64_t now = m_clock.NowMs();
-    if (now >= deadlineMs) return;
+    if (now >= deadlineMs) break;
     m_dataArrived.wait_for(lock, std::chrono::milliseconds(deadlineMs - now));
   }
+  m_wantedBytes.store(0);
 }
 
 void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port) {
@@ -196,7 +207,8 @@ void SerialLink::QueueChunk(const uint8_t* chunk, size_t size) {
     Notice("m_QueueRead FULL!");
     return;
   }
-  SignalData();
+  std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with WaitForBytes' store
+  if (m_QueueRead.Count() >= m_wantedBytes.load()) SignalData();
 }
 
 void SerialLink::MarkHungUp() {

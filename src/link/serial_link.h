@@ -33,6 +33,7 @@ class SerialLink : public Link {
 
   ReceiveQueue& Queue() override { return m_QueueRead; }
   void WaitForData(uint64_t deadlineMs) override;
+  void WaitForBytes(uint64_t deadlineMs, size_t count) override;
   const Clock& GetClock() const override { return m_clock; }
   bool IsOpen() const override { return m_bLinkOpen.load(std::memory_order_acquire) != 0; }
   bool IsHungUp() const override { return m_bHungUp.load(std::memory_order_acquire) != 0; }
@@ -64,6 +65,10 @@ class SerialLink : public Link {
   std::shared_ptr<OpenPort> m_port;
   std::mutex m_waitMutex;
   std::condition_variable m_dataArrived;
+  // Bytes the waiting frame reader needs before it can go on (0: nobody waits). The reader
+  // thread wakes it only once they are there: at 115200 baud bytes come in pieces of about a
+  // dozen, and waking the worker for each costs more than the whole transfer otherwise does.
+  std::atomic<uint32_t> m_wantedBytes{0};
   NoticeHandler m_onNotice;
 };
 
