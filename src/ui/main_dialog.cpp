@@ -239,12 +239,15 @@ void MainDialog::ShowMessage(const QString& text, const QString& caption) {
   box.exec();
 }
 
+// A reader that keeps overflowing repeats its notice: one box on screen is enough.
 void MainDialog::ShowNotice(const QString& text) {
+  if (m_noticeBox && m_noticeBox->isVisible() && m_noticeBox->text() == text) return;
   auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
                               QMessageBox::Ok, this);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();
+  m_noticeBox = box;
 }
 
 std::optional<QString> MainDialog::AskFileName(const FileDialogRequest& request) {

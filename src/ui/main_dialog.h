@@ -4,6 +4,7 @@
 // link, the port list and the transfer controller, and keeps the user's choices in settings.
 #include <QDialog>
 #include <QFileDialog>
+#include <QPointer>
 #include <QString>
 #include <functional>
 #include <map>
@@ -21,6 +22,7 @@ class QButtonGroup;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -132,6 +134,7 @@ class MainDialog : public QDialog, public ControllerView {
   QLabel* m_percentLabel = nullptr;
   std::map<int, QWidget*> m_controls;
   std::map<int, QTimer*> m_timers;
+  QPointer<QMessageBox> m_noticeBox;  // the reader's notice on screen, if any
 };
 
 }  // namespace kestal

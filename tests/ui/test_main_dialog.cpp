@@ -394,6 +394,28 @@ class MainDialogTest : public QObject {
     QCOMPARE(w.Job().m_strFilePath, other.toStdString());
   }
 
+  // The reader thread must not wait for the window: its notice arrives later, without a box
+  // that blocks, while the transfer goes on.
+  void readerOverflowNoticeReachesTheWindow() {
+    PseudoTerminal pty;
+    const QString sent = test::WriteFile(m_home->Path(QStringLiteral("sent.ird")), QByteArray(300, 's'));
+    test::WriteSettings(QStringLiteral("[General]\nsoftfile=%1\n").arg(sent));
+    HeldWorker worker;  // never drains the receive queue
+    RecordingDialog w(test::FakePorts({QStringLiteral("pty")}, {pty.slavePath}));
+    HeldWorker::Guard releaseOnExit{worker};
+    w.Controller().SetWorkers(std::ref(worker), std::ref(worker));
+    w.InitDialog();
+    QTest::mouseClick(Ctl<QPushButton>(&w, IDC_START), Qt::LeftButton);
+    QCOMPARE(w.Job().m_bRunning.load(), 1);
+    const QByteArray flood(3 * 8192, '\x55');
+    QCOMPARE(write(pty.master, flood.constData(), static_cast<size_t>(flood.size())),
+             static_cast<ssize_t>(flood.size()));
+    QTRY_VERIFY(!w.notices.isEmpty());
+    QCOMPARE(w.notices.front(), QStringLiteral("m_QueueRead FULL!"));
+    QVERIFY(w.messages.empty());
+    QCOMPARE(w.Job().m_bRunning.load(), 1);
+  }
+
   void escapeDoesNotCloseTheWindow() {
     RecordingDialog w(test::FakePorts(kTwoPorts));
     w.InitDialog();
