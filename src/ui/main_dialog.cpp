@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <cstdio>
 
 #include "ports/port_discovery.h"
 #include "transfer/control_ids.h"
@@ -73,6 +74,11 @@ MainDialog::MainDialog(const std::string& commandLinePath, Discovery discovery, 
   m_job.m_hNotifyWnd = &m_bridge;
   m_job.m_strFilePath = commandLinePath;
   m_job.m_bCommandLine = commandLinePath.empty() ? 0 : 1;
+  // The packer's "." per block goes to standard output, the window program's only console output.
+  m_job.m_packTrace = [](const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+  };
   m_controller = std::make_unique<TransferController>(m_job, m_link, *this);
   // The reader thread must not block: its notices are shown later, without waiting.
   m_link.SetNoticeHandler([this](const std::string& text) {
