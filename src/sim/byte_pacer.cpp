@@ -15,7 +15,8 @@ size_t BytePacer::ChunkBytes() const {
 
 BytePacer::TimePoint BytePacer::Reserve(size_t count, TimePoint now) {
   if (!Paced()) return now;
-  const TimePoint start = std::max(now, m_lineFreeAt);
+  const bool contiguous = now <= m_lineFreeAt + kContiguousSlack;
+  const TimePoint start = contiguous ? m_lineFreeAt : now;
   const auto lineTime = std::chrono::nanoseconds(count * kBitsPerByte * 1'000'000'000ULL / m_baud);
   m_lineFreeAt = start + lineTime;
   return start;

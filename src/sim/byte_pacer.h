@@ -19,8 +19,17 @@ class BytePacer {
   // coarse enough for the scheduler while the average rate stays exact.
   size_t ChunkBytes() const;
   // Reserves `count` bytes of line time; returns when the first of them may be written. An idle
-  // line does not bank credit: the reservation starts no earlier than `now`.
+  // line does not bank credit: the reservation starts no earlier than `now`, unless `now` is
+  // within kContiguousSlack of the end of the previous reservation. Bytes that follow each other
+  // that closely are one stream whose writer merely woke late, and the line carries on without
+  // a gap; otherwise every wake-up delay would add to the line time. The slack is far shorter
+  // than any pause between two frames, so no frame starts early on banked credit.
   TimePoint Reserve(size_t count, TimePoint now);
+  // When the bytes reserved so far have all passed the line: the moment the last of them has
+  // reached the far end.
+  TimePoint LineFreeAt() const { return m_lineFreeAt; }
+
+  static constexpr std::chrono::microseconds kContiguousSlack{100};
 
  private:
   uint32_t m_baud;

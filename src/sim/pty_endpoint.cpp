@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -63,6 +64,13 @@ void PtyEndpoint::ReleaseOwnSlave() {
   m_ownSlave = -1;
 }
 
+void PtyEndpoint::SetBaud(uint32_t baud) {
+  m_pacer = BytePacer(baud);
+  // Paced pieces are a millisecond apart; the default timer slack (50 us) would hand each over
+  // late by a noticeable share of that. The endpoint is driven by one thread, its caller.
+  if (m_pacer.Paced()) (void)prctl(PR_SET_TIMERSLACK, 1UL);
+}
+
 int PtyEndpoint::OpenLink(const PortInfo&, uint32_t baud) {
   // The pseudo-terminal is opened by Create; this only adopts a line speed.
   SetBaud(baud);
@@ -81,7 +89,11 @@ int PtyEndpoint::SendBytes(const uint8_t* data, int count) {
   size_t done = 0;
   while (done < total) {
     const size_t piece = std::min(chunk, total - done);
-    std::this_thread::sleep_until(m_pacer.Reserve(piece, std::chrono::steady_clock::now()));
+    // A piece is handed over once the line has carried it, as the far end of a serial line
+    // has a byte only after its stop bit; writing it at the start of its line time would let
+    // every frame arrive up to a piece early.
+    m_pacer.Reserve(piece, std::chrono::steady_clock::now());
+    if (m_pacer.Paced()) std::this_thread::sleep_until(m_pacer.LineFreeAt());
     if (!WriteAll(data + done, piece)) return done == 0 ? 0 : -1;
     done += piece;
   }
@@ -125,10 +137,10 @@ void PtyEndpoint::WaitForData(uint64_t deadlineMs) {
 void PtyEndpoint::ReadAvailable() {
   const uint32_t space = ReceiveQueue::kCapacity - m_queue.Count();
   if (space == 0) return;
-  uint8_t buffer[4096];
+  uint8_t buffer[ReceiveQueue::kRingSize];
   const ssize_t n = read(m_master, buffer, std::min<size_t>(space, sizeof buffer));
   if (n > 0) {
-    for (ssize_t i = 0; i < n; ++i) m_queue.Push(buffer[i]);
+    m_queue.PushChunk(buffer, static_cast<size_t>(n));  // fits: at most `space` bytes were read
   } else if (n == 0 || errno == EIO) {
     // Every slave descriptor is closed: the client went away.
     m_hungUp = true;

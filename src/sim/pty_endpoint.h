@@ -20,7 +20,7 @@ class PtyEndpoint final : public Link {
   // The device path clients open.
   const std::string& SlavePath() const { return m_slavePath; }
   // Paces every byte written at baud / 10 bytes per second; 0 = as fast as possible.
-  void SetBaud(uint32_t baud) { m_pacer = BytePacer(baud); }
+  void SetBaud(uint32_t baud);
   // The endpoint holds the slave open itself so that the master does not report a hang-up while
   // no client has the port yet. Once a client is talking, letting go of it lets the client's
   // close show up as a hang-up.
