@@ -105,11 +105,12 @@ Compression CompressChunk(PackScratch& scratch, uInt chunkLength, uLongf& payloa
 void AppendBlock(std::vector<uint8_t>& image, uint16_t typeCode, uint16_t chunkLength,
                  const uint8_t* payload, uint16_t payloadLength) {
   const size_t start = image.size();
-  image.resize(start + IMAGE_BLOCK_HEAD + payloadLength);
+  // The payload is appended, not zero-filled first and then copied over: one pass over it.
+  image.resize(start + IMAGE_BLOCK_HEAD);
+  image.insert(image.end(), payload, payload + payloadLength);
   uint8_t* block = image.data() + start;
   WriteBE16(block + kKindAt, typeCode);
   WriteBE16(block + kChunkLengthAt, chunkLength);
-  std::memcpy(block + kPayloadAt, payload, payloadLength);
   WriteBE16(block + kLengthAt, static_cast<uint16_t>(payloadLength + kBlockLengthOverhead));
   WriteBE16(block + kCrcAt,
             Crc16(block + kCrcCoverageStart, IMAGE_BLOCK_HEAD - kCrcCoverageStart + payloadLength));
