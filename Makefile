@@ -4,7 +4,7 @@ TSAN_BUILD ?= build/tsan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-tsan fuzz demo screenshot clean
+.PHONY: all deps build test test-tsan fuzz bench demo screenshot clean
 
 all: build
 
@@ -31,6 +31,10 @@ test-tsan: deps
 # FUZZ_SECONDS per target.
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
+# Performance figures into docs/performance.md (not part of test).
+bench: build
+	bash scripts/bench.sh $(BUILD)
 
 demo: build
 	@bash scripts/demo.sh $(BUILD)

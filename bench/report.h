@@ -1,0 +1,29 @@
+#pragma once
+// The benchmark's table, in Markdown, with the machine it ran on.
+#include <string>
+
+#include "bench/lrzsz_reference.h"
+#include "bench/packing.h"
+#include "bench/runs.h"
+
+namespace kestal::bench {
+
+// nproc, CPU model, kernel and date.
+std::string DescribeMachine();
+
+struct Report {
+  PacedResult pacedDownload;
+  PacedResult pacedUpload;
+  UnpacedResult software, channels, upload;
+  size_t softwareBytes = 0, channelsBytes = 0, uploadBytes = 0;
+  LrzszResult lrzszSenderOnSlave, lrzszSenderOnMaster;
+  bool lrzszAvailable = false;
+  PackingResult packCompressible, packRandom;
+  WindowResult window;
+  bool windowBuilt = false;
+  std::string machine;
+
+  std::string Markdown() const;
+};
+
+}  // namespace kestal::bench
