@@ -102,6 +102,7 @@ void ChildProcess::ReadLines(Stream& stream) {
   }
   std::lock_guard lock(m_mutex);
   if (!pending.empty()) stream.lines.push_back({std::chrono::steady_clock::now(), pending});
+  stream.ended = true;
   m_lineArrived.notify_all();
 }
 
@@ -161,6 +162,10 @@ ChildExit ChildProcess::Wait(std::chrono::milliseconds timeout) {
     }
   }
   Reap(0);
+  // The last lines may still be in the pipes when the exit is collected; a caller reading them
+  // next must see them all.
+  std::unique_lock lock(m_mutex);
+  m_lineArrived.wait_for(lock, std::chrono::seconds(2), [this] { return m_out.ended && m_err.ended; });
   return *m_exit;
 }
 

@@ -65,6 +65,7 @@ class ChildProcess {
   struct Stream {
     int fd = -1;
     std::vector<TimedLine> lines;
+    bool ended = false;  // the pipe reached its end: every line is in `lines`
     std::thread reader;
   };
   void ReadLines(Stream& stream);

@@ -3,6 +3,7 @@
 // new port and transfer again.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <thread>
 
 #include "e2e/e2e_support.h"
@@ -35,6 +36,13 @@ HangUpRun PumpThroughHangUp(InProcessTool& tool, ChildProcess& sim) {
     }
   }
   run.ended = tool.window.WorkerExits() > 0;
+  if (!run.hungUpAt) {
+    // The tool may see the line drop before the emulator's report of it has been read.
+    if (auto line = sim.WaitForStderrLine("hung up after", 2s, true)) {
+      run.hungUpAt = line->at;
+      cpuAtHangUp = CpuSeconds();
+    }
+  }
   std::this_thread::sleep_for(1s);
   if (run.hungUpAt) run.cpuFromHangUp = CpuSeconds() - cpuAtHangUp;
   return run;
@@ -46,6 +54,10 @@ void ExpectEndedPromptlyAndQuietly(const InProcessTool& tool, const HangUpRun& r
   const auto shown = tool.window.FirstShown(kDisconnected);
   ASSERT_TRUE(shown) << tool.window.StatusesJoined();
   EXPECT_LT(*shown - *run.hungUpAt, 1s);
+  std::cout << "hang-up to \"" << kDisconnected << "\": "
+            << std::chrono::duration_cast<Millis>(*shown - *run.hungUpAt).count()
+            << " ms; CPU from the hang-up to 1 s after the end: " << run.cpuFromHangUp << " s"
+            << std::endl;
   EXPECT_FALSE(tool.window.LastExitCompleted());
   EXPECT_FALSE(tool.window.TimerRunning(TIMER_WATCHDOG));
   EXPECT_FALSE(tool.link.IsOpen());
