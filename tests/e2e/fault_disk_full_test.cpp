@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 
 #include <filesystem>
+#include <iostream>
 
 #include "e2e/e2e_support.h"
 #include "e2e/fault_support.h"
@@ -86,6 +87,7 @@ TEST(FaultDiskFull, FullFileSystemKeepsTheOldTargetAndLeavesNoTemporaryFile) {
   const auto texts = cli->StderrTexts();
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back(), WritingError(room / 255 * 255)) << cli->StderrJoined();
+  std::cout << room << " bytes free: [" << texts.back() << "]" << std::endl;
   EXPECT_EQ(ReadBytes(target), old);
   EXPECT_EQ(DirectoryEntries(dir.File("disk")), std::vector<std::string>{"target.fdu"});
   EXPECT_EQ(disk.FreeBytes(), room);  // the space the temporary file took is given back
