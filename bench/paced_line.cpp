@@ -86,15 +86,20 @@ void PacedLine::ToolToSim() {
   const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / m_baud);
   constexpr auto kSlack = std::chrono::microseconds(100);  // as kestal-sim's pacer
   Clock::time_point lineFree{};
+  bool backlog = false;  // more bytes were already waiting when the last piece went out
   uint8_t buffer[64];
   while (WaitReadable(m_toolMaster, m_stop[0])) {
     const ssize_t n = ::read(m_toolMaster, buffer, std::min(piece, sizeof buffer));
     if (n <= 0) continue;
     const auto now = Clock::now();
-    if (now > lineFree + kSlack) lineFree = now;
+    // Bytes that were waiting continue the stream however late this thread woke; others
+    // start the line afresh when they came.
+    if (!backlog && now > lineFree + kSlack) lineFree = now;
     lineFree += byteTime * n;
     std::this_thread::sleep_until(lineFree);
     if (!WriteAll(m_sim, buffer, static_cast<size_t>(n))) return;
+    pollfd pending{m_toolMaster, POLLIN, 0};
+    backlog = ::poll(&pending, 1, 0) > 0 && (pending.revents & POLLIN) != 0;
   }
 }
 

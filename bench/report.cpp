@@ -148,13 +148,13 @@ std::string Report::Markdown() const {
                   " (Channels 16 MB: " +
                   Format("%.1f MB)", static_cast<double>(channels.tool.peakRssKb) / 1024),
               "", "", "");
-    md += Row("Longest window-thread event-loop pass during the transfer",
-              Format("%.2f ms", window.longestPassMs) + " (" +
-                  std::to_string(window.eventsInLongestPass) + " events in it; " +
-                  std::to_string(window.passes) + " passes; transfer " +
+    md += Row("Longest handler on the window thread during the transfer",
+              Format("%.2f ms", window.longestPassMs) + " (event type " +
+                  std::to_string(window.eventsInLongestPass) + "; " +
+                  std::to_string(window.passes) + " events timed; transfer " +
                   Format("%.1f s)", window.seconds),
-              Format("longest start-up pass %.1f ms", window.longestStartupPassMs), "< 16 ms",
-              Verdict(window.longestPassMs < 16));
+              Format("longest before the first frame: %.1f ms", window.longestStartupPassMs),
+              "< 16 ms", Verdict(window.longestPassMs < 16));
   }
   md += "\nMachine:\n\n" + machine;
   return md;

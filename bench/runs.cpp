@@ -207,10 +207,10 @@ WindowResult RunWindow(const Programs& programs, const std::string& work, const 
     return result;
   }
   result.startupMs = static_cast<double>(figures["first_paint_ns"] - spawnNs) / 1e6;
-  result.longestPassMs = static_cast<double>(figures["longest_pass_ns"]) / 1e6;
-  result.longestStartupPassMs = static_cast<double>(figures["longest_startup_pass_ns"]) / 1e6;
-  result.passes = static_cast<long>(figures["passes"]);
-  result.eventsInLongestPass = static_cast<long>(figures["events_in_longest_pass"]);
+  result.longestPassMs = static_cast<double>(figures["longest_handler_ns"]) / 1e6;
+  result.longestStartupPassMs = static_cast<double>(figures["longest_startup_handler_ns"]) / 1e6;
+  result.passes = static_cast<long>(figures["events"]);
+  result.eventsInLongestPass = static_cast<long>(figures["longest_handler_event_type"]);
   result.peakRssKb = usage.peakRssKb;
   result.seconds = usage.wallSeconds;
   result.ok = true;

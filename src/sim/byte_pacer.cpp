@@ -13,12 +13,16 @@ size_t BytePacer::ChunkBytes() const {
   return std::max<size_t>(1, m_baud / kBitsPerByte / 1000);
 }
 
+std::chrono::nanoseconds BytePacer::LineTime(size_t count) const {
+  if (!Paced()) return std::chrono::nanoseconds(0);
+  return std::chrono::nanoseconds(count * kBitsPerByte * 1'000'000'000ULL / m_baud);
+}
+
 BytePacer::TimePoint BytePacer::Reserve(size_t count, TimePoint now) {
   if (!Paced()) return now;
   const bool contiguous = now <= m_lineFreeAt + kContiguousSlack;
   const TimePoint start = contiguous ? m_lineFreeAt : now;
-  const auto lineTime = std::chrono::nanoseconds(count * kBitsPerByte * 1'000'000'000ULL / m_baud);
-  m_lineFreeAt = start + lineTime;
+  m_lineFreeAt = start + LineTime(count);
   return start;
 }
 

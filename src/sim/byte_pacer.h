@@ -28,6 +28,8 @@ class BytePacer {
   // When the bytes reserved so far have all passed the line: the moment the last of them has
   // reached the far end.
   TimePoint LineFreeAt() const { return m_lineFreeAt; }
+  // Line time of `count` bytes.
+  std::chrono::nanoseconds LineTime(size_t count) const;
 
   static constexpr std::chrono::microseconds kContiguousSlack{100};
 

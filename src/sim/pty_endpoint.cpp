@@ -86,14 +86,16 @@ int PtyEndpoint::SendBytes(const uint8_t* data, int count) {
   if (m_master < 0 || count < 0) return 0;
   const size_t total = static_cast<size_t>(count);
   const size_t chunk = m_pacer.ChunkBytes();
+  // The whole write is one stream on the line, timed from one start, so a late wake-up for
+  // one piece never delays the pieces after it.
+  const auto start = m_pacer.Reserve(total, std::chrono::steady_clock::now());
   size_t done = 0;
   while (done < total) {
     const size_t piece = std::min(chunk, total - done);
     // A piece is handed over once the line has carried it, as the far end of a serial line
     // has a byte only after its stop bit; writing it at the start of its line time would let
     // every frame arrive up to a piece early.
-    m_pacer.Reserve(piece, std::chrono::steady_clock::now());
-    if (m_pacer.Paced()) std::this_thread::sleep_until(m_pacer.LineFreeAt());
+    if (m_pacer.Paced()) std::this_thread::sleep_until(start + m_pacer.LineTime(done + piece));
     if (!WriteAll(data + done, piece)) return done == 0 ? 0 : -1;
     done += piece;
   }

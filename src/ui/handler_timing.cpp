@@ -1,9 +1,9 @@
 #include "ui/handler_timing.h"
 
-#include <QAbstractEventDispatcher>
-#include <QApplication>
 #include <QEvent>
+#include <QThread>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,83 +18,66 @@ int64_t NowNs() {
       .count();
 }
 
-// All fields are touched on the window thread only (the dispatcher's signals, the event
-// filter, and the exit handler once main has returned).
+// Touched on the window thread only (events of other threads are not timed), and by the exit
+// handler once main has returned.
 struct HandlerTiming {
   std::string path;
-  int64_t installedNs = 0;
   int64_t firstPaintNs = 0;  // steady clock, comparable with other processes on this machine
-  int64_t passStartNs = 0;
-  int64_t longestPassNs = 0;         // after the first paint
-  int64_t longestStartupPassNs = 0;  // up to the first paint
-  long passes = 0;
+  int64_t longestNs = 0;         // after the first paint
+  int64_t longestStartupNs = 0;  // up to the first paint
+  int longestType = 0;
   long events = 0;
-  long eventsInLongestPass = 0;
-  long eventsThisPass = 0;
+  int depth = 0;
 };
 
 HandlerTiming* g_timing = nullptr;
-
-class FirstPaintFilter : public QObject {
- public:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    ++g_timing->events;
-    ++g_timing->eventsThisPass;
-    if (g_timing->firstPaintNs == 0 && event->type() == QEvent::Paint && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->isWindow()) {
-      g_timing->firstPaintNs = NowNs();
-    }
-    return false;
-  }
-};
-
-void OnAwake() {
-  g_timing->passStartNs = NowNs();
-  g_timing->eventsThisPass = 0;
-}
-
-void OnAboutToBlock() {
-  HandlerTiming& t = *g_timing;
-  if (t.passStartNs == 0) return;
-  const int64_t length = NowNs() - t.passStartNs;
-  ++t.passes;
-  if (t.firstPaintNs == 0) {
-    t.longestStartupPassNs = std::max(t.longestStartupPassNs, length);
-  } else if (length > t.longestPassNs) {
-    t.longestPassNs = length;
-    t.eventsInLongestPass = t.eventsThisPass;
-  }
-}
 
 void WriteTiming() {
   const HandlerTiming& t = *g_timing;
   std::FILE* out = std::fopen(t.path.c_str(), "w");
   if (out == nullptr) return;
   std::fprintf(out,
-               "installed_ns %lld\nfirst_paint_ns %lld\nlongest_pass_ns %lld\n"
-               "longest_startup_pass_ns %lld\npasses %ld\nevents %ld\nevents_in_longest_pass %ld\n",
-               static_cast<long long>(t.installedNs), static_cast<long long>(t.firstPaintNs),
-               static_cast<long long>(t.longestPassNs),
-               static_cast<long long>(t.longestStartupPassNs), t.passes, t.events,
-               t.eventsInLongestPass);
+               "first_paint_ns %lld\nlongest_handler_ns %lld\nlongest_startup_handler_ns %lld\n"
+               "longest_handler_event_type %d\nevents %ld\n",
+               static_cast<long long>(t.firstPaintNs), static_cast<long long>(t.longestNs),
+               static_cast<long long>(t.longestStartupNs), t.longestType, t.events);
   std::fclose(out);
 }
 
 }  // namespace
 
-void InstallHandlerTiming() {
+TimedApplication::TimedApplication(int& argc, char** argv) : QApplication(argc, argv) {
   const char* path = std::getenv("KESTAL_MEASURE_HANDLERS");
-  if (path == nullptr || *path == '\0' || g_timing != nullptr) return;
+  if (path == nullptr || *path == '\0') return;
   g_timing = new HandlerTiming;  // lives until the exit handler has written it
   g_timing->path = path;
-  g_timing->installedNs = NowNs();
-  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
-  if (dispatcher != nullptr) {
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, OnAwake);
-    QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, OnAboutToBlock);
-  }
-  qApp->installEventFilter(new FirstPaintFilter);
   std::atexit(WriteTiming);
+}
+
+bool TimedApplication::notify(QObject* receiver, QEvent* event) {
+  if (g_timing == nullptr || thread() != QThread::currentThread()) {
+    return QApplication::notify(receiver, event);
+  }
+  HandlerTiming& t = *g_timing;
+  const int type = event->type();
+  const bool firstPaint = t.firstPaintNs == 0 && type == QEvent::Paint &&
+                          receiver->isWidgetType() && static_cast<QWidget*>(receiver)->isWindow();
+  const int64_t start = NowNs();
+  ++t.depth;
+  const bool handled = QApplication::notify(receiver, event);
+  --t.depth;
+  const int64_t end = NowNs();
+  if (firstPaint) t.firstPaintNs = end;
+  if (t.depth > 0) return handled;  // counted in the outermost event that sent it
+  ++t.events;
+  const int64_t length = end - start;
+  if (t.firstPaintNs == 0 || firstPaint) {
+    t.longestStartupNs = std::max(t.longestStartupNs, length);
+  } else if (length > t.longestNs) {
+    t.longestNs = length;
+    t.longestType = type;
+  }
+  return handled;
 }
 
 }  // namespace kestal

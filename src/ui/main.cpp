@@ -5,8 +5,7 @@
 #include "ui/main_app.h"
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  kestal::InstallHandlerTiming();  // only with KESTAL_MEASURE_HANDLERS set
+  kestal::TimedApplication application(argc, argv);  // times handlers with KESTAL_MEASURE_HANDLERS
   QApplication::setApplicationName(QStringLiteral("kestal"));
   QApplication::setWindowIcon(kestal::MakeAppIcon());
   return kestal::MainApp().Run(argc, argv);
