@@ -67,6 +67,13 @@ std::vector<uint8_t> ReadFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// What the user's Stop does as the worker sees it.
+void StopLikeUser(TransferJob& job, Link& link) {
+  job.m_bRunning = 0;
+  job.m_bTransferActive = 0;
+  link.CloseLink();
+}
+
 // The front end: records the end and, like the controller, stops the job and closes the link.
 class EndRecorder : public TransferNotify {
  public:
@@ -80,6 +87,7 @@ class EndRecorder : public TransferNotify {
     Check(doneCount == 0, "progress after the end");
     Check(percent >= lastProgress && percent <= 100, "progress goes back or past 100");
     lastProgress = percent;
+    if (++progressCount == stopAtProgress) StopLikeUser(m_job, m_link);
   }
   void NotifyDone(int completed) override {
     if (std::getenv("KESTAL_FUZZ_VERBOSE")) std::fprintf(stderr, "done: %d\n", completed);
@@ -95,6 +103,8 @@ class EndRecorder : public TransferNotify {
   int doneValue = -1;
   int completeTexts = 0;
   int lastProgress = 0;
+  int progressCount = 0;
+  int stopAtProgress = 0;  // 0: never
 
  private:
   TransferJob& m_job;
@@ -164,7 +174,7 @@ class ScriptedReceiver {
       }
       case kAnswerSplit: SendSplit(Answer(sent)); return false;
       case kSilence: return false;
-      case kStop: StopLikeUser(); return false;
+      case kStop: StopLikeUser(m_job, m_link); return false;
       case kHangUp: m_link.HangUp(); return false;
       case kRequestThenAnswer: {
         Send(testing::WireFrame(m_script.Byte(), CMD_REQUEST, {}), 0);
@@ -227,12 +237,6 @@ class ScriptedReceiver {
 
   void Send(const std::vector<uint8_t>& bytes, uint64_t delayMs) {
     if (!bytes.empty()) m_link.DeliverAt(m_clock.NowMs() + delayMs, bytes);
-  }
-
-  void StopLikeUser() {
-    m_job.m_bRunning = 0;
-    m_job.m_bTransferActive = 0;
-    m_link.CloseLink();
   }
 
   FuzzInput& m_script;
@@ -298,7 +302,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kestal::fuzz;
   static ScratchDir dir;
   FuzzInput script(data, size);
-  const uint8_t setup = script.Byte() % kSetupCount;
+  const uint8_t setupByte = script.Byte();
+  const uint8_t setup = setupByte % kSetupCount;
   const std::string target = PrepareTarget(dir, setup);
   const auto entriesBefore = dir.Entries();
 
@@ -306,6 +311,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ScriptedLink link(clock);
   TransferJob job;
   EndRecorder front(job, link);
+  front.stopAtProgress = setupByte >> 2;
   job.m_hNotifyWnd = &front;
   job.m_pLink = &link;
   job.m_strFilePath = target;

@@ -120,9 +120,11 @@ void UploadSeeds(const fs::path& dir) {
                              kAnswer, kAnswer});
   WriteSeed(dir, "late-split-and-retried", rough);
 
+  WriteSeed(dir, "stopped-between-blocks",
+            PlainUpload(TargetSetup(kOldTarget | StopAtProgress(2)), 1, 1000, 4));
   Bytes stop = PlainUpload(kOldTarget, 1, 1000, 2);
   stop.back() = kStop;
-  WriteSeed(dir, "stopped-between-blocks", stop);
+  WriteSeed(dir, "stopped-during-a-block", stop);
   Bytes hangUp = PlainUpload(kNoTarget, 1, 1000, 1);
   hangUp.back() = kHangUp;
   WriteSeed(dir, "hang-up", hangUp);

@@ -1,7 +1,9 @@
 #pragma once
 // How fuzz_upload_worker reads its input, shared with the seed maker.
 //
-// Byte 0 chooses the target (TargetSetup). The rest is a script for the fake receiver: it takes
+// Byte 0: bits 0-1 choose the target (TargetSetup); bits 2-7, when not 0, are the progress
+// notification at which the user stops the transfer (StopAtProgress), which is the one moment
+// between two blocks. The rest is a script for the fake receiver: it takes
 // one action before the worker starts and one each time the worker sends a frame. An action is
 // a byte modulo kActionCount, followed by its own bytes. Actions marked "goes on" take the next
 // action at the same point. A used-up script is a silent receiver.
@@ -16,6 +18,12 @@ enum TargetSetup : uint8_t {
   kTargetTooLong,    // the target path is longer than the worker accepts
   kSetupCount
 };
+
+static_assert(kSetupCount == 4, "the target takes bits 0-1 of byte 0");
+
+constexpr uint8_t StopAtProgress(int notification) {
+  return static_cast<uint8_t>(notification << 2);
+}
 
 enum UploadAction : uint8_t {
   // The right answer, now. Before the worker starts: CMD_REQUEST, + sequence byte. To a size
