@@ -116,7 +116,8 @@ struct Exchange {
   std::set<uint8_t> sizeQuerySequences;
   std::map<uint32_t, std::set<std::pair<uint8_t, uint16_t>>> blockRequests;  // offset: seq, n
   std::vector<std::vector<uint8_t>> receivedBodies;  // intact frames the worker received
-  uint32_t nextOffset = 0;                           // the end of the last block asked for
+  uint32_t lastOffset = 0;                           // of the last block asked for
+  uint32_t nextOffset = 0;                           // the end of that block
 };
 
 // The fake receiver: plays the script against the worker's frames.
@@ -136,6 +137,9 @@ class ScriptedReceiver {
  private:
   void Record(const SentFrame& sent) {
     Check(sent.sumOk, "the worker sent a frame with a wrong sum");
+    Check(sent.command == CMD_ACCEPT_UPLOAD || sent.command == CMD_SIZE_QUERY ||
+              sent.command == CMD_BLOCK_REQUEST || sent.command == CMD_FINISH,
+          "the worker sent a command that has no place in an upload");
     if (sent.command == CMD_SIZE_QUERY) {
       Check(sent.payload.size() == 2 && GetBE16(sent.payload.data()) == DATA_TYPE_CHANNELS,
             "size query without the channel data set code");
@@ -145,9 +149,11 @@ class ScriptedReceiver {
       const uint16_t n = GetBE16(sent.payload.data());
       const uint32_t offset = GetBE32(sent.payload.data() + 2);
       Check(n >= 1 && n <= UPLOAD_BLOCK_MAX, "block request outside 1 to 255 bytes");
+      Check(offset == m_exchange.lastOffset || offset == m_exchange.nextOffset,
+            "a block request skips data or goes back");
       m_exchange.blockRequests[offset].insert({sent.sequence, n});
+      m_exchange.lastOffset = offset;
       m_exchange.nextOffset = offset + n;
-      m_lastOffset = offset;
     }
   }
 
@@ -203,7 +209,7 @@ class ScriptedReceiver {
     }
     if (sent->command == CMD_BLOCK_REQUEST) {
       return testing::WireFrame(sent->sequence, CMD_BLOCK_DATA,
-                                DataSet(m_lastOffset, GetBE16(sent->payload.data())));
+                                DataSet(m_exchange.lastOffset, GetBE16(sent->payload.data())));
     }
     return {};
   }
@@ -214,7 +220,7 @@ class ScriptedReceiver {
     const size_t length = m_script.Byte();
     std::vector<uint8_t> payload;
     if (command == CMD_BLOCK_DATA) {
-      payload = DataSet(m_lastOffset, length);
+      payload = DataSet(m_exchange.lastOffset, length);
     } else if (command == CMD_SIZE_REPLY) {
       payload = m_script.Bytes(4);
       payload.resize(length);
@@ -244,7 +250,6 @@ class ScriptedReceiver {
   ManualClock& m_clock;
   TransferJob& m_job;
   Exchange& m_exchange;
-  uint32_t m_lastOffset = 0;
 };
 
 std::string PrepareTarget(const ScratchDir& dir, uint8_t setup) {
