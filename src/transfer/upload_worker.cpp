@@ -14,9 +14,6 @@ namespace {
 using worker::FrameBuffer;
 using worker::Wait;
 
-// What waiting for the answer to one query or block request gave.
-enum class Answer { kFrame, kNone, kStopped, kHungUp };
-
 // The longest target path accepted, as the receiving side has always limited it.
 constexpr size_t kMaxTargetPath = 1023;
 
@@ -42,7 +39,6 @@ class UploadSession {
   Failure QuerySize();
   Failure FetchBlocks();
   Failure FetchBlock(uint16_t length);
-  Answer WaitForAnswer();
   int Fail(const std::string& message);
   int Complete();
   void Accept(uint8_t sequence);
@@ -100,9 +96,9 @@ Failure UploadSession::QuerySize() {
     m_tx.SetHeader(m_sequence, CMD_SIZE_QUERY, 2);
     PutBE16(m_tx.Payload(), DATA_TYPE_CHANNELS);
     SendFrame(m_link, m_tx.Data());
-    const Answer answer = WaitForAnswer();
-    if (answer == Answer::kHungUp) return text::kPortDisconnected;
-    if (answer == Answer::kFrame) {
+    const Wait wait = worker::WaitForFrame(m_job, m_rx);
+    if (wait == Wait::kHungUp) return text::kPortDisconnected;
+    if (wait == Wait::kFrame) {
       // A reply too short to hold a size is no reply.
       if (m_rx.Sequence() == m_sequence && m_rx.Command() == CMD_SIZE_REPLY && m_rx.Length() >= 4) {
         m_size = GetBE32(m_rx.Payload());
@@ -140,34 +136,13 @@ Failure UploadSession::FetchBlock(uint16_t length) {
     PutBE16(m_tx.Payload(), length);
     PutBE32(m_tx.Payload() + 2, m_offset);
     SendFrame(m_link, m_tx.Data());
-    const Answer answer = WaitForAnswer();
-    if (answer == Answer::kHungUp) return text::kPortDisconnected;
-    if (answer == Answer::kFrame && m_rx.Sequence() == m_sequence &&
+    const Wait wait = worker::WaitForFrame(m_job, m_rx);
+    if (wait == Wait::kHungUp) return text::kPortDisconnected;
+    if (wait == Wait::kFrame && m_rx.Sequence() == m_sequence &&
         m_rx.Command() == CMD_BLOCK_DATA && m_rx.Length() == length) {
       return std::nullopt;
     }
   }
-}
-
-// Waits for the answer to the frame just sent: an intact frame with its sequence number, or a
-// CMD_REQUEST (the receiver started over). An answer lost or damaged on the line must not leave
-// the worker waiting until the watchdog ends the whole transfer, so a damaged frame or a reply
-// window without an answer ends the wait and the worker asks again. Late answers to earlier
-// questions are passed over: asking anew for each of them would keep the exchange one answer
-// behind until the attempts ran out.
-Answer UploadSession::WaitForAnswer() {
-  const Clock& clock = m_link.GetClock();
-  const uint64_t deadline = clock.NowMs() + UPLOAD_REPLY_TIMEOUT_MS;
-  while (Running()) {
-    const int result = ReceiveFrame(m_rx.Data(), m_link);
-    if (result == FRAME_HANGUP) return Running() ? Answer::kHungUp : Answer::kStopped;
-    if (result == FRAME_BAD_SUM) return Answer::kNone;
-    if (result == FRAME_OK && (m_rx.Sequence() == m_sequence || m_rx.Command() == CMD_REQUEST)) {
-      return Answer::kFrame;
-    }
-    if (clock.NowMs() >= deadline) return Answer::kNone;
-  }
-  return Answer::kStopped;
 }
 
 // Every failed end: its text if any, then the end; nothing is sent to the receiver, and the

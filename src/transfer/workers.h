@@ -2,8 +2,6 @@
 // The two transfer workers. Each runs on its own thread with the job as its only argument,
 // talks to the receiver through job.m_pLink and to the front end through job.m_hNotifyWnd.
 // Each returns after its closing notifications: 1 for a completed transfer, 0 otherwise.
-#include <cstdint>
-
 #include "transfer/transfer_job.h"
 
 namespace kestal {
@@ -19,8 +17,5 @@ int UploadWorker(TransferJob& job);
 // Blocks of at most this many bytes are asked for by the upload worker.
 constexpr int UPLOAD_BLOCK_MAX = 255;
 constexpr int UPLOAD_ATTEMPTS = 20;
-// The upload worker asks again when no intact answer came this long after its question. Four
-// silent attempts fit before the watchdog's earliest trip (4.8 s).
-constexpr uint64_t UPLOAD_REPLY_TIMEOUT_MS = 1000;
 
 }  // namespace kestal
