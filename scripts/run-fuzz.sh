@@ -7,7 +7,7 @@
 set -euo pipefail
 
 seconds="${1:-60}"
-[[ "$seconds" =~ ^[0-9]+$ ]] || { echo "usage: $0 [SECONDS]" >&2; exit 2; }
+[[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [SECONDS]" >&2; exit 2; }
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/fuzz"
 jobs="${JOBS:-$(nproc)}"
@@ -43,6 +43,7 @@ summary=()
 for target in "${targets[@]}"; do
   corpus="$work/$target"
   artifacts="$build/artifacts/$target"
+  rm -rf "$artifacts"  # only this run's failures
   mkdir -p "$corpus" "$artifacts"
   cp "$root/tests/fuzz/corpus/$target/"* "$corpus/"
   before=$(ls "$corpus" | wc -l)
