@@ -1,7 +1,8 @@
 // Fuzzes ReceiveFrame: arbitrary bytes reach the receive queue in chunks at fuzzer-chosen times,
 // and the reader is called until every byte has arrived and been taken.
 //
-// Input: one flag byte (bit 0: attach a frame trace), then records of
+// Input: one flag byte (bit 0: attach a frame trace; bit 1: the line hangs up once the last
+// chunk is due), then records of
 //   delay (x 5 ms after the previous record), chunk length, chunk bytes.
 // The stream is capped at what the queue holds, so no byte is ever dropped and the bytes each
 // call took are known exactly: they are checked against what the call returned.
@@ -34,7 +35,7 @@ std::vector<Chunk> ReadSchedule(FuzzInput& in, uint64_t startMs) {
     auto bytes = in.Bytes(in.Byte());
     bytes.resize(std::min(bytes.size(), ReceiveQueue::kCapacity - total));
     total += bytes.size();
-    chunks.push_back({time, std::move(bytes)});
+    if (!bytes.empty()) chunks.push_back({time, std::move(bytes)});
   }
   return chunks;
 }
@@ -82,11 +83,12 @@ size_t CompleteFrameEnd(const uint8_t* taken, size_t size) {
 
 // Checks one call's result against the bytes it took out of the queue.
 void CheckCall(int result, const uint8_t* buffer, const uint8_t* taken, size_t size) {
-  Check(result == FRAME_OK || result == FRAME_TIMEOUT || result == FRAME_BAD_SUM,
-        "ReceiveFrame result outside OK, TIMEOUT, BAD_SUM on an open line");
+  Check(result == FRAME_OK || result == FRAME_TIMEOUT || result == FRAME_BAD_SUM ||
+            result == FRAME_HANGUP,
+        "ReceiveFrame result outside OK, TIMEOUT, BAD_SUM, HANGUP");
   const size_t frameEnd = CompleteFrameEnd(taken, size);
-  if (result == FRAME_TIMEOUT) {
-    Check(frameEnd == 0, "a whole frame was taken from the queue but FRAME_TIMEOUT returned");
+  if (result == FRAME_TIMEOUT || result == FRAME_HANGUP) {
+    Check(frameEnd == 0, "a whole frame was taken from the queue but no frame returned");
     return;
   }
   Check(frameEnd == size, "a frame result must take exactly noise, sync and one body");
@@ -120,22 +122,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
   }
   for (const auto& c : chunks) link.DeliverAt(c.timeMs, c.bytes);
+  const bool hangUp = flags & 2;
+  const uint64_t lastDueMs = chunks.empty() ? clock.NowMs() : chunks.back().timeMs;
+  if (hangUp) {
+    link.onAdvance = [&link, lastDueMs](uint64_t now) {
+      if (now >= lastDueMs) link.HangUp();
+    };
+    if (clock.NowMs() >= lastDueMs) link.HangUp();
+  }
 
   // Exactly the frame buffer's size on the heap, so that any overrun is caught.
   const auto buffer = std::make_unique<uint8_t[]>(FRAME_BUFFER_SIZE);
+  const uint64_t quietMs = lastDueMs - clock.NowMs();
   size_t consumed = 0;
   size_t frames = 0;
   for (size_t calls = 0; consumed < stream.Size(); ++calls) {
-    // Each call takes a byte, or waits for the next chunk or a time limit: a gap between two
-    // chunks (at most 1275 ms) holds no more than three 500 ms time-outs.
-    Check(calls <= stream.Size() + 4 * chunks.size() + 2, "ReceiveFrame makes no progress");
+    // Each call takes a byte, or waits for the next chunk or a time limit of at least 500 ms.
+    Check(calls <= stream.Size() + chunks.size() + quietMs / SYNC_BYTE_TIMEOUT_MS + 2,
+          "ReceiveFrame makes no progress");
     const int result = ReceiveFrame(buffer.get(), link);
     const size_t taken = stream.ArrivedBy(clock.NowMs()) - link.Queue().Count();
     Check(taken >= consumed, "the queue gave back bytes");
     CheckCall(result, buffer.get(), stream.At(consumed), taken - consumed);
-    if (result != FRAME_TIMEOUT) ++frames;
+    if (result == FRAME_HANGUP) {
+      // The reader queues its last bytes before it flags the hang-up: all must be read first.
+      Check(hangUp && link.IsHungUp(), "FRAME_HANGUP on a line that did not hang up");
+      Check(taken == stream.Size(), "FRAME_HANGUP with received bytes left unread");
+    }
+    if (result == FRAME_OK || result == FRAME_BAD_SUM) ++frames;
     consumed = taken;
   }
   Check(!(flags & 1) || traced == frames, "not every received frame was traced");
+  if (hangUp) {
+    const uint64_t before = clock.NowMs();
+    Check(ReceiveFrame(buffer.get(), link) == FRAME_HANGUP && clock.NowMs() == before,
+          "a hung-up line with nothing left does not give FRAME_HANGUP at once");
+  }
   return 0;
 }

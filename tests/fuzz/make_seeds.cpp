@@ -63,6 +63,14 @@ void FrameReaderSeeds(const fs::path& dir) {
   Record(slow, 1, Bytes(big.begin(), big.begin() + 200));
   Record(slow, 50, Bytes(big.begin() + 200, big.end()));
   WriteSeed(dir, "slow-body-long-payload", slow);
+
+  // A whole frame, then half of one, and the line hangs up.
+  Bytes hangUp = {3};
+  Bytes whole = WireFrame(9, CMD_SIZE_REPLY, {0, 0, 1, 0});
+  const Bytes half = WireFrame(10, CMD_BLOCK_DATA, Bytes(20, 0x11));
+  whole.insert(whole.end(), half.begin(), half.begin() + 15);
+  Record(hangUp, 10, whole);
+  WriteSeed(dir, "hang-up-mid-body", hangUp);
 }
 
 Bytes PackedImage(const fs::path& scratch, const Bytes& file, uint32_t requestValue) {
