@@ -20,7 +20,10 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/kestal-fuzz-run.XXXXXX")"
-trap 'rm -rf "$work"' EXIT
+# The upload fuzzer's target files: in memory when possible (it syncs each completed file), and
+# removed here even when a crash left them behind.
+scratch="$(mktemp -d /dev/shm/kestal-fuzz-run.XXXXXX 2>/dev/null || mktemp -d)"
+trap 'rm -rf "$work" "$scratch"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 
@@ -50,7 +53,7 @@ for target in "${targets[@]}"; do
   log="$build/$target.log"
   echo "== $target: ${seconds}s"
   status=OK
-  if ! "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=1024 \
+  if ! TMPDIR="$scratch" "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=1024 \
       -malloc_limit_mb=512 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
     status=FAILED
