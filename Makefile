@@ -1,10 +1,15 @@
 # Entry points for people and CI. Everything builds out of tree under build/.
 BUILD      ?= build/release
 TSAN_BUILD ?= build/tsan
+ASAN_BUILD ?= build/asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := -G Ninja
 
-.PHONY: all deps build test test-tsan fuzz bench demo screenshot clean
+# Let ccache share objects between clones in other folders (CI builds a fresh clone).
+export CCACHE_BASEDIR  := $(CURDIR)
+export CCACHE_NOHASHDIR := 1
+
+.PHONY: all deps build test test-asan test-tsan fuzz ci bench demo screenshot clean
 
 all: build
 
@@ -20,9 +25,19 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=address -DKESTAL_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+		ctest --output-on-failure -j $(JOBS) --timeout 600
+
 # The threaded tests (link, workers, controller, end to end) under ThreadSanitizer.
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=thread
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DKESTAL_SANITIZE=thread -DKESTAL_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) -L threads --timeout 600
@@ -31,6 +46,10 @@ test-tsan: deps
 # FUZZ_SECONDS per target.
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
+
+# Everything CI runs: the plain suite, both sanitizer builds, a minute of fuzzing per target.
+ci: test test-asan test-tsan
+	$(MAKE) fuzz FUZZ_SECONDS=$(or $(FUZZ_SECONDS),60)
 
 # Performance figures into docs/performance.md (not part of test).
 bench: build

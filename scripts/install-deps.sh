@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang pkg-config
+  cmake ninja-build g++ clang pkg-config ccache
   qt6-base-dev zlib1g-dev
   libgtest-dev libgmock-dev libcli11-dev
   libclang-rt-14-dev
