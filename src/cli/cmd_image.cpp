@@ -106,19 +106,33 @@ void PrintReport(const ImageReport& report) {
   }
 }
 
+// Unpacks a valid image straight into the file, a chunk at a time: a small image of very
+// repetitive data can stand for a channel list hundreds of times its size.
+bool ExtractChannelList(const std::vector<uint8_t>& image, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  InspectImage(image.data(), image.size(), [&out](const uint8_t* chunk, size_t length) {
+    out.write(reinterpret_cast<const char*>(chunk), static_cast<std::streamsize>(length));
+  });
+  out.close();
+  if (out) return true;
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+  return false;
+}
+
 int RunInspect(const InspectArgs& args) {
   std::vector<uint8_t> bytes;
   if (!ReadImageFile(args.image, bytes)) {
     Fail(args.image + ": cannot be read as an image");
     return 1;
   }
-  const ImageReport report = InspectImage(bytes.data(), bytes.size(), !args.extractTo.empty());
+  const ImageReport report = InspectImage(bytes.data(), bytes.size(), false);
   PrintReport(report);
   if (!report.valid) {
     Fail(args.image + ": invalid image: " + report.error);
     return 1;
   }
-  if (!args.extractTo.empty() && !WriteFile(args.extractTo, report.content)) {
+  if (!args.extractTo.empty() && !ExtractChannelList(bytes, args.extractTo)) {
     Fail(args.extractTo + ": cannot write the channel list");
     return 1;
   }

@@ -18,8 +18,8 @@ using namespace image_format;
 // a buffer of its declared chunk length, so hostile input costs no more than its own size.
 class ImageParser {
  public:
-  ImageParser(const uint8_t* data, size_t size, bool extract, ImageReport& report)
-      : m_data(data), m_size(size), m_extract(extract), m_report(report) {}
+  ImageParser(const uint8_t* data, size_t size, const ChunkSink& sink, ImageReport& report)
+      : m_data(data), m_size(size), m_sink(sink), m_report(report) {}
 
   bool Run() {
     if (m_size > std::numeric_limits<uint32_t>::max()) {
@@ -132,7 +132,7 @@ class ImageParser {
                           "-byte chunk");
     }
     if (payloadLength == chunkLength) {  // stored as in the file
-      if (m_extract) m_report.content.insert(m_report.content.end(), payload, payload + chunkLength);
+      if (m_sink) m_sink(payload, chunkLength);
       return true;
     }
     m_chunk.resize(chunkLength);
@@ -143,13 +143,13 @@ class ImageParser {
       return Fail(at, name + " payload does not inflate to exactly its " +
                           std::to_string(chunkLength) + "-byte chunk");
     }
-    if (m_extract) m_report.content.insert(m_report.content.end(), m_chunk.begin(), m_chunk.end());
+    if (m_sink) m_sink(m_chunk.data(), m_chunk.size());
     return true;
   }
 
   const uint8_t* m_data;
   size_t m_size;
-  bool m_extract;
+  const ChunkSink& m_sink;
   ImageReport& m_report;
   std::vector<uint8_t> m_chunk;  // one inflated chunk, at most 32762 bytes
 };
@@ -158,8 +158,20 @@ class ImageParser {
 
 ImageReport InspectImage(const uint8_t* data, size_t size, bool extract) {
   ImageReport report;
-  report.valid = ImageParser(data, size, extract, report).Run();
+  ChunkSink keep;
+  if (extract) {
+    keep = [&report](const uint8_t* chunk, size_t length) {
+      report.content.insert(report.content.end(), chunk, chunk + length);
+    };
+  }
+  report.valid = ImageParser(data, size, keep, report).Run();
   if (!report.valid) report.content.clear();
+  return report;
+}
+
+ImageReport InspectImage(const uint8_t* data, size_t size, const ChunkSink& sink) {
+  ImageReport report;
+  report.valid = ImageParser(data, size, sink, report).Run();
   return report;
 }
 

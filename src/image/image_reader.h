@@ -3,6 +3,7 @@
 // every read is bounded by the image, and memory use is bounded by the image's size.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,12 @@ struct ImageReport {
   std::vector<uint8_t> content;  // the unpacked channel list, when asked for
 };
 
+// With `extract`, the unpacked channel list is collected in report.content.
 ImageReport InspectImage(const uint8_t* data, size_t size, bool extract);
+
+// Hands each unpacked chunk to `sink` as it is checked, in order, instead of collecting them,
+// so memory stays bounded by one chunk. A chunk may reach the sink before a later fault.
+using ChunkSink = std::function<void(const uint8_t* chunk, size_t length)>;
+ImageReport InspectImage(const uint8_t* data, size_t size, const ChunkSink& sink);
 
 }  // namespace kestal

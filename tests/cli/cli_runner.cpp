@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,13 +46,18 @@ class CaptureFile {
   std::string m_path;
 };
 
-int WaitForExit(pid_t pid) {
+void WaitForExit(pid_t pid, CliRun& run) {
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0) {
     if (errno != EINTR) throw std::runtime_error("waitpid failed");
   }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  run.peakResidentKiB = usage.ru_maxrss;
+  if (WIFEXITED(status)) {
+    run.exitCode = WEXITSTATUS(status);
+  } else {
+    run.exitCode = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+  }
 }
 
 }  // namespace
@@ -76,7 +82,7 @@ CliRun RunCli(const std::vector<std::string>& args) {
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
 
   CliRun run;
-  run.exitCode = WaitForExit(pid);
+  WaitForExit(pid, run);
   run.out = out.Contents();
   run.err = err.Contents();
   return run;

@@ -10,6 +10,7 @@ struct CliRun {
   int exitCode = -1;  // the exit status, or 128 + signal number when killed by a signal
   std::string out;
   std::string err;
+  long peakResidentKiB = 0;  // the child's peak resident memory
 };
 
 // Arguments after the program name. Standard input is /dev/null.

@@ -110,6 +110,22 @@ TEST_F(PackedImages, ImagesOfManySizesAreValidAndGiveBackTheFile) {
   }
 }
 
+TEST_F(PackedImages, SinkReceivesEachChunkInOrderWithoutCollectingThem) {
+  const auto content = Concat(Concat(std::vector<uint8_t>(IMAGE_CHUNK_MAX, 0), RepetitiveBytes(IMAGE_CHUNK_MAX)),
+                              RandomBytes(40, 21));
+  const auto image = Pack(content);
+  std::vector<size_t> lengths;
+  std::vector<uint8_t> streamed;
+  const auto report = InspectImage(image.data(), image.size(), [&](const uint8_t* chunk, size_t length) {
+    lengths.push_back(length);
+    streamed.insert(streamed.end(), chunk, chunk + length);
+  });
+  ASSERT_TRUE(report.valid) << report.error;
+  EXPECT_EQ(lengths, (std::vector<size_t>{IMAGE_CHUNK_MAX, IMAGE_CHUNK_MAX, 40}));
+  EXPECT_EQ(streamed, content);
+  EXPECT_TRUE(report.content.empty());
+}
+
 TEST_F(PackedImages, BlockInfoDescribesEachBlock) {
   const auto image = SmallMultiBlockImage();
   const auto report = Inspect(image);
