@@ -56,7 +56,7 @@ int Run(VerbArgs& args) {
 void AddTransferCommands(CLI::App& app, int& exitCode) {
   auto sendArgs = std::make_shared<VerbArgs>();
   CLI::App* send = app.add_subcommand(
-      "send", "send a software image (.ird) or a channel list (.fdu) to the receiver");
+      "send", "Send a software image (.ird) or a channel list (.fdu) to the receiver");
   AddCommonOptions(*send, *sendArgs);
   send->add_option("--mode", sendArgs->modeName,
                    "software or channels (default: channels for a name ending in fdu/FDU)")
@@ -70,7 +70,7 @@ void AddTransferCommands(CLI::App& app, int& exitCode) {
 
   auto receiveArgs = std::make_shared<VerbArgs>();
   CLI::App* receive =
-      app.add_subcommand("receive", "read the receiver's channel list into a file");
+      app.add_subcommand("receive", "Read the receiver's channel list into a file");
   AddCommonOptions(*receive, *receiveArgs);
   receive->add_option("FILE", receiveArgs->options.file,
                       "the file to write (replaced only after a complete transfer)")
