@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "bench/frame_timing.h"
-#include "bench/paced_line.h"
+#include "sim/paced_line.h"
 #include "bench/workload.h"
 #include "link/frame_codec.h"
 #include "transfer/workers.h"
@@ -65,7 +65,7 @@ PacedResult RunPaced(const Programs& programs, const std::string& work, const st
     result.failure = "emulator did not start: " + LastLine(sim.log);
     return result;
   }
-  PacedLine line(sim.device, kBaud);
+  sim::PacedLine line(sim.device, kBaud);
   if (!line.Ok()) {
     result.failure = "paced line could not be set up";
     return result;

@@ -122,12 +122,18 @@ bool PtyEndpoint::WriteAll(const uint8_t* data, size_t count) {
   return true;
 }
 
+namespace {
+constexpr uint64_t kWaitSliceMs = 250;
+}  // namespace
+
 void PtyEndpoint::WaitForData(uint64_t deadlineMs) {
   if (m_master < 0 || m_hungUp || m_queue.Count() > 0) return;
   const uint64_t now = GetClock().NowMs();
-  const uint64_t wait = deadlineMs > now ? deadlineMs - now : 0;
+  // Sleeps in slices of at most a quarter second: a sanitizer runtime may hold a signal back
+  // until the next call it watches, and SIGTERM must still end the emulator promptly.
+  const uint64_t wait = std::min<uint64_t>(deadlineMs > now ? deadlineMs - now : 0, kWaitSliceMs);
   pollfd pfd{m_master, POLLIN, 0};
-  const int ready = poll(&pfd, 1, static_cast<int>(std::min<uint64_t>(wait, INT_MAX)));
+  const int ready = poll(&pfd, 1, static_cast<int>(wait));
   if (ready <= 0) return;  // time-out, or a signal: the caller re-tests its conditions
   if (pfd.revents & POLLIN) {
     ReadAvailable();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -112,9 +113,12 @@ TEST(EventLoop, RestartingATimerPostponesItsTick) {
 // ---------------------------------------------------------------- texts
 
 std::vector<uint8_t> Body(uint8_t seq, uint8_t cmd, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> body{seq, cmd, static_cast<uint8_t>(payload.size() >> 8),
-                            static_cast<uint8_t>(payload.size())};
-  body.insert(body.end(), payload.begin(), payload.end());
+  std::vector<uint8_t> body(4 + payload.size());
+  body[0] = seq;
+  body[1] = cmd;
+  body[2] = static_cast<uint8_t>(payload.size() >> 8);
+  body[3] = static_cast<uint8_t>(payload.size());
+  std::copy(payload.begin(), payload.end(), body.begin() + 4);
   uint8_t sum = 0;
   for (uint8_t b : body) sum = static_cast<uint8_t>(sum + b);
   body.push_back(sum);

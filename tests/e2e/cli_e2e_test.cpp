@@ -4,7 +4,7 @@
 #include <signal.h>
 
 #include "e2e/e2e_support.h"
-#include "e2e/paced_relay.h"
+#include "sim/paced_line.h"
 
 namespace kestal::e2e {
 namespace {
@@ -108,7 +108,7 @@ TEST(CliCost, PacedSendUsesLittleProcessorTime) {
   Sim sim = StartSim({"--baud", "115200", "--timeout", "30", "download", "--mode", "software",
                       "--expect", file});
   ASSERT_FALSE(sim.device.empty());
-  PacedRelay line(sim.device, 115200);
+  sim::PacedLine line(sim.device, 115200);
   ASSERT_TRUE(line.Ok());
 
   const auto start = std::chrono::steady_clock::now();

@@ -1,4 +1,4 @@
-#include "bench/paced_line.h"
+#include "sim/paced_line.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <chrono>
 #include <climits>
 
-namespace kestal::bench {
+namespace kestal::sim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -111,4 +111,4 @@ void PacedLine::SimToTool() {
   }
 }
 
-}  // namespace kestal::bench
+}  // namespace kestal::sim

@@ -1,12 +1,13 @@
 #pragma once
-// The tool's direction of a serial line at a given speed, for the paced measurements: the tool
-// opens this line's own pseudo-terminal; what it writes reaches the emulator no faster than
-// the line carries it, each piece handed over once its last stop bit would be through. The
-// emulator paces its own direction (kestal-sim --baud), so its bytes pass straight through.
+// The tool's direction of a serial line at a given speed, for paced tests and measurements:
+// the tool opens this line's own pseudo-terminal; what it writes reaches the emulator no faster
+// than the line carries it, each piece handed over once its last stop bit would be through, so
+// the tool's writes block as on a real port. The emulator paces its own direction
+// (kestal-sim --baud), so its bytes pass straight through.
 #include <string>
 #include <thread>
 
-namespace kestal::bench {
+namespace kestal::sim {
 
 class PacedLine {
  public:
@@ -33,4 +34,4 @@ class PacedLine {
   std::thread m_toTool;
 };
 
-}  // namespace kestal::bench
+}  // namespace kestal::sim
