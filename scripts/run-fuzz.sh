@@ -11,7 +11,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/fuzz"
 jobs="${JOBS:-$(nproc)}"
-targets=(fuzz_frame_reader fuzz_image_inspect fuzz_upload_worker)
+targets=(fuzz_frame_reader fuzz_image_reader fuzz_upload_worker)
 
 command -v clang++ >/dev/null || { echo "run-fuzz: clang++ is needed (make deps)" >&2; exit 2; }
 

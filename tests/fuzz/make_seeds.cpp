@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
   std::string scratch = (fs::temp_directory_path() / "kestal-seeds-XXXXXX").string();
   if (::mkdtemp(scratch.data()) == nullptr) return 1;
   FrameReaderSeeds(root / "fuzz_frame_reader");
-  ImageSeeds(root / "fuzz_image_inspect", scratch);
+  ImageSeeds(root / "fuzz_image_reader", scratch);
   UploadSeeds(root / "fuzz_upload_worker");
   fs::remove_all(scratch);
   return 0;
