@@ -1,64 +1,58 @@
 #include "cli/signal_watcher.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <stdexcept>
 
 namespace kestal::cli {
 namespace {
 
-constexpr unsigned char kQuitByte = 0;
-constexpr int kWatched[] = {SIGINT, SIGTERM};
-
-std::atomic<int> g_writeFd{-1};
-struct sigaction g_previous[2];
-
-void OnSignal(int signal) {
-  const int savedErrno = errno;
-  const int fd = g_writeFd.load();
-  const auto byte = static_cast<unsigned char>(signal);
-  if (fd >= 0) {
-    [[maybe_unused]] const ssize_t written = write(fd, &byte, 1);
-  }
-  errno = savedErrno;
+sigset_t WatchedSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  return set;
 }
 
 }  // namespace
 
 SignalWatcher::SignalWatcher(std::function<void(int)> onSignal) : m_onSignal(std::move(onSignal)) {
-  if (pipe2(m_pipe, O_CLOEXEC) != 0) throw std::runtime_error("cannot create the signal pipe");
-  g_writeFd.store(m_pipe[1]);
-  m_thread = std::thread([this] { Watch(); });
-  for (size_t i = 0; i < std::size(kWatched); ++i) {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(kWatched[i], &action, &g_previous[i]);
+  const sigset_t watched = WatchedSignals();
+  pthread_sigmask(SIG_BLOCK, &watched, &m_previousMask);
+  m_signalFd = signalfd(-1, &watched, SFD_CLOEXEC);
+  if (m_signalFd < 0 || pipe2(m_quit, O_CLOEXEC) != 0) {
+    pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+    throw std::runtime_error("cannot watch for signals");
   }
+  m_thread = std::thread([this] { Watch(); });
 }
 
 SignalWatcher::~SignalWatcher() {
-  for (size_t i = 0; i < std::size(kWatched); ++i) sigaction(kWatched[i], &g_previous[i], nullptr);
-  g_writeFd.store(-1);
-  const unsigned char quit = kQuitByte;
-  [[maybe_unused]] const ssize_t written = write(m_pipe[1], &quit, 1);
+  const char quit = 'q';
+  [[maybe_unused]] const ssize_t written = write(m_quit[1], &quit, 1);
   m_thread.join();
-  close(m_pipe[0]);
-  close(m_pipe[1]);
+  for (int fd : {m_signalFd, m_quit[0], m_quit[1]}) close(fd);
+  pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
 }
 
 void SignalWatcher::Watch() {
   for (;;) {
-    unsigned char byte = 0;
-    const ssize_t got = read(m_pipe[0], &byte, 1);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0 || byte == kQuitByte) return;
-    m_onSignal(byte);
+    pollfd fds[2] = {{m_signalFd, POLLIN, 0}, {m_quit[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0) return;
+    signalfd_siginfo info{};
+    if (read(m_signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      m_onSignal(static_cast<int>(info.ssi_signo));
+    }
   }
 }
 

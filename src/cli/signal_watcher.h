@@ -1,6 +1,9 @@
 #pragma once
-// Turns SIGINT and SIGTERM into calls on an ordinary thread (self-pipe), so the loop thread
-// can handle them like a press of the Stop button.
+// Turns SIGINT and SIGTERM into calls on an ordinary thread, so the loop thread can handle them
+// like a press of the Stop button. The signals are blocked and read from a signalfd: no handler
+// runs at an arbitrary point of another thread.
+#include <signal.h>
+
 #include <functional>
 #include <thread>
 
@@ -8,9 +11,11 @@ namespace kestal::cli {
 
 class SignalWatcher {
  public:
-  // Installs the handlers; `onSignal` runs on the watcher's thread with the signal number.
+  // Blocks the signals in the calling thread (and so in every thread it starts afterwards:
+  // create the watcher before any other thread); `onSignal` runs on the watcher's thread with
+  // the signal number.
   explicit SignalWatcher(std::function<void(int)> onSignal);
-  // Restores the previous handlers and ends the watcher thread.
+  // Ends the watcher thread and unblocks the signals again.
   ~SignalWatcher();
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
@@ -19,7 +24,9 @@ class SignalWatcher {
   void Watch();
 
   std::function<void(int)> m_onSignal;
-  int m_pipe[2] = {-1, -1};
+  sigset_t m_previousMask{};
+  int m_signalFd = -1;
+  int m_quit[2] = {-1, -1};
   std::thread m_thread;
 };
 
