@@ -5,18 +5,16 @@
 #include <malloc.h>
 #include <stdlib.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/resource.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <fstream>
 #include <sstream>
 
 #include "link/frame_codec.h"
+#include "support/raw_pty.h"
 
 namespace kestal::e2e {
 
@@ -149,16 +147,8 @@ void InProcessTool::Start(const std::string& device, const std::string& file, in
 // ---- PtyPeer -----------------------------------------------------------------------------
 
 PtyPeer::PtyPeer() {
-  char name[PATH_MAX] = {};
-  if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) return;
-  termios tio{};
-  tcgetattr(m_slave, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(m_slave, TCSANOW, &tio);
-  fcntl(m_master, F_SETFD, FD_CLOEXEC);
+  if (!testing::OpenRawPty(m_master, m_slave, m_device)) return;
   fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-  fcntl(m_slave, F_SETFD, FD_CLOEXEC);
-  m_device = name;
 }
 
 PtyPeer::~PtyPeer() { HangUp(); }

@@ -3,17 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <climits>
 #include <thread>
 
 #include "e2e/e2e_support.h"
 #include "link/frame_codec.h"
 #include "support/fake_link.h"
+#include "support/raw_pty.h"
 
 namespace kestal::e2e {
 namespace {
@@ -120,13 +118,7 @@ TEST(UploadErrors, WriteFailureNamesTheOffsetAndKeepsTheOldTarget) {
 class ShortBlockReceiver {
  public:
   ShortBlockReceiver() {
-    char name[PATH_MAX] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) return;
-    termios tio{};
-    tcgetattr(m_slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(m_slave, TCSANOW, &tio);
-    m_device = name;
+    if (!testing::OpenRawPty(m_master, m_slave, m_device)) return;
     m_thread = std::thread([this] { Run(); });
   }
   ~ShortBlockReceiver() {
