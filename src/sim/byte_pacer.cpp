@@ -20,7 +20,7 @@ std::chrono::nanoseconds BytePacer::LineTime(size_t count) const {
 
 BytePacer::TimePoint BytePacer::Reserve(size_t count, TimePoint now) {
   if (!Paced()) return now;
-  const bool contiguous = now <= m_lineFreeAt + kContiguousSlack;
+  const bool contiguous = now <= std::max(m_lineFreeAt, m_handedAt) + kContiguousSlack;
   const TimePoint start = contiguous ? m_lineFreeAt : now;
   m_lineFreeAt = start + LineTime(count);
   return start;

@@ -99,6 +99,7 @@ int PtyEndpoint::SendBytes(const uint8_t* data, int count) {
     if (!WriteAll(data + done, piece)) return done == 0 ? 0 : -1;
     done += piece;
   }
+  m_pacer.Handed(std::chrono::steady_clock::now());
   return count;
 }
 

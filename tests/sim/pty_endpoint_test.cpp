@@ -52,6 +52,21 @@ TEST(BytePacer, IdleLineBanksNoCredit) {
   EXPECT_GT(pacer.Reserve(1, later), later);
 }
 
+TEST(BytePacer, WriteRightAfterALateHandOverContinuesTheStream) {
+  BytePacer pacer(115200);
+  const auto t0 = Clock::now();
+  pacer.Reserve(5, t0);                       // the line is free again at t0 + 434 us
+  const auto late = t0 + std::chrono::milliseconds(3);  // the writer woke 2.6 ms late
+  pacer.Handed(late);
+  const auto next = late + std::chrono::microseconds(20);
+  const auto lineFree = pacer.LineFreeAt();
+  EXPECT_EQ(pacer.Reserve(10, next), lineFree);  // no gap added for the late wake
+  // A writer that comes back only after a pause starts afresh.
+  const auto paused = pacer.LineFreeAt() + std::chrono::milliseconds(5);
+  pacer.Handed(pacer.LineFreeAt());
+  EXPECT_EQ(pacer.Reserve(1, paused), paused);
+}
+
 TEST(BytePacer, UnpacedNeverWaits) {
   BytePacer pacer;
   const auto t0 = Clock::now();
