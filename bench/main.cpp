@@ -1,6 +1,7 @@
 // kestal-bench: the performance figures of docs/performance.md, each beside its reference
 // measured in the same run.
 //   kestal-bench run --build BUILD_DIR [--out FILE]
+//   kestal-bench paced --build BUILD_DIR             (the paced rows alone, for quick checks)
 //   kestal-bench tool --timing FILE --port DEVICE send|receive FILE   (used by `run`)
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -55,7 +56,7 @@ std::string ProgramIn(const std::string& build, const std::string& relative) {
   return fs::exists(path) ? fs::absolute(path).string() : std::string();
 }
 
-int RunMain(const std::vector<std::string>& args) {
+int RunMain(const std::vector<std::string>& args, bool pacedOnly) {
   std::string build, out;
   for (size_t i = 0; i + 1 < args.size(); i += 2) {
     if (args[i] == "--build") build = args[i + 1];
@@ -83,6 +84,11 @@ int RunMain(const std::vector<std::string>& args) {
   report.pacedDownload = RunPacedDownload(programs, work, 300 * 1024, 1024);
   progress("paced upload, 60 KB at 115200 baud");
   report.pacedUpload = RunPacedUpload(programs, work, 60 * 1024);
+  if (pacedOnly) {
+    std::cout << report.PacedMarkdown();
+    std::cerr << "bench: timings kept in " << work << "\n";
+    return 0;
+  }
 
   progress("making the unpaced data sets");
   const std::string software = work + "/big.ird";
@@ -143,8 +149,10 @@ int RunMain(const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "tool") return ToolMain({args.begin() + 1, args.end()});
-  if (!args.empty() && args[0] == "run") return RunMain({args.begin() + 1, args.end()});
+  if (!args.empty() && args[0] == "run") return RunMain({args.begin() + 1, args.end()}, false);
+  if (!args.empty() && args[0] == "paced") return RunMain({args.begin() + 1, args.end()}, true);
   std::cerr << "usage: kestal-bench run --build BUILD_DIR [--out FILE]\n"
+               "       kestal-bench paced --build BUILD_DIR\n"
                "       kestal-bench tool --timing FILE --port DEVICE send|receive FILE\n";
   return 2;
 }

@@ -85,11 +85,16 @@ std::string DescribeMachine() {
          " " + uts.release + " " + uts.machine + "\n- date: " + date + "\n";
 }
 
-std::string Report::Markdown() const {
+std::string Report::PacedMarkdown() const {
   std::string md = "| Measurement | Kestal | Reference (same run) | Target | Met |\n";
   md += "|---|---|---|---|---|\n";
   md += PacedRows("Paced Software download, 300 KB, 1024-byte blocks", pacedDownload);
   md += PacedRows("Paced upload, 60 KB, 255-byte blocks", pacedUpload);
+  return md;
+}
+
+std::string Report::Markdown() const {
+  std::string md = PacedMarkdown();
 
   const LrzszResult& best =
       lrzszSenderOnMaster.ok && (!lrzszSenderOnSlave.ok ||

@@ -24,6 +24,8 @@ struct Report {
   std::string machine;
 
   std::string Markdown() const;
+  // The paced rows alone (kestal-bench paced).
+  std::string PacedMarkdown() const;
 };
 
 }  // namespace kestal::bench
