@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <system_error>
 
+#include "link/arrival_pace.h"
 #include "link/posix_serial.h"
 #include "ports/port_info.h"
 
@@ -64,7 +66,7 @@ int SerialLink::OpenLink(const PortInfo& entry, uint32_t baud) {
   }
   m_bLinkOpen.store(1, std::memory_order_release);
   try {
-    m_hReaderThread = std::thread(&SerialLink::ThreadWatchComm, this, port);
+    m_hReaderThread = std::thread(&SerialLink::ThreadWatchComm, this, port, baud);
   } catch (const std::system_error&) {
     CloseLink();
     return 0;
@@ -161,10 +163,33 @@ void SerialLink::WaitForBytes(uint64_t deadlineMs, size_t count) {
   m_wantedBytes.store(0);
 }
 
-void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port) {
+size_t SerialLink::MissingBytes() const {
+  const uint32_t wanted = m_wantedBytes.load(std::memory_order_relaxed);
+  const uint32_t queued = m_QueueRead.Count();
+  return wanted > queued ? wanted - queued : 0;
+}
+
+namespace {
+
+// Sleeps for `nap` unless `wakeFd` becomes readable first; true when it did (the link closes).
+bool NapUnlessWoken(int wakeFd, std::chrono::nanoseconds nap) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(nap);
+  const timespec timeout{static_cast<time_t>(seconds.count()),
+                         static_cast<long>((nap - seconds).count())};
+  pollfd wake{wakeFd, POLLIN, 0};
+  return ::ppoll(&wake, 1, &timeout, nullptr) > 0;
+}
+
+}  // namespace
+
+void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port, uint32_t baud) {
   posix::RaiseCurrentThreadPriority();
+  ArrivalPace pace(baud);
   pollfd fds[2] = {{port->fd, POLLIN, 0}, {port->wakeFd, POLLIN, 0}};
   while (IsOpen()) {
+    // While a long frame trickles in at the line's pace, let the port gather it.
+    const auto nap = pace.NapFor(MissingBytes());
+    if (nap.count() > 0 && NapUnlessWoken(port->wakeFd, nap)) return;  // CloseLink
     if (::poll(fds, 2, -1) < 0) {
       if (errno == EINTR) continue;
       MarkHungUp();
@@ -173,7 +198,9 @@ void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port) {
     if (fds[1].revents != 0) return;  // CloseLink
     if (fds[0].revents == 0) continue;
     // Whatever is still buffered is delivered before a hang-up is reported.
-    const bool alive = DrainPort(port->fd);
+    size_t count = 0;
+    const bool alive = DrainPort(port->fd, count);
+    if (count > 0) pace.OnBytes(count, std::chrono::steady_clock::now());
     if (!alive || (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
       MarkHungUp();
       return;  // a gone device stays readable for ever; waiting on it again would spin
@@ -181,18 +208,17 @@ void SerialLink::ThreadWatchComm(std::shared_ptr<OpenPort> port) {
   }
 }
 
-bool SerialLink::DrainPort(int fd) {
+bool SerialLink::DrainPort(int fd, size_t& count) {
   uint8_t chunk[kReadChunk];
-  bool readAny = false;
   while (IsOpen()) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n > 0) {
       QueueChunk(chunk, static_cast<size_t>(n));
-      readAny = true;
+      count += static_cast<size_t>(n);
     } else if (n == 0) {
       // Raw reads return 0 when nothing is buffered; right after poll() reported the port
       // readable, that means the device went away.
-      return readAny;
+      return count > 0;
     } else if (errno == EAGAIN) {
       return true;
     } else if (errno != EINTR) {

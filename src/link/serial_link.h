@@ -45,9 +45,11 @@ class SerialLink : public Link {
 
  private:
   struct OpenPort;  // descriptor, wake-up descriptor; shared with in-flight writes
-  void ThreadWatchComm(std::shared_ptr<OpenPort> port);
-  // Reads until nothing is left; false when the device is gone.
-  bool DrainPort(int fd);
+  void ThreadWatchComm(std::shared_ptr<OpenPort> port, uint32_t baud);
+  // Reads until nothing is left, adding the bytes read to `count`; false when the device is gone.
+  bool DrainPort(int fd, size_t& count);
+  // Bytes the waiting frame reader still misses (0: nobody waits, or they are all there).
+  size_t MissingBytes() const;
   void QueueChunk(const uint8_t* chunk, size_t size);
   void MarkHungUp();
   void JoinReader();
@@ -68,6 +70,8 @@ class SerialLink : public Link {
   // Bytes the waiting frame reader needs before it can go on (0: nobody waits). The reader
   // thread wakes it only once they are there: at 115200 baud bytes come in pieces of about a
   // dozen, and waking the worker for each costs more than the whole transfer otherwise does.
+  // For the same reason the reader itself sleeps through most of a long frame that trickles in
+  // at the line's pace (ArrivalPace).
   std::atomic<uint32_t> m_wantedBytes{0};
   NoticeHandler m_onNotice;
 };

@@ -242,6 +242,35 @@ TEST_F(SerialLinkTest, FramesWrittenByThePeerAreReceived) {
   EXPECT_EQ(buffer[1], CMD_FINISH);
 }
 
+// The reader leaves the port alone while a long frame trickles in at the line's pace; the frame
+// must still be there, whole, as soon as its last piece is.
+TEST_F(SerialLinkTest, FrameTricklingInAtLinePaceIsHandedOverWithItsLastPiece) {
+  ASSERT_EQ(link.OpenLink(port, 115200), 1);
+  Bytes payload(255);
+  for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+  const Bytes wire = testing::WireFrame(0x21, CMD_BLOCK_DATA, payload);
+  std::atomic<int64_t> lastPieceNs{0};
+  std::thread line([&] {
+    // As a 115200-baud port delivers it: 11 bytes every 955 us.
+    auto due = SteadyTime::now();
+    for (size_t at = 0; at < wire.size(); at += 11) {
+      std::this_thread::sleep_until(due += 955us);
+      WriteMaster(Bytes(wire.begin() + static_cast<long>(at),
+                        wire.begin() + static_cast<long>(std::min(at + 11, wire.size()))));
+    }
+    lastPieceNs = SteadyTime::now().time_since_epoch().count();
+  });
+  Bytes buffer(FRAME_BUFFER_SIZE);
+  int result = FRAME_TIMEOUT;
+  while (result == FRAME_TIMEOUT) result = ReceiveFrame(buffer.data(), link);
+  const int64_t receivedNs = SteadyTime::now().time_since_epoch().count();
+  line.join();
+  ASSERT_EQ(result, FRAME_OK);
+  EXPECT_TRUE(std::equal(payload.begin(), payload.end(), buffer.begin() + 4));
+  // Held back by a nap that ended too late, it would come up to 50 ms after its last piece.
+  EXPECT_LT(receivedNs - lastPieceNs.load(), std::chrono::nanoseconds(20ms).count());
+}
+
 TEST_F(SerialLinkTest, WaitForDataWakesWhenBytesArrive) {
   ASSERT_EQ(link.OpenLink(port, 115200), 1);
   std::thread peer([this] {
