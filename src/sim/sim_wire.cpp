@@ -55,18 +55,15 @@ FrameFaults SimWire::Send(uint8_t sequence, uint8_t command, const std::vector<u
     m_link.SendBytes(faults.noise.data(), static_cast<int>(faults.noise.size()));
   }
   if (faults.badSum) body.back() = static_cast<uint8_t>(body.back() + 1);
-  if (faults.badSum || faults.garble) {
-    std::vector<uint8_t> wire(kFrameSync, kFrameSync + sizeof kFrameSync);
-    wire.insert(wire.end(), body.begin(), body.end());
-    if (faults.garble) {
-      const auto at = std::min(wire.size() - 1, static_cast<size_t>(faults.garbleAt *
-                                                                    static_cast<double>(wire.size())));
-      wire[at] ^= faults.garbleXor;
-    }
-    m_link.SendBytes(wire.data(), static_cast<int>(wire.size()));
-  } else {
-    SendFrame(m_link, body.data());
+  // One write for the whole frame, as a receiver hands a frame to its UART.
+  std::vector<uint8_t> wire(kFrameSync, kFrameSync + sizeof kFrameSync);
+  wire.insert(wire.end(), body.begin(), body.end());
+  if (faults.garble) {
+    const auto at = std::min(wire.size() - 1, static_cast<size_t>(faults.garbleAt *
+                                                                  static_cast<double>(wire.size())));
+    wire[at] ^= faults.garbleXor;
   }
+  m_link.SendBytes(wire.data(), static_cast<int>(wire.size()));
   Trace('>', body.data(), body.size(), faults.badSum ? "bad sum" : faults.garble ? "garbled" : "");
   return faults;
 }
