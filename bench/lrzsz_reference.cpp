@@ -49,6 +49,9 @@ bool Reap(pid_t pid, std::chrono::steady_clock::time_point until, double& cpu) {
 LrzszResult RunLrzsz(const std::string& file, const std::string& receiveDir, bool senderOnSlave,
                      int timeoutSeconds) {
   LrzszResult result;
+  // A copy left by an earlier run would let rz skip or resume instead of receiving it all.
+  const size_t slash = file.rfind('/');
+  ::unlink((receiveDir + "/" + (slash == std::string::npos ? file : file.substr(slash + 1))).c_str());
   int master = -1, slave = -1;
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return result;
   termios tio{};
@@ -67,6 +70,14 @@ LrzszResult RunLrzsz(const std::string& file, const std::string& receiveDir, boo
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.ok = szOk && rzOk;
   return result;
+}
+
+LrzszResult FastestRun(const std::vector<LrzszResult>& runs) {
+  LrzszResult best;
+  for (const LrzszResult& run : runs) {
+    if (run.ok && (!best.ok || run.seconds < best.seconds)) best = run;
+  }
+  return best;
 }
 
 }  // namespace kestal::bench

@@ -2,6 +2,7 @@
 // The reference for the unpaced throughput: lrzsz's sz sending a file to rz over one
 // pseudo-terminal pair, one program on each end.
 #include <string>
+#include <vector>
 
 namespace kestal::bench {
 
@@ -10,6 +11,9 @@ struct LrzszResult {
   double seconds = 0;
   double cpuSeconds = 0;  // sz and rz together
 };
+
+// The fastest successful run; not ok when none succeeded.
+LrzszResult FastestRun(const std::vector<LrzszResult>& runs);
 
 // `senderOnSlave`: sz on the terminal side (as kestal's tool, which opens the port), rz on
 // the master; otherwise the other way round. The file arrives in `receiveDir`.

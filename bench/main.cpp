@@ -6,6 +6,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,6 +18,7 @@
 
 #include "bench/lrzsz_reference.h"
 #include "bench/packing.h"
+#include "bench/pty_reference.h"
 #include "bench/report.h"
 #include "bench/runs.h"
 #include "bench/tool_mode.h"
@@ -29,6 +31,8 @@ using namespace kestal::bench;
 namespace fs = std::filesystem;
 
 constexpr size_t kMB = 1024 * 1024;
+// Each figure is taken this many times (see MedianOfRuns, FastestRun).
+constexpr int kRuns = 3;
 
 int ToolMain(const std::vector<std::string>& args) {
   kestal::cli::TransferOptions options;
@@ -81,9 +85,11 @@ int RunMain(const std::vector<std::string>& args, bool pacedOnly) {
   auto progress = [](const std::string& what) { std::cerr << "bench: " << what << std::endl; };
 
   progress("paced download, 300 KB in 1024-byte blocks at 115200 baud");
-  report.pacedDownload = RunPacedDownload(programs, work, 300 * 1024, 1024);
+  report.pacedDownload = MedianOfRuns(
+      Repeat(kRuns, [&] { return RunPacedDownload(programs, work, 300 * 1024, 1024); }));
   progress("paced upload, 60 KB at 115200 baud");
-  report.pacedUpload = RunPacedUpload(programs, work, 60 * 1024);
+  report.pacedUpload =
+      MedianOfRuns(Repeat(kRuns, [&] { return RunPacedUpload(programs, work, 60 * 1024); }));
   if (pacedOnly) {
     std::cout << report.PacedMarkdown();
     std::cerr << "bench: timings kept in " << work << "\n";
@@ -101,16 +107,20 @@ int RunMain(const std::vector<std::string>& args, bool pacedOnly) {
   WriteRandomFile(served, 4 * kMB, 24);
 
   progress("unpaced Software download, 64 MB in 16 KB blocks");
-  report.software = RunUnpaced(programs, work,
-                               {"download", "--mode", "software", "--size",
-                                std::to_string(64 * kMB), "--block-size", "16384"},
-                               {"send", software});
+  report.software = FastestRun(Repeat(kRuns, [&] {
+    return RunUnpaced(programs, work,
+                      {"download", "--mode", "software", "--size", std::to_string(64 * kMB),
+                       "--block-size", "16384"},
+                      {"send", software});
+  }));
   report.softwareBytes = 64 * kMB;
   progress("unpaced Channels download, 16 MB channel list");
-  report.channels = RunUnpaced(programs, work,
-                               {"download", "--mode", "channels", "--expect", channels,
-                                "--block-size", "16384"},
-                               {"send", channels});
+  report.channels = FastestRun(Repeat(kRuns, [&] {
+    return RunUnpaced(programs, work,
+                      {"download", "--mode", "channels", "--expect", channels, "--block-size",
+                       "16384"},
+                      {"send", channels});
+  }));
   report.channelsBytes = 16 * kMB;
   progress("unpaced upload, 4 MB");
   report.upload = RunUnpaced(programs, work, {"upload", "--serve", served},
@@ -120,18 +130,25 @@ int RunMain(const std::vector<std::string>& args, bool pacedOnly) {
   progress("lrzsz reference, 64 MB (sz on the terminal side, as the tool)");
   fs::create_directories(work + "/rz-slave");
   fs::create_directories(work + "/rz-master");
-  report.lrzszSenderOnSlave = RunLrzsz(software, work + "/rz-master", true, 120);
+  report.lrzszSenderOnSlave = FastestRun(
+      Repeat(kRuns, [&] { return RunLrzsz(software, work + "/rz-master", true, 120); }));
   progress("lrzsz reference, 64 MB (sz on the master side)");
-  report.lrzszSenderOnMaster = RunLrzsz(software, work + "/rz-slave", false, 120);
+  report.lrzszSenderOnMaster = FastestRun(
+      Repeat(kRuns, [&] { return RunLrzsz(software, work + "/rz-slave", false, 120); }));
   report.lrzszAvailable = report.lrzszSenderOnSlave.ok || report.lrzszSenderOnMaster.ok;
+  progress("pseudo-terminal alone, 64 MB in 16 KB writes");
+  for (int run = 0; run < kRuns; ++run) {
+    report.rawPtyMBps = std::max(report.rawPtyMBps, RawPtyMBps(64 * kMB, 16384));
+  }
 
   progress("packing, 16 MB compressible and 16 MB random");
-  report.packCompressible = MeasurePacking(channels, 3);
-  report.packRandom = MeasurePacking(randomList, 3);
+  report.packCompressible = MeasurePacking(channels, kRuns);
+  report.packRandom = MeasurePacking(randomList, kRuns);
 
   if (!programs.window.empty()) {
     progress("window, off screen, command-line mode sending 64 MB");
-    report.window = RunWindow(programs, work, software, 64 * kMB);
+    report.window = MedianWindowRun(
+        Repeat(kRuns, [&] { return RunWindow(programs, work, software, 64 * kMB); }));
     report.windowBuilt = true;
   }
 

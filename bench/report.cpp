@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kestal::bench {
 namespace {
@@ -20,6 +21,17 @@ std::string Format(const char* format, double value) {
 }
 
 std::string Verdict(bool met) { return met ? "yes" : "**no**"; }
+
+// " (runs: a / b / c unit)", each value scaled and printed with `format`.
+std::string ByRun(const std::vector<double>& values, const char* format, double scale = 1) {
+  if (values.size() < 2) return "";
+  std::string text = " (runs: ";
+  for (size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += " / ";
+    text += Format(format, values[i] * scale);
+  }
+  return text + ")";
+}
 
 std::string Row(const std::string& what, const std::string& kestal, const std::string& reference,
                 const std::string& target, const std::string& met) {
@@ -39,23 +51,28 @@ std::string PacedRows(const std::string& name, const PacedResult& r) {
   const double fraction = r.achievedBps / r.ceilingBps;
   std::string rows;
   rows += Row(name + ": payload rate",
-              Format("%.0f B/s = ", r.achievedBps) + Format("%.1f %% of the ceiling", fraction * 100),
+              Format("%.0f B/s = ", r.achievedBps) + Format("%.1f %% of the ceiling", fraction * 100) +
+                  ByRun(r.fractionByRun, "%.1f %%", 100),
               Format("ceiling %.0f B/s", r.ceilingBps) + Format(" (%.0f payload / ", r.payloadPerBlock) +
                   Format("%.0f line bytes per block)", r.wireBytesPerBlock),
               ">= 99 %", Verdict(fraction >= 0.99));
-  rows += Row(name + ": sender CPU", Format("%.2f %% of one core", r.cpuShare * 100), "",
+  rows += Row(name + ": sender CPU",
+              Format("%.2f %% of one core", r.cpuShare * 100) + ByRun(r.cpuShareByRun, "%.2f %%", 100),
+              "",
               "< 1 %", Verdict(r.cpuShare < 0.01));
   rows += Row(name + ": turnaround median / p99 / max",
               Format("%.0f", r.turnaroundMedianUs) + Format(" / %.0f", r.turnaroundP99Us) +
-                  Format(" / %.0f us", r.turnaroundMaxUs),
-              std::to_string(r.blocks) + " answers", "p99 < 1000 us",
+                  Format(" / %.0f us", r.turnaroundMaxUs) + ByRun(r.p99ByRun, "p99 %.0f us"),
+              std::to_string(r.blocks) + " answers per run", "p99 < 1000 us",
               Verdict(r.turnaroundP99Us < 1000));
   return rows;
 }
 
 std::string UnpacedCell(const UnpacedResult& r, size_t bytes) {
   if (!r.ok) return "FAILED: " + r.failure;
-  return Format("%.1f MB/s, ", MBps(bytes, r.seconds)) +
+  std::vector<double> rates;
+  for (double seconds : r.secondsByRun) rates.push_back(MBps(bytes, seconds));
+  return Format("%.1f MB/s", MBps(bytes, r.seconds)) + ByRun(rates, "%.1f") + ", " +
          Format("%.4f CPU s/MB", CpuPerMB(r.tool.cpuSeconds, bytes)) +
          Format(" (emulator %.4f CPU s/MB)", CpuPerMB(r.sim.cpuSeconds, bytes));
 }
@@ -115,6 +132,9 @@ std::string Report::Markdown() const {
                                         : std::string("failed")) +
                 ")";
   }
+  if (rawPtyMBps > 0) {
+    lrzszCell += Format("; the pseudo-terminal pair alone, no protocol: %.1f MB/s", rawPtyMBps);
+  }
   md += Row("Unpaced Software download, 64 MB, 16 KB blocks", UnpacedCell(software, softwareBytes),
             lrzszCell, ">= 2x lrzsz",
             Verdict(lrzszAvailable && softwareMBps >= 2 * lrzszMBps) +
@@ -154,7 +174,8 @@ std::string Report::Markdown() const {
                   Format("%.1f MB)", static_cast<double>(channels.tool.peakRssKb) / 1024),
               "", "", "");
     md += Row("Longest handler on the window thread during the transfer",
-              Format("%.2f ms", window.longestPassMs) + " (event type " +
+              Format("%.2f ms", window.longestPassMs) + ByRun(window.longestPassMsByRun, "%.2f") +
+                  " (event type " +
                   std::to_string(window.eventsInLongestPass) + "; " +
                   std::to_string(window.passes) + " events timed; transfer " +
                   Format("%.1f s)", window.seconds),

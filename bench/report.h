@@ -18,6 +18,7 @@ struct Report {
   size_t softwareBytes = 0, channelsBytes = 0, uploadBytes = 0;
   LrzszResult lrzszSenderOnSlave, lrzszSenderOnMaster;
   bool lrzszAvailable = false;
+  double rawPtyMBps = 0;  // the same 64 MB through a pseudo-terminal pair, no protocol
   PackingResult packCompressible, packRandom;
   WindowResult window;
   bool windowBuilt = false;

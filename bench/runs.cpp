@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -214,6 +215,68 @@ WindowResult RunWindow(const Programs& programs, const std::string& work, const 
   result.peakRssKb = usage.peakRssKb;
   result.seconds = usage.wallSeconds;
   result.ok = true;
+  return result;
+}
+
+namespace {
+
+double MedianOf(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+template <class Result>
+const Result* FirstFailure(const std::vector<Result>& runs) {
+  for (const Result& run : runs) {
+    if (!run.ok) return &run;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+PacedResult MedianOfRuns(const std::vector<PacedResult>& runs) {
+  if (runs.empty()) return {};
+  if (const PacedResult* failed = FirstFailure(runs)) return *failed;
+  PacedResult result = runs.front();
+  std::vector<double> rates, medians, p99s, maxima;
+  for (const PacedResult& run : runs) {
+    rates.push_back(run.achievedBps);
+    medians.push_back(run.turnaroundMedianUs);
+    p99s.push_back(run.turnaroundP99Us);
+    maxima.push_back(run.turnaroundMaxUs);
+    result.fractionByRun.push_back(run.achievedBps / run.ceilingBps);
+    result.cpuShareByRun.push_back(run.cpuShare);
+    result.p99ByRun.push_back(run.turnaroundP99Us);
+  }
+  result.achievedBps = MedianOf(rates);
+  result.cpuShare = MedianOf(result.cpuShareByRun);
+  result.turnaroundMedianUs = MedianOf(medians);
+  result.turnaroundP99Us = MedianOf(p99s);
+  result.turnaroundMaxUs = MedianOf(maxima);
+  return result;
+}
+
+UnpacedResult FastestRun(const std::vector<UnpacedResult>& runs) {
+  if (runs.empty()) return {};
+  if (const UnpacedResult* failed = FirstFailure(runs)) return *failed;
+  UnpacedResult result = *std::min_element(
+      runs.begin(), runs.end(), [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+  for (const UnpacedResult& run : runs) result.secondsByRun.push_back(run.seconds);
+  return result;
+}
+
+WindowResult MedianWindowRun(const std::vector<WindowResult>& runs) {
+  if (runs.empty()) return {};
+  if (const WindowResult* failed = FirstFailure(runs)) return *failed;
+  std::vector<WindowResult> sorted = runs;
+  std::sort(sorted.begin(), sorted.end(),
+            [](const auto& a, const auto& b) { return a.longestPassMs < b.longestPassMs; });
+  WindowResult result = sorted[sorted.size() / 2];
+  for (const WindowResult& run : runs) {
+    result.longestPassMsByRun.push_back(run.longestPassMs);
+    result.peakRssKb = std::max(result.peakRssKb, run.peakRssKb);
+  }
   return result;
 }
 

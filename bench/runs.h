@@ -1,5 +1,6 @@
 #pragma once
 // The measured transfers: the emulator on one side, the tool on the other, run as processes.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,16 @@ struct PacedResult {
   double turnaroundP99Us = 0;
   double turnaroundMaxUs = 0;
   size_t blocks = 0;
+  // Filled by MedianOfRuns: each run's rate as a fraction of the ceiling, CPU share and p99.
+  std::vector<double> fractionByRun, cpuShareByRun, p99ByRun;
 };
 
 PacedResult RunPacedDownload(const Programs& programs, const std::string& work, size_t size,
                              unsigned blockSize);
 PacedResult RunPacedUpload(const Programs& programs, const std::string& work, size_t size);
+// Scheduling on a shared machine is noisy: a paced figure is the median of several runs, each
+// figure on its own. A failed run fails the whole.
+PacedResult MedianOfRuns(const std::vector<PacedResult>& runs);
 
 // An unpaced transfer by kestal-cli straight on the emulator's pseudo-terminal.
 struct UnpacedResult {
@@ -40,7 +46,12 @@ struct UnpacedResult {
   double seconds = 0;
   ChildUsage tool;
   ChildUsage sim;
+  std::vector<double> secondsByRun;  // filled by FastestRun
 };
+
+// The fastest of several runs (throughput is compared best against best); a failed run fails
+// the whole.
+UnpacedResult FastestRun(const std::vector<UnpacedResult>& runs);
 
 // `direction` "send" (with `simRole` the emulator's download arguments) or "receive".
 UnpacedResult RunUnpaced(const Programs& programs, const std::string& work,
@@ -57,10 +68,22 @@ struct WindowResult {
   long eventsInLongestPass = 0;
   long peakRssKb = 0;
   double seconds = 0;
+  std::vector<double> longestPassMsByRun;  // filled by MedianWindowRun
 };
+
+// The run with the median longest handler; start-up is that run's, peak memory the highest.
+WindowResult MedianWindowRun(const std::vector<WindowResult>& runs);
 
 // The window in command-line mode sending `file` (Software) to the emulator, off screen.
 WindowResult RunWindow(const Programs& programs, const std::string& work, const std::string& file,
                        size_t size);
+
+// `count` results of `run`.
+template <class Run>
+auto Repeat(int count, Run run) {
+  std::vector<decltype(run())> results;
+  for (int i = 0; i < count; ++i) results.push_back(run());
+  return results;
+}
 
 }  // namespace kestal::bench
