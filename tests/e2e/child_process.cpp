@@ -146,6 +146,13 @@ std::string ChildProcess::StderrJoined() {
   return all;
 }
 
+std::string ChildProcess::StdoutJoined() {
+  std::lock_guard lock(m_mutex);
+  std::string all;
+  for (const auto& line : m_out.lines) all += line.text + "\n";
+  return all;
+}
+
 ChildExit ChildProcess::Wait(std::chrono::milliseconds timeout) {
   if (m_exit) return *m_exit;
   if (m_pidfd >= 0) {
@@ -179,6 +186,7 @@ void ChildProcess::Reap(int options) {
   ChildExit exit;
   exit.at = std::chrono::steady_clock::now();
   exit.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  exit.peakResidentKiB = usage.ru_maxrss;
   if (WIFEXITED(status)) {
     exit.code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

@@ -1,5 +1,5 @@
 #pragma once
-// A program run by an end-to-end test: kestal-sim or kestal-cli. Its stdout and stderr are read
+// A program run by a test: kestal-sim or kestal-cli. Its stdout and stderr are read
 // line by line as they come, each line stamped with the moment it arrived, and its end is
 // collected with the CPU time it used.
 #include <sys/resource.h>
@@ -25,6 +25,7 @@ struct TimedLine {
 struct ChildExit {
   int code = -1;            // exit status, or 128 + signal number
   double cpuSeconds = 0;    // user + system time of the child
+  long peakResidentKiB = 0; // counts the parent's memory at the fork too
   SteadyTime at{};
 };
 
@@ -57,6 +58,7 @@ class ChildProcess {
   std::vector<TimedLine> StderrLines();
   std::vector<std::string> StderrTexts();
   std::string StderrJoined();
+  std::string StdoutJoined();
 
   // Waits for the end (at most `timeout`; then the child is killed and the code is -1).
   ChildExit Wait(std::chrono::milliseconds timeout = std::chrono::seconds(60));
