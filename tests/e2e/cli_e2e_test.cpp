@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include "e2e/e2e_support.h"
+#include "ports/virtual_ports.h"
 #include "sim/paced_line.h"
 
 namespace kestal::e2e {
@@ -41,6 +42,10 @@ TEST(CliExit, DiscoveredPortNameWorksLikeItsPath) {
   auto cli = StartCli({"receive", "--port", name, dir.File("back.fdu")});
   EXPECT_EQ(cli->Wait().code, 0) << cli->StderrJoined();
   EXPECT_EQ(ReadBytes(dir.File("back.fdu")), ReadBytes(ExamplePath("sample.fdu")));
+  // The emulator withdraws its virtual port when it ends on its own.
+  EXPECT_EQ(sim.process->Wait(10s).code, 0) << sim.process->StderrJoined();
+  const auto link = std::filesystem::path(VirtualPortDirectory()) / name;
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 TEST(CliTimeout, ReceiverThatNeverAsksEndsTheWaitWithExitOne) {

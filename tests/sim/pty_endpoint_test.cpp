@@ -1,13 +1,20 @@
-// The emulator's end of a real pseudo-terminal: bytes both ways, hang-up, and line pacing.
+// The emulator's end of a real pseudo-terminal: bytes both ways, hang-up, line pacing, and the
+// virtual port that kestal-sim announces for it.
+#include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
-#include "pty_tool.h"
+#include "e2e/e2e_support.h"
+#include "ports/virtual_ports.h"
 #include "sim/byte_pacer.h"
 #include "sim/pty_endpoint.h"
 
@@ -15,7 +22,28 @@ namespace kestal::sim::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using std::chrono::milliseconds;
+using namespace std::chrono_literals;
+
+// The tool's end: the slave device opened raw, as a serial port is.
+class RawClient {
+ public:
+  explicit RawClient(const std::string& path) : m_fd(open(path.c_str(), O_RDWR | O_NOCTTY)) {
+    termios tio{};
+    if (m_fd >= 0 && tcgetattr(m_fd, &tio) == 0) {
+      cfmakeraw(&tio);
+      tcsetattr(m_fd, TCSANOW, &tio);
+    }
+  }
+  ~RawClient() { Close(); }
+  void Close() {
+    if (m_fd >= 0) close(m_fd);
+    m_fd = -1;
+  }
+  int Fd() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
 
 std::unique_ptr<PtyEndpoint> MakeEndpoint() {
   std::string error;
@@ -76,10 +104,11 @@ TEST(BytePacer, UnpacedNeverWaits) {
 
 TEST(PtyEndpoint, BytesFlowBothWays) {
   auto endpoint = MakeEndpoint();
-  PtyTool client;
-  ASSERT_TRUE(client.Open(endpoint->SlavePath()));
+  RawClient client(endpoint->SlavePath());
+  ASSERT_GE(client.Fd(), 0);
 
-  client.Write({1, 2, 3});
+  const uint8_t in[] = {1, 2, 3};
+  ASSERT_EQ(write(client.Fd(), in, 3), 3);
   WaitForQueued(*endpoint, 3);
   uint8_t b = 0;
   ASSERT_EQ(endpoint->Queue().Count(), 3u);
@@ -98,14 +127,14 @@ TEST(PtyEndpoint, BytesFlowBothWays) {
 TEST(PtyEndpoint, ClientClosingIsAHangUpOnlyOnceTheOwnSlaveIsReleased) {
   auto endpoint = MakeEndpoint();
   {
-    PtyTool prober;
-    ASSERT_TRUE(prober.Open(endpoint->SlavePath()));
+    RawClient prober(endpoint->SlavePath());
+    ASSERT_GE(prober.Fd(), 0);
   }
   endpoint->WaitForData(endpoint->GetClock().NowMs() + 200);
   EXPECT_FALSE(endpoint->IsHungUp());
 
-  PtyTool client;
-  ASSERT_TRUE(client.Open(endpoint->SlavePath()));
+  RawClient client(endpoint->SlavePath());
+  ASSERT_GE(client.Fd(), 0);
   endpoint->ReleaseOwnSlave();
   client.Close();
   WaitForQueued(*endpoint, 1);
@@ -115,8 +144,8 @@ TEST(PtyEndpoint, ClientClosingIsAHangUpOnlyOnceTheOwnSlaveIsReleased) {
 // Reads and counts everything the client side receives, on a thread of its own.
 class DrainingClient {
  public:
-  explicit DrainingClient(const std::string& path) {
-    EXPECT_TRUE(m_tool.Open(path));
+  explicit DrainingClient(const std::string& path) : m_tool(path) {
+    EXPECT_GE(m_tool.Fd(), 0);
     m_thread = std::thread([this] {
       uint8_t buffer[4096];
       pollfd pfd{m_tool.Fd(), POLLIN, 0};
@@ -131,7 +160,7 @@ class DrainingClient {
   }
 
  private:
-  PtyTool m_tool;
+  RawClient m_tool;
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
 };
@@ -157,6 +186,22 @@ TEST(PtyEndpoint, UnpacedWritesAreNotHeldBack) {
   auto endpoint = MakeEndpoint();
   DrainingClient client(endpoint->SlavePath());
   EXPECT_LT(SecondsToSend(*endpoint, 11520), 0.5);
+}
+
+// The virtual port lives as long as the emulator; removal after a normal end is checked where
+// kestal-cli transfers through a port's name.
+TEST(SimProcess, AnnouncesItsDeviceAsAVirtualPortUntilItIsTerminated) {
+  const std::string name = "simtest-announce-" + std::to_string(getpid());
+  e2e::Sim sim = e2e::StartSim(
+      {"--name", name, "--timeout", "30", "download", "--mode", "software", "--size", "10"});
+  ASSERT_THAT(sim.device, ::testing::StartsWith("/dev/pts/"));
+  const std::filesystem::path link = std::filesystem::path(VirtualPortDirectory()) / name;
+  ASSERT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.device);
+
+  sim.process->Signal(SIGTERM);
+  ASSERT_NE(sim.process->Wait(5s).code, -1);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
 }
 
 }  // namespace
