@@ -29,6 +29,14 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   std::string Path(const std::string& name) const { return (m_root / name).string(); }
+  std::string Root() const { return m_root.string(); }
+  // Names of the entries in the directory.
+  std::vector<std::string> Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_root))
+      names.push_back(entry.path().filename().string());
+    return names;
+  }
 
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
     const std::string path = Path(name);

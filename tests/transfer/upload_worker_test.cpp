@@ -83,7 +83,7 @@ TEST_P(UploadSizeTest, FetchesTheDataSetInNumberedBlocksAndReplacesTheTarget) {
 
   EXPECT_EQ(UploadWorker(job), 1);
 
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), data);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), data);
   ExpectOnlyTarget();
   ASSERT_GE(link.sentBytes.size(), 10u);
   EXPECT_TRUE(std::equal(WakeUpBurst, WakeUpBurst + 10, link.sentBytes.begin()));
@@ -118,15 +118,6 @@ TEST_P(UploadSizeTest, FetchesTheDataSetInNumberedBlocksAndReplacesTheTarget) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UploadSizeTest, ::testing::Values(1, 255, 256, 1000, 70000));
-
-TEST_F(UploadWorkerTest, BlockCountsAndProgressOfTypicalSizes) {
-  UploadReceiver receiver(link, RandomBytes(1000, 3));
-  receiver.SendRequest(1);
-  UploadWorker(job);
-  ASSERT_EQ(receiver.blockRequests.size(), 4u);
-  EXPECT_EQ(GetBE16(receiver.blockRequests[3].payload.data()), 235);
-  EXPECT_THAT(notify.ProgressValues(), ElementsAre(25, 51, 76, 100, 100));
-}
 
 TEST_F(UploadWorkerTest, NewTargetGetsTheUsualPermissions) {
   const mode_t mask = ::umask(022);
@@ -173,7 +164,7 @@ TEST_F(UploadWorkerTest, StrayOrShortSizeRepliesAreAskedAgain) {
 
   EXPECT_EQ(UploadWorker(job), 1);
   EXPECT_EQ(queries, 3);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath).size(), 300u);
+  EXPECT_EQ(ReadAll(job.m_strFilePath).size(), 300u);
 }
 
 TEST_F(UploadWorkerTest, TwentyFailedAttemptsEndTheTransferWithoutATwentyFirst) {
@@ -193,7 +184,7 @@ TEST_F(UploadWorkerTest, TwentyFailedAttemptsEndTheTransferWithoutATwentyFirst) 
   EXPECT_EQ(UploadWorker(job), 0);
   EXPECT_EQ(receiver.blockRequests.size(), 1u + UPLOAD_ATTEMPTS);
   ExpectEndedWith(text::kCommunicationError);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
@@ -209,20 +200,7 @@ TEST_F(UploadWorkerTest, ABlockSucceedsAfterFailedAttemptsWithTheLatestNumber) {
 
   EXPECT_EQ(UploadWorker(job), 1);
   EXPECT_EQ(receiver.blockRequests.size(), 20u);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), data);
-}
-
-TEST_F(UploadWorkerTest, SequenceCounterWrapsFrom255To0) {
-  const auto data = RandomBytes(255 * 5, 3);
-  UploadReceiver receiver(link, data);
-  receiver.SendRequest(0xFD);
-
-  EXPECT_EQ(UploadWorker(job), 1);
-  std::vector<int> sequences;
-  for (const auto& request : receiver.blockRequests) sequences.push_back(request.sequence);
-  EXPECT_THAT(sequences, ElementsAre(0xFF, 0x00, 0x01, 0x02, 0x03));
-  EXPECT_EQ(FramesWithCommand(CMD_FINISH).at(0).sequence, 0x04);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), data);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), data);
 }
 
 TEST_F(UploadWorkerTest, SizeZeroIsACommunicationError) {
@@ -234,7 +212,7 @@ TEST_F(UploadWorkerTest, SizeZeroIsACommunicationError) {
   EXPECT_TRUE(receiver.blockRequests.empty());
   EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading, text::kCommunicationError));
   ExpectEndedWith(text::kCommunicationError);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
@@ -257,7 +235,7 @@ TEST_F(UploadWorkerTest, WriteFailureNamesTheOffsetAndLeavesTheOldTarget) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(receiver.blockRequests.size(), 3u);
   ExpectEndedWith("Writing error 510");
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
@@ -272,21 +250,17 @@ TEST_F(UploadWorkerTest, SymbolicLinkTargetKeepsTheLinkAndReplacesTheFileItNames
   struct stat info {};
   ASSERT_EQ(::lstat(job.m_strFilePath.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(ReadFileBytes(real), data);
+  EXPECT_EQ(ReadAll(real), data);
 }
 
-TEST_F(UploadWorkerTest, DirectoryAsTargetCannotBeOpened) {
-  job.m_strFilePath = dir.Root();
-  UploadReceiver receiver(link, RandomBytes(10, 3));
-  receiver.SendRequest(1);
+// A directory, a file in a missing directory, and a path over 1023 characters.
+class UnopenableTargetTest : public UploadWorkerTest, public ::testing::WithParamInterface<int> {};
 
-  EXPECT_EQ(UploadWorker(job), 0);
-  ExpectEndedWith(text::kFileOpenError);
-  EXPECT_TRUE(dir.Entries().empty());
-}
-
-TEST_F(UploadWorkerTest, TargetInAMissingDirectoryCannotBeOpened) {
-  job.m_strFilePath = dir.Path("no-such-dir/channels.fdu");
+TEST_P(UnopenableTargetTest, FailsBeforeTheSizeQueryAndLeavesNothing) {
+  std::string longPath = dir.Root() + "/";
+  longPath += std::string(1024 - longPath.size(), 'x');
+  const std::string paths[] = {dir.Root(), dir.Path("no-such-dir/channels.fdu"), longPath};
+  job.m_strFilePath = paths[GetParam()];
   UploadReceiver receiver(link, RandomBytes(10, 3));
   receiver.SendRequest(1);
 
@@ -294,20 +268,10 @@ TEST_F(UploadWorkerTest, TargetInAMissingDirectoryCannotBeOpened) {
   EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kFileOpenError));
   ExpectEndedWith(text::kFileOpenError);
   EXPECT_TRUE(FramesWithCommand(CMD_SIZE_QUERY).empty());
-}
-
-TEST_F(UploadWorkerTest, TargetPathOver1023CharactersIsRefused) {
-  std::string path = dir.Root() + "/";
-  path += std::string(1024 - path.size(), 'x');
-  ASSERT_EQ(path.size(), 1024u);
-  job.m_strFilePath = path;
-  UploadReceiver receiver(link, RandomBytes(10, 3));
-  receiver.SendRequest(1);
-
-  EXPECT_EQ(UploadWorker(job), 0);
-  ExpectEndedWith(text::kFileOpenError);
   EXPECT_TRUE(dir.Entries().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Targets, UnopenableTargetTest, ::testing::Values(0, 1, 2));
 
 TEST_F(UploadWorkerTest, StopBetweenBlocksIsNoSuccessAndKeepsTheOldTarget) {
   const auto old = KeepOldTarget();
@@ -323,7 +287,7 @@ TEST_F(UploadWorkerTest, StopBetweenBlocksIsNoSuccessAndKeepsTheOldTarget) {
   EXPECT_THAT(notify.ProgressValues(), ElementsAre(25, 51));
   EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
   EXPECT_TRUE(FramesWithCommand(CMD_FINISH).empty());
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
@@ -340,33 +304,31 @@ TEST_F(UploadWorkerTest, StopDuringABlockEndsWithoutAText) {
   EXPECT_EQ(receiver.blockRequests.size(), 2u);
   EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading));
   EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
-TEST_F(UploadWorkerTest, StopWhileWaitingForTheRequestKeepsTheOldTarget) {
+// Stopped while waiting for the receiver's request (false) or for its size reply (true).
+class StopBeforeTheDataTest : public UploadWorkerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopBeforeTheDataTest, IsACommunicationErrorAndKeepsTheOldTarget) {
+  const bool afterRequest = GetParam();
   const auto old = KeepOldTarget();
-  OnWait([this](uint64_t) { StopLikeUser(); });
-
-  EXPECT_EQ(UploadWorker(job), 0);
-  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading, text::kCommunicationError));
-  ExpectEndedWith(text::kCommunicationError);
-  EXPECT_TRUE(link.sentFrames.empty());
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
-  ExpectOnlyTarget();
-}
-
-TEST_F(UploadWorkerTest, StopDuringTheSizePhaseIsACommunicationError) {
   UploadReceiver receiver(link, RandomBytes(10, 3));
   receiver.intercept = [](const SentFrame& frame) { return frame.command == CMD_SIZE_QUERY; };
   OnWait([this](uint64_t) { StopLikeUser(); });
-  receiver.SendRequest(1);
+  if (afterRequest) receiver.SendRequest(1);
 
   EXPECT_EQ(UploadWorker(job), 0);
-  EXPECT_EQ(FramesWithCommand(CMD_SIZE_QUERY).size(), 1u);
+  EXPECT_EQ(FramesWithCommand(CMD_SIZE_QUERY).size(), afterRequest ? 1u : 0u);
+  EXPECT_EQ(link.sentFrames.size(), afterRequest ? 2u : 0u);
+  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading, text::kCommunicationError));
   ExpectEndedWith(text::kCommunicationError);
-  EXPECT_TRUE(dir.Entries().empty());
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
+  ExpectOnlyTarget();
 }
+
+INSTANTIATE_TEST_SUITE_P(Phases, StopBeforeTheDataTest, ::testing::Bool());
 
 class UploadHangUpTest : public UploadWorkerTest, public ::testing::WithParamInterface<uint8_t> {};
 
@@ -391,7 +353,7 @@ TEST_P(UploadHangUpTest, EndsAtOnceWithTheOldTargetKept) {
 
   EXPECT_EQ(UploadWorker(job), 0);
   ExpectEndedWith(text::kPortDisconnected);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), old);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
@@ -427,12 +389,6 @@ TEST_F(UploadWorkerTest, WatchdogIsResetAfterTheRequestEverySizePassAndEachBlock
   EXPECT_EQ(seen[6], std::make_pair(CMD_FINISH, 9));
 }
 
-}  // namespace
-}  // namespace kestal::testing
-
-namespace kestal::testing {
-namespace {
-
 // A receiver that takes its time is waited for: the worker asks once and takes the answer when
 // it comes, however long after its own frame time-outs, as long as the watchdog allows.
 TEST_F(UploadWorkerTest, SlowAnswersAreWaitedForWithoutAskingAgain) {
@@ -456,7 +412,7 @@ TEST_F(UploadWorkerTest, SlowAnswersAreWaitedForWithoutAskingAgain) {
   EXPECT_EQ(UploadWorker(job), 1);
   EXPECT_EQ(FramesWithCommand(CMD_SIZE_QUERY).size(), 1u);
   EXPECT_EQ(receiver.blockRequests.size(), 2u);
-  EXPECT_EQ(ReadFileBytes(job.m_strFilePath), data);
+  EXPECT_EQ(ReadAll(job.m_strFilePath), data);
 }
 
 }  // namespace

@@ -1,13 +1,5 @@
 #include "transfer/worker_harness.h"
 
-#include <dirent.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-
 namespace kestal::testing {
 
 void RecordingNotify::NotifyStatus(std::unique_ptr<StatusNote> note) {
@@ -38,17 +30,10 @@ std::vector<std::string> RecordingNotify::StatusTexts() const {
   return texts;
 }
 
-std::vector<int> RecordingNotify::ProgressValues() const {
+std::vector<int> RecordingNotify::Values(Notice::Kind kind) const {
   std::vector<int> values;
   for (const auto& n : notices)
-    if (n.kind == Notice::kProgress) values.push_back(n.value);
-  return values;
-}
-
-std::vector<int> RecordingNotify::DoneValues() const {
-  std::vector<int> values;
-  for (const auto& n : notices)
-    if (n.kind == Notice::kDone) values.push_back(n.value);
+    if (n.kind == kind) values.push_back(n.value);
   return values;
 }
 
@@ -63,43 +48,6 @@ int RecordingNotify::DisplayTimeOf(const std::string& text) const {
   for (const auto& n : notices)
     if (n.kind == Notice::kStatus && n.text == text) return n.value;
   return -99;
-}
-
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kestal-transfer-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_root = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_root, ignored);
-}
-
-std::string ScratchDir::Write(const std::string& name, const std::vector<uint8_t>& bytes) const {
-  const std::string path = Path(name);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return path;
-}
-
-std::vector<std::string> ScratchDir::Entries() const {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(m_root))
-    names.push_back(entry.path().filename().string());
-  return names;
-}
-
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
-  std::mt19937 generator(seed);
-  std::vector<uint8_t> bytes(size);
-  for (auto& b : bytes) b = static_cast<uint8_t>(generator());
-  return bytes;
-}
-
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 std::vector<uint8_t> Be16(uint16_t value) {

@@ -1,7 +1,7 @@
 #pragma once
 // Runs a transfer worker on the test's own thread against a ScriptedLink: a front end that
-// records every notification (and ends the transfer on NotifyDone, as the controller does),
-// scratch files, and scripted receivers for both directions.
+// records every notification (and ends the transfer on NotifyDone, as the controller does) and
+// scratch files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "image/scratch_files.h"
 #include "support/fake_link.h"
 #include "transfer/transfer_job.h"
 
@@ -32,8 +33,8 @@ class RecordingNotify : public TransferNotify {
   void NotifyWorkerExit(bool completed) override;
 
   std::vector<std::string> StatusTexts() const;
-  std::vector<int> ProgressValues() const;
-  std::vector<int> DoneValues() const;
+  std::vector<int> ProgressValues() const { return Values(Notice::kProgress); }
+  std::vector<int> DoneValues() const { return Values(Notice::kDone); }
   int CountStatus(const std::string& text) const;
   // Display time of the first note with this text, or -99 when there is none.
   int DisplayTimeOf(const std::string& text) const;
@@ -42,30 +43,11 @@ class RecordingNotify : public TransferNotify {
   std::function<void(int)> onProgress;  // lets a test act "between blocks"
 
  private:
+  std::vector<int> Values(Notice::Kind kind) const;
+
   TransferJob& m_job;
   Link& m_link;
 };
-
-// A private temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  std::string Path(const std::string& name) const { return m_root + "/" + name; }
-  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
-  // Names of the entries in the directory.
-  std::vector<std::string> Entries() const;
-  const std::string& Root() const { return m_root; }
-
- private:
-  std::string m_root;
-};
-
-std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed);
-std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 std::vector<uint8_t> Be16(uint16_t value);
 std::vector<uint8_t> Be32(uint32_t value);
