@@ -176,6 +176,25 @@ TEST_F(HostileReceiver, FourGigabyteDataSetThenHangUpLeavesNoFile) {
   ExpectBoundedMemory();
 }
 
+// Every answer one byte short of the block asked for: refused, asked again under the same
+// rules, and after the twentieth attempt the transfer ends without a twenty-first request.
+TEST_F(HostileReceiver, ShortAnswersEndInACommunicationErrorAfterTwentyAttempts) {
+  const std::string target = dir.File("list.fdu");
+  std::atomic<int> requests{0};
+  Start(target, MODE_CHANNELS, DIR_TO_COMPUTER, [&](ScriptedReceiver& r) {
+    ServeUpload(r.Peer(), 1000, [&](const kestal::testing::SentFrame& frame, int) {
+      ++requests;
+      r.Peer().Send(frame.sequence, CMD_BLOCK_DATA,
+                    std::vector<uint8_t>(GetBE16(frame.payload.data()) - 1u, 0x5A));
+      return true;
+    });
+  });
+  PumpToTheEnd();
+  EXPECT_EQ(requests, 20);
+  EXPECT_EQ(LastStatus(), "Communication error.") << tool.window.StatusesJoined();
+  EXPECT_TRUE(DirectoryEntries(dir.Path().string()).empty());
+}
+
 // A 65535-byte answer is more than the receive queue holds: it arrives whole and is refused
 // (wrong length, so the block is asked for again), or loses chunks and is never heard, which
 // leaves the worker waiting until the watchdog ends the transfer.
