@@ -25,10 +25,10 @@ std::map<int, bool> RecordingView::EnabledStates() const {
   return states;
 }
 
-int GateLink::OpenLink(const PortInfo& entry, uint32_t baud) {
+int GateLink::OpenLink(const PortInfo& entry, uint32_t rate) {
   std::lock_guard lock(m_mutex);
-  ++m_opens;
-  m_baud = baud;
+  ++opens;
+  baud = rate;
   m_device = entry.m_strDevicePath;
   if (failOpen) return 0;
   m_open = true;
@@ -37,7 +37,7 @@ int GateLink::OpenLink(const PortInfo& entry, uint32_t baud) {
 
 void GateLink::CloseLink() {
   std::lock_guard lock(m_mutex);
-  ++m_closes;
+  ++closes;
   m_open = false;
   m_closed.notify_all();
 }
@@ -50,21 +50,6 @@ void GateLink::WaitForData(uint64_t) {
 bool GateLink::IsOpen() const {
   std::lock_guard lock(m_mutex);
   return m_open;
-}
-
-int GateLink::OpenCount() const {
-  std::lock_guard lock(m_mutex);
-  return m_opens;
-}
-
-int GateLink::CloseCount() const {
-  std::lock_guard lock(m_mutex);
-  return m_closes;
-}
-
-uint32_t GateLink::LastBaud() const {
-  std::lock_guard lock(m_mutex);
-  return m_baud;
 }
 
 std::string GateLink::LastDevice() const {

@@ -2,6 +2,7 @@
 // Doubles for the controller's tests: a window (ControllerView) that records what it is told, a
 // link a worker can wait on until it is closed, and a window message queue that hands a worker's
 // notifications to the test thread and makes the worker wait until they were handled.
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -57,7 +58,7 @@ class RecordingView : public ControllerView {
 // Thread-safe: the worker waits in WaitForData until the window thread closes the link.
 class GateLink : public Link {
  public:
-  int OpenLink(const PortInfo& entry, uint32_t baud) override;
+  int OpenLink(const PortInfo& entry, uint32_t rate) override;
   void CloseLink() override;
   int SendBytes(const uint8_t*, int count) override { return count; }
   ReceiveQueue& Queue() override { return m_queue; }
@@ -66,19 +67,16 @@ class GateLink : public Link {
   bool IsOpen() const override;
   bool IsHungUp() const override { return false; }
 
-  int OpenCount() const;
-  int CloseCount() const;
-  uint32_t LastBaud() const;
   std::string LastDevice() const;
   bool failOpen = false;
+  std::atomic<int> opens{0};
+  std::atomic<int> closes{0};
+  std::atomic<uint32_t> baud{0};
 
  private:
   mutable std::mutex m_mutex;
   std::condition_variable m_closed;
   bool m_open = false;
-  int m_opens = 0;
-  int m_closes = 0;
-  uint32_t m_baud = 0;
   std::string m_device;
   ManualClock m_clock;
   ReceiveQueue m_queue;

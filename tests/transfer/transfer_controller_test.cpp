@@ -114,42 +114,28 @@ TEST_P(StatusCountdownTest, TextIsClearedOnTheTwentyTimesTPlusFirstTick) {
 
 INSTANTIATE_TEST_SUITE_P(DisplayTimes, StatusCountdownTest, ::testing::Values(0, 1, 3));
 
-TEST_F(TransferControllerTest, NegativeDisplayTimeOtherThanMinusOneClearsOnTheFirstTick) {
-  controller.ShowStatus(-5, "Brief");
+TEST_F(TransferControllerTest, SpecialDisplayTimesAndTexts) {
+  controller.ShowStatus(-5, "Brief");  // negative other than -1: cleared on the first tick
   EXPECT_EQ(view.shownStatus, "Brief");
   Tick(TIMER_STATUS, 1);
   EXPECT_EQ(view.shownStatus, "");
-}
 
-TEST_F(TransferControllerTest, EmptyTextStopsTheCountdownAndKeepsTheLine) {
-  controller.ShowStatus(3, "Stays");
-  Tick(TIMER_STATUS, 10);
-  controller.ShowStatus(3, "");
-  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
-  EXPECT_EQ(view.shownStatus, "Stays");
-}
-
-TEST_F(TransferControllerTest, UntilReplacedTextStopsARunningCountdown) {
   controller.ShowStatus(3, "Old");
-  controller.ShowStatus(-1, "New");
+  controller.ShowStatus(-1, "New");  // until replaced: stops a running countdown
   EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
   EXPECT_EQ(view.shownStatus, "New");
-}
 
-TEST_F(TransferControllerTest, HugeDisplayTimeDoesNotOverflowIntoAnEarlyClear) {
-  controller.ShowStatus(INT_MAX, "Long");
+  controller.ShowStatus(3, "Stays");
+  Tick(TIMER_STATUS, 10);
+  controller.ShowStatus(3, "");  // an empty text stops the countdown and keeps the line
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
+  EXPECT_EQ(view.shownStatus, "Stays");
+
+  controller.ShowStatus(INT_MAX, "Long");  // does not overflow into an early clear
   Tick(TIMER_STATUS, 100);
   EXPECT_EQ(view.shownStatus, "Long");
-}
 
-TEST_F(TransferControllerTest, ProgressSetsBarAndPercentText) {
-  controller.SetProgress(42);
-  EXPECT_EQ(view.progressPos, 42);
-  EXPECT_EQ(view.shownPercent, "42%");
-}
-
-TEST_F(TransferControllerTest, StatusNoteLongerThan51CharactersIsCut) {
-  const auto note = MakeStatusNote(3, std::string(80, 'x'));
+  const auto note = MakeStatusNote(3, std::string(80, 'x'));  // cut to 51 characters
   EXPECT_EQ(std::string(note->szText), std::string(51, 'x'));
   EXPECT_EQ(note->nDisplayTime, 3);
 }
@@ -180,8 +166,8 @@ TEST_F(TransferControllerTest, ToggleSwitchesInputsInOrderAndToComputerOnlyOutsi
 TEST_F(TransferControllerTest, StartOpensTheLinkArmsTheWatchdogTimerAndRunsTheWorker) {
   controller.StartTransfer();
 
-  EXPECT_EQ(link.OpenCount(), 1);
-  EXPECT_EQ(link.LastBaud(), 115200u);
+  EXPECT_EQ(link.opens.load(), 1);
+  EXPECT_EQ(link.baud.load(), 115200u);
   EXPECT_EQ(link.LastDevice(), "/dev/ttyTEST0");
   EXPECT_EQ(view.shownStatus, text::kWaiting);
   EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));
@@ -203,14 +189,16 @@ TEST_F(TransferControllerTest, StartOpensTheLinkArmsTheWatchdogTimerAndRunsTheWo
   EXPECT_FALSE(controller.WorkerAlive());
 }
 
-TEST_F(TransferControllerTest, DirectionChoosesTheWorker) {
+TEST_F(TransferControllerTest, TowardsTheComputerRunsTheUploadWorkerWithoutMeasuring) {
   std::atomic<int> uploads{0};
   controller.SetWorkers(Recording(&TransferControllerTest::WaitForStop),
                         [&](TransferJob& j) {
                           ++uploads;
+                          EXPECT_EQ(j.m_nFileSize.load(), 5);
                           return WaitForStop(j);
                         });
   view.direction = DIR_TO_COMPUTER;
+  job.m_nFileSize = 5;
   controller.StartTransfer();
   controller.OnStop();
   ASSERT_TRUE(WaitForWorkerExit());
@@ -218,45 +206,49 @@ TEST_F(TransferControllerTest, DirectionChoosesTheWorker) {
   EXPECT_EQ(started.count.load(), 0);
 }
 
-TEST_F(TransferControllerTest, EmptyPathStartsNothing) {
-  view.path.clear();
-  controller.StartTransfer();
-  EXPECT_EQ(view.shownStatus, text::kSelectFile);
-  EXPECT_EQ(controller.m_nStatusCountdown, 60);
-  EXPECT_EQ(link.OpenCount(), 0);
-  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
-  EXPECT_FALSE(controller.WorkerAlive());
-}
+// 0: no path, 1: no port selected, 2: the port will not open, 3: a file over 2 GB.
+class RefusedStartTest : public TransferControllerTest, public ::testing::WithParamInterface<int> {};
 
-TEST_F(TransferControllerTest, NoPortSelectedIsAnOpenFailure) {
-  view.portSelected = false;
+TEST_P(RefusedStartTest, ShowsWhyAndStartsNothing) {
+  std::string expected = text::kOpenPortFailed;
+  int opens = 0;
+  if (GetParam() == 0) {
+    view.path.clear();
+    expected = text::kSelectFile;
+  } else if (GetParam() == 1) {
+    view.portSelected = false;
+  } else if (GetParam() == 2) {
+    link.failOpen = true;
+    opens = 1;
+  } else {
+    view.path = files.Path("huge.ird");
+    const int fd = ::open(view.path.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, off_t{INT_MAX} + 1), 0);  // sparse: takes no room
+    ::close(fd);
+    expected = text::kFileSizeOver;
+  }
+
   controller.StartTransfer();
-  EXPECT_EQ(view.shownStatus, text::kOpenPortFailed);
+  EXPECT_EQ(view.shownStatus, expected);
   EXPECT_EQ(controller.m_nStatusCountdown, 60);
-  EXPECT_EQ(link.OpenCount(), 0);
+  EXPECT_EQ(link.opens.load(), opens);
   EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
   EXPECT_TRUE(view.enableCalls.empty());
   EXPECT_EQ(job.m_bRunning.load(), 0);
   EXPECT_FALSE(controller.WorkerAlive());
 }
 
-TEST_F(TransferControllerTest, PortThatWillNotOpenStartsNothing) {
-  link.failOpen = true;
-  controller.StartTransfer();
-  EXPECT_EQ(view.shownStatus, text::kOpenPortFailed);
-  EXPECT_EQ(link.OpenCount(), 1);
-  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
-  EXPECT_TRUE(view.enableCalls.empty());
-  EXPECT_FALSE(controller.WorkerAlive());
-}
+INSTANTIATE_TEST_SUITE_P(Reasons, RefusedStartTest, ::testing::Range(0, 4));
 
-TEST_F(TransferControllerTest, SecondStartWhileRunningLeavesTheTransferAlone) {
+// No second start while a transfer runs or its worker still winds down; the ended worker is
+// reaped by the next start.
+TEST_F(TransferControllerTest, NoSecondStartWhileAWorkerLives) {
   controller.StartTransfer();
   job.m_nWatchdog = 2;
   view.path = files.Write("other.fdu", RandomBytes(5, 1));
   controller.StartTransfer();
-
-  EXPECT_EQ(link.OpenCount(), 1);
+  EXPECT_EQ(link.opens.load(), 1);
   EXPECT_EQ(view.reads, 1);
   EXPECT_EQ(job.m_nWatchdog.load(), 2);
   EXPECT_NE(job.m_strFilePath, view.path);
@@ -264,20 +256,13 @@ TEST_F(TransferControllerTest, SecondStartWhileRunningLeavesTheTransferAlone) {
   EXPECT_TRUE(link.IsOpen());
 
   controller.OnStop();
-  ASSERT_TRUE(WaitForWorkerExit());
-  EXPECT_EQ(started.count.load(), 1);
-}
-
-TEST_F(TransferControllerTest, StartWaitsForTheLastWorkerToWindDownThenReapsIt) {
-  controller.StartTransfer();
-  controller.OnStop();
   // The stopped worker now waits for the window to take its closing notes.
   controller.StartTransfer();
-  EXPECT_EQ(link.OpenCount(), 1);
+  EXPECT_EQ(link.opens.load(), 1);
 
   ASSERT_TRUE(WaitForWorkerExit());
   controller.StartTransfer();
-  EXPECT_EQ(link.OpenCount(), 2);
+  EXPECT_EQ(link.opens.load(), 2);
   controller.OnStop();
   ASSERT_TRUE(WaitForWorkerExit(2));
   EXPECT_EQ(started.count.load(), 2);
@@ -301,30 +286,6 @@ TEST_F(TransferControllerTest, EveryStartTowardsTheReceiverMeasuresTheFile) {
   controller.OnStop();
   ASSERT_TRUE(WaitForWorkerExit(3));
   EXPECT_EQ(started.fileSize.load(), 0);  // the worker reports the missing file
-}
-
-TEST_F(TransferControllerTest, StartTowardsTheComputerDoesNotMeasure) {
-  view.direction = DIR_TO_COMPUTER;
-  job.m_nFileSize = 5;
-  controller.StartTransfer();
-  controller.OnStop();
-  ASSERT_TRUE(WaitForWorkerExit());
-  EXPECT_EQ(started.fileSize.load(), 5);
-}
-
-TEST_F(TransferControllerTest, FileOverTwoGigabytesIsRefused) {
-  const std::string huge = files.Path("huge.ird");
-  const int fd = ::open(huge.c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, off_t{INT_MAX} + 1), 0);  // sparse: takes no room
-  ::close(fd);
-  view.path = huge;
-
-  controller.StartTransfer();
-  EXPECT_EQ(view.shownStatus, text::kFileSizeOver);
-  EXPECT_EQ(controller.m_nStatusCountdown, 60);
-  EXPECT_EQ(link.OpenCount(), 0);
-  EXPECT_FALSE(controller.WorkerAlive());
 }
 
 // --- Watchdog ----------------------------------------------------------------------------
@@ -372,7 +333,7 @@ TEST_F(TransferControllerTest, WatchdogTickWithNoActiveTransferOnlyStopsItsTimer
   EXPECT_EQ(view.shownPercent, "0%");
   EXPECT_EQ(view.shownStatus, text::kIdle);
   EXPECT_EQ(job.m_bWatchdogTripped.load(), 0);
-  EXPECT_EQ(link.CloseCount(), 0);
+  EXPECT_EQ(link.closes.load(), 0);
 }
 
 // --- Stopping and ending -----------------------------------------------------------------
@@ -380,6 +341,8 @@ TEST_F(TransferControllerTest, WatchdogTickWithNoActiveTransferOnlyStopsItsTimer
 TEST_F(TransferControllerTest, StopWhileIdleResetsProgressAndKeepsTheStatus) {
   controller.ShowStatus(-1, text::kIdle);
   controller.SetProgress(70);
+  EXPECT_EQ(view.progressPos, 70);
+  EXPECT_EQ(view.shownPercent, "70%");
   controller.OnStop();
   EXPECT_EQ(view.shownPercent, "0%");
   EXPECT_EQ(view.progressPos, 0);
@@ -419,7 +382,7 @@ TEST_F(TransferControllerTest, WorkerEndsTheTransferThroughItsNotifications) {
   EXPECT_FALSE(controller.WorkerAlive());
 
   controller.StartTransfer();  // the finished thread was reaped; a new one starts
-  EXPECT_EQ(link.OpenCount(), 2);
+  EXPECT_EQ(link.opens.load(), 2);
   ASSERT_TRUE(WaitForWorkerExit(2));
 }
 
