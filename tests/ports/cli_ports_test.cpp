@@ -68,15 +68,6 @@ TEST(CliPorts, PrintsDiscoveredPortsInOrder) {
   EXPECT_EQ(result.err, "");
 }
 
-TEST(CliPorts, NoPortsPrintsNothing) {
-  test::TempDir empty;
-  const DiscoveryRoots roots{(empty.path() / "tty").string(), (empty.path() / "dev").string(),
-                             (empty.path() / "ports").string()};
-  const CliResult result = RunPorts(roots, empty.path());
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, "");
-}
-
 TEST(CliPorts, DiscoveryFailureExitsOneWithMessage) {
   test::TempDir root;
   const fs::path notADirectory = root.path() / "tty";

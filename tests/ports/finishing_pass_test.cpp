@@ -12,77 +12,43 @@
 namespace kestal {
 namespace {
 
-PortInfo Record(const std::string& portName, const std::string& friendlyName,
-                const std::string& description = {}) {
-  PortInfo record;
-  record.m_strDevicePath = "/dev/" + portName;
-  record.m_strPortName = portName;
-  record.m_strFriendlyName = friendlyName;
-  record.m_strDescription = description;
-  return record;
-}
+struct FinishCase {
+  std::string portName, friendlyName, description;  // before the pass
+  std::string expectedFriendly, expectedDescription;
+};
 
-TEST(FinishingPass, DescriptionDropsTrailingPortInParentheses) {
-  PortInfo record = Record("COM1", "Communications Port (COM1)");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strFriendlyName, "Communications Port (COM1)");
-  EXPECT_EQ(record.m_strDescription, "Communications Port");
-}
-
-TEST(FinishingPass, FirstClosingParenthesisNotLastKeepsWholeText) {
-  PortInfo record = Record("COM2", "Port (A) (COM2)");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strDescription, "Port (A) (COM2)");
-}
-
-TEST(FinishingPass, OpeningAtPositionZeroKeepsWholeText) {
-  PortInfo record = Record("x", " (x)");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strDescription, " (x)");
-}
-
-TEST(FinishingPass, TextWithoutOpeningOrClosingKeepsWholeText) {
-  for (const std::string name : {"Plain", "Closing only)", "Open (never closed", "A)(B (C)"}) {
-    PortInfo record = Record("p", name);
+TEST(FinishingPass, FillsFriendlyNameAndDescription) {
+  const FinishCase cases[] = {
+      // The description drops a trailing " (...)" only when the first ")" is the last character.
+      {"COM1", "Communications Port (COM1)", "", "Communications Port (COM1)", "Communications Port"},
+      {"COM2", "Port (A) (COM2)", "", "Port (A) (COM2)", "Port (A) (COM2)"},
+      {"x", " (x)", "", " (x)", " (x)"},  // opening at position 0
+      {"p", "Plain", "", "Plain", "Plain"},
+      {"p", "Closing only)", "", "Closing only)", "Closing only)"},
+      {"p", "Open (never closed", "", "Open (never closed", "Open (never closed"},
+      {"p", "A)(B (C)", "", "A)(B (C)", "A)(B (C)"},
+      {"p", "Name(ttyS0)", "", "Name(ttyS0)", "Name(ttyS0)"},  // no space before "("
+      {"COM2", "", "", "COM2", "COM2"},  // no friendly name: the port name
+      {"COM3", "Communications Port (COM3)", "16550 UART", "Communications Port (COM3)", "16550 UART"},
+      {"", "", "", "", ""},
+  };
+  for (const FinishCase& c : cases) {
+    PortInfo record;
+    record.m_strDevicePath = "/dev/" + c.portName;
+    record.m_strPortName = c.portName;
+    record.m_strFriendlyName = c.friendlyName;
+    record.m_strDescription = c.description;
     FinishPortRecord(record);
-    EXPECT_EQ(record.m_strDescription, name);
+    EXPECT_EQ(record.m_strFriendlyName, c.expectedFriendly) << c.friendlyName;
+    EXPECT_EQ(record.m_strDescription, c.expectedDescription) << c.friendlyName;
   }
 }
 
-TEST(FinishingPass, ParenthesisWithoutLeadingSpaceIsNotCut) {
-  PortInfo record = Record("p", "Name(ttyS0)");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strDescription, "Name(ttyS0)");
-}
-
-TEST(FinishingPass, EmptyFriendlyNameTakesPortName) {
-  PortInfo record = Record("COM2", "");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strFriendlyName, "COM2");
-  EXPECT_EQ(record.m_strDescription, "COM2");
-}
-
-TEST(FinishingPass, ExistingDescriptionStays) {
-  PortInfo record = Record("COM3", "Communications Port (COM3)", "16550 UART");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strDescription, "16550 UART");
-  EXPECT_EQ(record.m_strFriendlyName, "Communications Port (COM3)");
-}
-
-TEST(FinishingPass, EmptyPortAndFriendlyNameStayEmpty) {
-  PortInfo record = Record("", "");
-  FinishPortRecord(record);
-  EXPECT_EQ(record.m_strFriendlyName, "");
-  EXPECT_EQ(record.m_strDescription, "");
-}
-
-TEST(NaturalOrder, NumbersCompareByValue) {
+TEST(NaturalOrder, NumbersCompareByValueAndTheOrderIsStrict) {
   EXPECT_TRUE(NaturalLess("ttyUSB2", "ttyUSB10"));
   EXPECT_FALSE(NaturalLess("ttyUSB10", "ttyUSB2"));
   EXPECT_TRUE(NaturalLess("ttyUSB100", "ttyUSB99999999999999999999999"));
-}
-
-TEST(NaturalOrder, IsStrictForNamesDifferingOnlyInLeadingZeros) {
+  // Names differing only in leading zeros still have an order.
   EXPECT_NE(NaturalLess("ttyS01", "ttyS1"), NaturalLess("ttyS1", "ttyS01"));
   EXPECT_FALSE(NaturalLess("ttyS1", "ttyS1"));
 }

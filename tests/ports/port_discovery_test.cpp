@@ -75,66 +75,41 @@ class FakeMachine : public ::testing::Test {
 };
 
 TEST_F(FakeMachine, ListsHardwarePortsThenVirtualPortsInNaturalOrder) {
-  PortList list;
+  PortList list(3);  // emptied first
   EnumeratePorts(list, sys.Roots());
   EXPECT_EQ(PortNames(list),
             (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS3", "ttyUSB0", "ttyUSB2",
                                       "ttyUSB10", "port9", "port10", "sim"}));
 }
 
-TEST_F(FakeMachine, UsbAdaptersAreNamedByTheirProductString) {
+TEST_F(FakeMachine, RecordsOfEachKindOfPort) {
+  struct Expected {
+    std::string portName, devicePath, friendlyName, description;
+    int usb;
+  };
+  const std::string dev = sys.Dev().string() + "/";
+  const Expected expected[] = {
+      // USB adapters are named by their product string, never by the host controller's.
+      {"ttyUSB0", dev + "ttyUSB0", "CP2102 USB to UART Bridge Controller (ttyUSB0)",
+       "CP2102 USB to UART Bridge Controller", 1},
+      {"ttyUSB10", dev + "ttyUSB10", "FT232R USB UART (ttyUSB10)", "FT232R USB UART", 1},
+      {"ttyACM0", dev + "ttyACM0", "Arduino Uno (ttyACM0)", "Arduino Uno", 1},
+      {"ttyUSB2", dev + "ttyUSB2", "USB Serial Port (ttyUSB2)", "USB Serial Port", 1},
+      {"ttyS0", dev + "ttyS0", "Communications Port (ttyS0)", "Communications Port", 0},
+      {"ttyS3", dev + "ttyS3", "Communications Port (ttyS3)", "Communications Port", 0},
+      // Virtual ports open the link's target.
+      {"sim", "/dev/null", "Virtual Port (sim)", "Virtual Port", 0},
+      {"port9", "/dev/zero", "Virtual Port (port9)", "Virtual Port", 0},
+  };
   PortList list;
   EnumeratePorts(list, sys.Roots());
-  const PortInfo& cp2102 = Named(list, "ttyUSB0");
-  EXPECT_EQ(cp2102.m_bUsb, 1);
-  EXPECT_EQ(cp2102.m_strFriendlyName, "CP2102 USB to UART Bridge Controller (ttyUSB0)");
-  EXPECT_EQ(cp2102.m_strDescription, "CP2102 USB to UART Bridge Controller");
-  EXPECT_EQ(cp2102.m_strDevicePath, (sys.Dev() / "ttyUSB0").string());
-
-  EXPECT_EQ(Named(list, "ttyUSB10").m_strFriendlyName, "FT232R USB UART (ttyUSB10)");
-  const PortInfo& acm = Named(list, "ttyACM0");
-  EXPECT_EQ(acm.m_bUsb, 1);
-  EXPECT_EQ(acm.m_strFriendlyName, "Arduino Uno (ttyACM0)");
-}
-
-TEST_F(FakeMachine, UsbAdapterWithoutProductIsNotNamedAfterTheHostController) {
-  PortList list;
-  EnumeratePorts(list, sys.Roots());
-  const PortInfo& anonymous = Named(list, "ttyUSB2");
-  EXPECT_EQ(anonymous.m_bUsb, 1);
-  EXPECT_EQ(anonymous.m_strFriendlyName, "USB Serial Port (ttyUSB2)");
-  EXPECT_EQ(anonymous.m_strDescription, "USB Serial Port");
-}
-
-TEST_F(FakeMachine, BuiltInUartsAreCommunicationsPorts) {
-  PortList list;
-  EnumeratePorts(list, sys.Roots());
-  for (const std::string name : {"ttyS0", "ttyS3"}) {
-    const PortInfo& uart = Named(list, name);
-    EXPECT_EQ(uart.m_bUsb, 0);
-    EXPECT_EQ(uart.m_strFriendlyName, "Communications Port (" + name + ")");
-    EXPECT_EQ(uart.m_strDescription, "Communications Port");
-    EXPECT_EQ(uart.m_strDevicePath, (sys.Dev() / name).string());
+  for (const Expected& e : expected) {
+    const PortInfo& record = Named(list, e.portName);
+    EXPECT_EQ(record.m_strDevicePath, e.devicePath) << e.portName;
+    EXPECT_EQ(record.m_strFriendlyName, e.friendlyName) << e.portName;
+    EXPECT_EQ(record.m_strDescription, e.description) << e.portName;
+    EXPECT_EQ(record.m_bUsb, e.usb) << e.portName;
   }
-}
-
-TEST_F(FakeMachine, VirtualPortsOpenTheLinkTarget) {
-  PortList list;
-  EnumeratePorts(list, sys.Roots());
-  const PortInfo& sim = Named(list, "sim");
-  EXPECT_EQ(sim.m_strDevicePath, "/dev/null");
-  EXPECT_EQ(sim.m_strFriendlyName, "Virtual Port (sim)");
-  EXPECT_EQ(sim.m_strDescription, "Virtual Port");
-  EXPECT_EQ(sim.m_bUsb, 0);
-  EXPECT_EQ(Named(list, "port9").m_strDevicePath, "/dev/zero");
-}
-
-TEST_F(FakeMachine, EnumeratingEmptiesTheListFirst) {
-  PortList list(3);
-  EnumeratePorts(list, sys.Roots());
-  PortList again;
-  EnumeratePorts(again, sys.Roots());
-  EXPECT_EQ(PortNames(list), PortNames(again));
 }
 
 TEST_F(FakeMachine, UnreadableVirtualDirectoryThrowsAndKeepsUnfinishedRecords) {
@@ -179,16 +154,11 @@ TEST_F(FakeMachine, FindPortByDevicePathPortNameFriendlyNameOrLink) {
   EXPECT_EQ(FindPort(list, "CP2102 USB to UART Bridge Controller (ttyUSB0)"), cp2102);
   EXPECT_EQ(FindPort(list, (sys.VirtualDir() / "sim").string()), &Named(list, "sim"));
   EXPECT_EQ(FindPort(list, (sys.VirtualDir() / "port10").string()), &Named(list, "port10"));
-}
 
-TEST_F(FakeMachine, FindPortRejectsUnknownAndEmptyNames) {
-  PortList list;
-  EnumeratePorts(list, sys.Roots());
-  EXPECT_EQ(FindPort(list, ""), nullptr);
-  EXPECT_EQ(FindPort(list, "ttyS1"), nullptr);  // dropped placeholder
-  EXPECT_EQ(FindPort(list, "CP2102 USB to UART Bridge Controller"), nullptr);
-  EXPECT_EQ(FindPort(list, (sys.Root() / "no-such-pty").string()), nullptr);
-  EXPECT_EQ(FindPort(list, "relative/nothing"), nullptr);
+  for (const std::string& unknown : {std::string(), std::string("ttyS1"),  // dropped placeholder
+                                    std::string("CP2102 USB to UART Bridge Controller"),
+                                    (sys.Root() / "no-such-pty").string(), std::string("relative/nothing")})
+    EXPECT_EQ(FindPort(list, unknown), nullptr) << unknown;
 }
 
 TEST(FindPort, PortNameWinsOverAnotherRecordsFriendlyName) {

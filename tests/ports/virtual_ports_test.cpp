@@ -41,32 +41,20 @@ class RuntimeDirOverride {
   std::optional<std::string> m_old;
 };
 
-std::string FallbackDirectory() { return "/tmp/kestal-" + std::to_string(getuid()) + "/ports"; }
-
-TEST(VirtualPortDirectory, UsesTheRuntimeDirectoryWhenItExists) {
+TEST(VirtualPortDirectory, RuntimeDirectoryWhenItIsUsableElsePerUserTmpDirectory) {
   test::TempDir runtime;
-  RuntimeDirOverride env(runtime.path().string());
-  EXPECT_EQ(fs::path(VirtualPortDirectory()), runtime.path() / "kestal" / "ports");
-}
-
-TEST(VirtualPortDirectory, FallsBackToPerUserTmpDirectory) {
-  test::TempDir runtime;
-  {
-    RuntimeDirOverride env(std::nullopt);
-    EXPECT_EQ(VirtualPortDirectory(), FallbackDirectory());
-  }
-  {
-    RuntimeDirOverride env((runtime.path() / "missing").string());
-    EXPECT_EQ(VirtualPortDirectory(), FallbackDirectory());
-  }
-  {
-    test::WriteFile(runtime.path() / "file", "");
-    RuntimeDirOverride env((runtime.path() / "file").string());
-    EXPECT_EQ(VirtualPortDirectory(), FallbackDirectory());
-  }
-  {
-    RuntimeDirOverride env("relative/dir");
-    EXPECT_EQ(VirtualPortDirectory(), FallbackDirectory());
+  test::WriteFile(runtime.path() / "file", "");
+  const std::string fallback = "/tmp/kestal-" + std::to_string(getuid()) + "/ports";
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {runtime.path().string(), (runtime.path() / "kestal" / "ports").string()},
+      {std::nullopt, fallback},
+      {(runtime.path() / "missing").string(), fallback},
+      {(runtime.path() / "file").string(), fallback},
+      {"relative/dir", fallback},
+  };
+  for (const auto& [value, expected] : cases) {
+    RuntimeDirOverride env(value);
+    EXPECT_EQ(VirtualPortDirectory(), expected) << value.value_or("(unset)");
   }
 }
 
@@ -86,21 +74,18 @@ class Registry : public ::testing::Test {
   RuntimeDirOverride m_env;
 };
 
-TEST_F(Registry, RegisterCreatesPrivateDirectoryAndLink) {
+TEST_F(Registry, RegisterCreatesPrivateDirectoryAndLinkThatDiscoveryFinds) {
   std::string error;
-  const std::string link = RegisterVirtualPort("sim", "/dev/null", &error);
+  const std::string link = RegisterVirtualPort("sim", "/dev/zero", &error);
   EXPECT_EQ(error, "");
   EXPECT_EQ(fs::path(link), PortDir() / "sim");
-  EXPECT_EQ(fs::read_symlink(link), "/dev/null");
+  EXPECT_EQ(fs::read_symlink(link), "/dev/zero");
   struct stat st {};
   ASSERT_EQ(stat(PortDir().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
   ASSERT_EQ(stat(PortDir().parent_path().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0077, 0u);
-}
 
-TEST_F(Registry, RegisteredPortIsDiscovered) {
-  ASSERT_NE(RegisterVirtualPort("sim", "/dev/zero"), "");
   const PortList list = Discover();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].m_strDevicePath, "/dev/zero");
