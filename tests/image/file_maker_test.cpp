@@ -87,29 +87,28 @@ TEST_F(FileMakerTest, OneByteFileGivesTheExact137ByteImage) {
   EXPECT_EQ(image, expected);
 }
 
-TEST_F(FileMakerTest, FullChunkOfRandomBytesIsOneStoredBlock) {
-  const auto content = RandomBytes(IMAGE_CHUNK_MAX, 1);
-  const auto image = Pack(content);
-  ASSERT_EQ(image.size(), 128u + 8 + IMAGE_CHUNK_MAX);
-  const auto blocks = SplitBlocks(image);
-  ASSERT_EQ(blocks.size(), 1u);
-  EXPECT_EQ(blocks[0].lengthField, 32768);
-  EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
-  EXPECT_EQ(blocks[0].payload, content);
-  EXPECT_EQ(Be32(image, 10), 1u);
-}
-
-TEST_F(FileMakerTest, OneByteMoreThanAChunkGivesASecondBlockOfOneByte) {
-  const auto content = RandomBytes(IMAGE_CHUNK_MAX + 1, 2);
-  const auto image = Pack(content);
-  const auto blocks = SplitBlocks(image);
-  ASSERT_EQ(blocks.size(), 2u);
-  EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
-  EXPECT_EQ(blocks[1].offset, 128u + 8 + IMAGE_CHUNK_MAX);
-  EXPECT_EQ(blocks[1].chunkLength, 1);
-  EXPECT_EQ(blocks[1].lengthField, 7);
-  EXPECT_EQ(blocks[1].payload, std::vector<uint8_t>{content.back()});
-  EXPECT_EQ(Be32(image, 10), 2u);
+// Random bytes do not compress: each chunk is stored as it stands in the file, and the image has
+// exactly the size MaxImageSize reserves for it.
+TEST_F(FileMakerTest, IncompressibleChunksAreStoredAsInTheFile) {
+  for (size_t n : {size_t{IMAGE_CHUNK_MAX}, size_t{IMAGE_CHUNK_MAX} + 1, 3 * size_t{IMAGE_CHUNK_MAX} - 100}) {
+    SCOPED_TRACE(n);
+    const auto content = RandomBytes(n, static_cast<uint32_t>(n));
+    const auto image = Pack(content);
+    const auto blocks = SplitBlocks(image);
+    const size_t count = (n + IMAGE_CHUNK_MAX - 1) / IMAGE_CHUNK_MAX;
+    ASSERT_EQ(blocks.size(), count);
+    EXPECT_EQ(Be32(image, 10), count);
+    EXPECT_EQ(image.size(), 128 + 8 * count + n);
+    EXPECT_EQ(image.size(), MaxImageSize(n));
+    for (size_t i = 0; i < count; ++i) {
+      const size_t from = i * IMAGE_CHUNK_MAX, length = std::min<size_t>(IMAGE_CHUNK_MAX, n - from);
+      EXPECT_EQ(blocks[i].lengthField, length + 6);
+      EXPECT_EQ(blocks[i].chunkLength, length);
+      EXPECT_TRUE(std::equal(blocks[i].payload.begin(), blocks[i].payload.end(),
+                             content.begin() + static_cast<ptrdiff_t>(from)));
+      EXPECT_EQ(blocks[i].payload.size(), length);
+    }
+  }
 }
 
 TEST_F(FileMakerTest, CompressibleChunkIsStoredCompressed) {
@@ -123,13 +122,6 @@ TEST_F(FileMakerTest, CompressibleChunkIsStoredCompressed) {
   EXPECT_EQ(blocks[0].chunkLength, IMAGE_CHUNK_MAX);
   EXPECT_EQ(image.size(), 128 + 8 + p);
   EXPECT_EQ(Unpack(blocks[0]), content);
-}
-
-TEST_F(FileMakerTest, IncompressibleChunksAreStoredAsInTheFile) {
-  const auto content = RandomBytes(3 * IMAGE_CHUNK_MAX - 100, 3);
-  const auto image = Pack(content);
-  EXPECT_EQ(image.size(), MaxImageSize(content.size()));
-  for (const auto& b : SplitBlocks(image)) EXPECT_EQ(b.payload.size(), b.chunkLength);
 }
 
 TEST_F(FileMakerTest, HeaderAndBlockFieldsAndCrcsOfAMixedFile) {
@@ -173,20 +165,16 @@ TEST_F(FileMakerTest, BlockCountIsTheChunkCountRoundedUp) {
   }
 }
 
-TEST_F(FileMakerTest, ReservedHeaderBytesAreZeroWhateverWasPackedBefore) {
+// Nothing of an earlier packing may leak into a later one: the same file and request value
+// always give the same image, and the reserved header bytes stay zero.
+TEST_F(FileMakerTest, SameFileAndRequestValueGiveTheSameImageWhateverWasPackedBefore) {
   const auto small = Pack({0x42}, 7);
-  Pack(RandomBytes(100000, 5), 9);  // leaves long blocks behind in any shared work area
+  const auto content = Concat(RandomBytes(40000, 6), RepetitiveBytes(70000));
+  const auto large = Pack(content, 0xAABBCCDD);  // leaves long blocks in any shared work area
   const auto smallAgain = Pack({0x42}, 7);
-
   EXPECT_EQ(smallAgain, small);
   for (size_t i = 14; i < IMAGE_HEADER_SIZE; ++i) EXPECT_EQ(smallAgain[i], 0) << "byte " << i;
-}
-
-TEST_F(FileMakerTest, SameFileAndRequestValueGiveTheSameImage) {
-  const auto content = Concat(RandomBytes(40000, 6), RepetitiveBytes(70000));
-  const auto first = Pack(content, 0xAABBCCDD);
-  Pack(RepetitiveBytes(5), 1);
-  EXPECT_EQ(Pack(content, 0xAABBCCDD), first);
+  EXPECT_EQ(Pack(content, 0xAABBCCDD), large);
 }
 
 TEST_F(FileMakerTest, TraceGetsOneDotPerBlockAndNothingGoesToStdout) {
@@ -200,33 +188,20 @@ TEST_F(FileMakerTest, TraceGetsOneDotPerBlockAndNothingGoesToStdout) {
   EXPECT_EQ(trace, "....");
 }
 
-TEST_F(FileMakerTest, EmptyMissingOrUnreadableFileGivesZero) {
-  std::vector<uint8_t> image{1, 2, 3};
-  EXPECT_EQ(PackChannelImage(0, dir.Write("empty.fdu", {}), image, MODE_CHANNELS), 0u);
-  EXPECT_TRUE(image.empty());
-  EXPECT_EQ(PackChannelImage(0, dir.Path("missing.fdu"), image, MODE_CHANNELS), 0u);
-  EXPECT_EQ(PackChannelImage(0, dir.Path(""), image, MODE_CHANNELS), 0u);  // a directory
-}
-
-TEST_F(FileMakerTest, OnlyChannelsModeIsPacked) {
-  std::vector<uint8_t> image;
-  EXPECT_EQ(PackChannelImage(0, dir.Write("a.fdu", {1, 2}), image, MODE_SOFTWARE), 0u);
-  EXPECT_TRUE(image.empty());
-}
-
-TEST_F(FileMakerTest, FileTooLargeForAnImageGivesZero) {
-  const std::string path = dir.Path("huge.fdu");
-  std::ofstream(path).close();
-  std::filesystem::resize_file(path, 0xFFFFFFFFull);  // sparse: nothing is written
-  std::vector<uint8_t> image;
-  EXPECT_EQ(PackChannelImage(0, path, image, MODE_CHANNELS), 0u);
-  EXPECT_TRUE(image.empty());
-}
-
-TEST(MaxImageSize, CountsHeaderFileAndOneBlockHeadPerChunk) {
-  EXPECT_EQ(MaxImageSize(1), 137u);
-  EXPECT_EQ(MaxImageSize(IMAGE_CHUNK_MAX), 128u + 8 + IMAGE_CHUNK_MAX);
-  EXPECT_EQ(MaxImageSize(IMAGE_CHUNK_MAX + 1), 128u + 16 + IMAGE_CHUNK_MAX + 1);
+TEST_F(FileMakerTest, NoImageForAnEmptyMissingHugeOrSoftwareFile) {
+  const std::string huge = dir.Path("huge.fdu");
+  std::ofstream(huge).close();
+  std::filesystem::resize_file(huge, 0xFFFFFFFFull);  // too large for an image; sparse
+  const std::pair<std::string, int> cases[] = {
+      {dir.Write("empty.fdu", {}), MODE_CHANNELS},  {dir.Path("missing.fdu"), MODE_CHANNELS},
+      {dir.Path(""), MODE_CHANNELS},  // a directory
+      {huge, MODE_CHANNELS},          {dir.Write("a.fdu", {1, 2}), MODE_SOFTWARE},
+  };
+  for (const auto& [path, mode] : cases) {
+    std::vector<uint8_t> image{1, 2, 3};
+    EXPECT_EQ(PackChannelImage(0, path, image, mode), 0u) << path;
+    EXPECT_TRUE(image.empty()) << path;
+  }
 }
 
 // The trace runs before each chunk is read, after the file was measured: a seam to change the
@@ -246,26 +221,19 @@ class ChangingFileTest : public FileMakerTest {
   std::vector<uint8_t> image;
 };
 
-TEST_F(ChangingFileTest, FileThatShrinksWhilePackedGivesZero) {
+TEST_F(ChangingFileTest, FileThatShrinksOrGrowsWhilePackedGivesZero) {
   const auto shrink = [](const std::string& path) {
     std::filesystem::resize_file(path, IMAGE_CHUNK_MAX + 10);
   };
-  EXPECT_EQ(PackWhileChanging(0, shrink), 0u);
-  EXPECT_EQ(PackWhileChanging(1, shrink), 0u);
-  EXPECT_TRUE(image.empty());
-}
-
-TEST_F(ChangingFileTest, FileThatGrowsWhilePackedGivesZero) {
   const auto grow = [](const std::string& path) {
     std::ofstream(path, std::ios::binary | std::ios::app) << "more";
   };
+  EXPECT_EQ(PackWhileChanging(0, [](const std::string&) {}), MaxImageSize(3 * IMAGE_CHUNK_MAX));
+  EXPECT_EQ(PackWhileChanging(0, shrink), 0u);
+  EXPECT_EQ(PackWhileChanging(1, shrink), 0u);
   EXPECT_EQ(PackWhileChanging(0, grow), 0u);
   EXPECT_EQ(PackWhileChanging(2, grow), 0u);
   EXPECT_TRUE(image.empty());
-}
-
-TEST_F(ChangingFileTest, UnchangedFileStillPacks) {
-  EXPECT_EQ(PackWhileChanging(0, [](const std::string&) {}), MaxImageSize(3 * IMAGE_CHUNK_MAX));
 }
 
 }  // namespace
