@@ -16,7 +16,7 @@ using ::testing::HasSubstr;
 std::vector<uint8_t> ChannelList() {
   std::vector<uint8_t> list(IMAGE_CHUNK_MAX, 0);
   for (size_t i = 0; i < list.size(); ++i) list[i] = static_cast<uint8_t>("channel"[i % 7]);
-  const std::vector<uint8_t> tail = PatternBytes(5000, 3);
+  const std::vector<uint8_t> tail = TestBytes(5000, 3);
   list.insert(list.end(), tail.begin(), tail.end());
   return list;
 }
@@ -26,8 +26,7 @@ class DownloadChannels : public ::testing::Test {
   DownloadChannels() {
     run.options.mode = DownloadMode::kChannels;
     run.options.requestValue = 0xCAFE0042;
-    listPath = ScratchPath("list.fdu");
-    WriteFile(listPath, list);
+    WriteBytes(listPath, list);
   }
   std::vector<uint8_t> Pack(uint32_t requestValue) {
     std::vector<uint8_t> image;
@@ -37,82 +36,69 @@ class DownloadChannels : public ::testing::Test {
 
   RoleRun run;
   std::vector<uint8_t> list = ChannelList();
-  std::string listPath;
+  std::string listPath = run.dir.File("list.fdu");
 };
 
-TEST_F(DownloadChannels, ValidImageIsWalkedUnpackedAndSaved) {
+TEST_F(DownloadChannels, ValidImageIsWalkedWithinItsBoundsUnpackedAndSaved) {
   const std::vector<uint8_t> image = Pack(run.options.requestValue);
-  run.options.savePath = ScratchPath("saved.fdu");
+  run.options.blockSize = 700;
+  run.options.savePath = run.dir.File("saved.fdu");
   run.options.expectPath = listPath;
   DownloadingTool tool(run.link, image);
   run.link.Deliver(Burst());
 
   EXPECT_EQ(run.Download(), 0) << run.log.str();
-  EXPECT_EQ(ReadFile(run.options.savePath), list);
+  EXPECT_EQ(ReadBytes(run.options.savePath), list);
   // Header first, then each block's length field before the block's rest.
   ASSERT_GE(tool.blockAsks.size(), 3u);
   EXPECT_EQ(tool.blockAsks[0].offset, 0u);
   EXPECT_EQ(tool.blockAsks[0].length, IMAGE_HEADER_SIZE);
   EXPECT_EQ(tool.blockAsks[1].offset, IMAGE_HEADER_SIZE);
   EXPECT_EQ(tool.blockAsks[1].length, 2u);
+  for (const BlockAsk& ask : tool.blockAsks) {
+    EXPECT_LE(ask.offset + ask.length, image.size());
+    EXPECT_LE(ask.length, 700u);
+  }
   const BlockAsk last = tool.blockAsks.back();
   EXPECT_EQ(last.offset + last.length, image.size());
   EXPECT_EQ(tool.finishes, 1);
   EXPECT_THAT(run.log.str(), HasSubstr("download ok, " + std::to_string(image.size())));
 }
 
-TEST_F(DownloadChannels, NoBlockRequestGoesPastTheImage) {
-  const std::vector<uint8_t> image = Pack(run.options.requestValue);
-  run.options.blockSize = 700;
-  DownloadingTool tool(run.link, image);
-  run.link.Deliver(Burst());
+TEST_F(DownloadChannels, FaultyImagesAreFaultsNamingWhatWasWrong) {
+  const struct {
+    const char* fault;
+    int flipByte;            // -1: none
+    uint32_t otherRequest;   // added to the request value the image is packed for
+    bool otherList;          // the list expected differs in its last byte
+    size_t asksBeforeFault;  // 0: not checked
+  } cases[] = {
+      {"image fault", IMAGE_HEADER_SIZE + 2, 0, false, 0},  // the first block's CRC field
+      {"header CRC", 11, 0, false, 1},  // block count, covered by the header CRC: stops at once
+      {"request value", -1, 1, false, 0},
+      {"channel list", -1, 0, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    RoleRun faulty;
+    faulty.options = run.options;
+    std::vector<uint8_t> image = Pack(run.options.requestValue + c.otherRequest);
+    if (c.flipByte >= 0) image[static_cast<size_t>(c.flipByte)] ^= 0x01;
+    if (c.otherList) {
+      std::vector<uint8_t> other = list;
+      other.back() ^= 1;
+      faulty.options.expectPath = faulty.dir.File("other.fdu");
+      WriteBytes(faulty.options.expectPath, other);
+    }
+    DownloadingTool tool(faulty.link, image);
+    faulty.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 0);
-  for (const BlockAsk& ask : tool.blockAsks) {
-    EXPECT_LE(ask.offset + ask.length, image.size());
-    EXPECT_LE(ask.length, 700u);
+    EXPECT_EQ(faulty.Download(), 1);
+    EXPECT_THAT(faulty.log.str(), HasSubstr(c.fault));
+    if (c.asksBeforeFault != 0) {
+      EXPECT_EQ(tool.blockAsks.size(), c.asksBeforeFault);
+    }
   }
-}
-
-TEST_F(DownloadChannels, CorruptedBlockCrcIsAFault) {
-  std::vector<uint8_t> image = Pack(run.options.requestValue);
-  image[IMAGE_HEADER_SIZE + 2] ^= 0x01;  // first block's CRC field
-  DownloadingTool tool(run.link, image);
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_THAT(run.log.str(), HasSubstr("image fault"));
-}
-
-TEST_F(DownloadChannels, CorruptedHeaderCrcStopsTheWalkAtOnce) {
-  std::vector<uint8_t> image = Pack(run.options.requestValue);
-  image[11] ^= 0x01;  // block count, covered by the header CRC
-  DownloadingTool tool(run.link, image);
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_EQ(tool.blockAsks.size(), 1u);
-  EXPECT_THAT(run.log.str(), HasSubstr("header CRC"));
-}
-
-TEST_F(DownloadChannels, ImageForAnotherRequestValueIsAFault) {
-  DownloadingTool tool(run.link, Pack(run.options.requestValue + 1));
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_THAT(run.log.str(), HasSubstr("request value"));
-}
-
-TEST_F(DownloadChannels, ListDifferentFromTheExpectedOneIsAFault) {
-  std::vector<uint8_t> other = list;
-  other.back() ^= 1;
-  run.options.expectPath = ScratchPath("other.fdu");
-  WriteFile(run.options.expectPath, other);
-  DownloadingTool tool(run.link, Pack(run.options.requestValue));
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_THAT(run.log.str(), HasSubstr("channel list"));
 }
 
 }  // namespace

@@ -18,43 +18,34 @@ class DownloadSoftware : public ::testing::Test {
     run.options.blockSize = 1000;
     run.options.size = data.size();
   }
-  std::vector<uint8_t> data = PatternBytes(2500, 7);
+  // The tool wakes the receiver up, then the role runs to its end.
+  int Run() {
+    run.link.Deliver(Burst());
+    return run.Download();
+  }
+  // Frames the tool leaves unanswered: block requests for `offset`, the first `times` of them.
+  void IgnoreBlockRequestsFor(uint32_t offset, int times) {
+    tool.ignore = [offset, times, ignored = 0](const SentFrame& f) mutable {
+      if (f.command != CMD_BLOCK_REQUEST || ParseBlockRequest(f).offset != offset) return false;
+      return ignored++ < times;
+    };
+  }
+
   RoleRun run;
+  std::vector<uint8_t> data = TestBytes(2500, 7);
+  DownloadingTool tool{run.link, data};
 };
 
-TEST_F(DownloadSoftware, RequestFollowsTheBurstAndCarriesTheRequestValue) {
+TEST_F(DownloadSoftware, RequestAfterTheBurstThenBlocksCoveringTheDataExactly) {
   run.options.requestValue = 0x01020304;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
+  run.options.size.reset();  // the size comes from the expected file
+  run.options.expectPath = run.dir.File("expected.ird");
+  run.options.savePath = run.dir.File("saved.ird");
+  WriteBytes(run.options.expectPath, data);
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   ASSERT_EQ(tool.requests.size(), 1u);
   EXPECT_THAT(tool.requests[0].payload, ElementsAre(1, 2, 3, 4));
-}
-
-TEST_F(DownloadSoftware, NothingIsSentUntilTheWholeBurstArrived) {
-  DownloadingTool tool(run.link, data);
-  std::vector<uint8_t> partial = Burst();
-  partial.pop_back();
-  run.link.Deliver(partial);
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_TRUE(run.link.sentBytes.empty());
-  EXPECT_THAT(run.log.str(), HasSubstr("no wake-up burst"));
-}
-
-TEST_F(DownloadSoftware, BurstIsFoundAfterLineNoise) {
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver({0x00, 0x0D, 0x01, 0xFF});
-  run.link.DeliverAt(run.clock.NowMs() + 300, Burst());
-  EXPECT_EQ(run.Download(), 0);
-}
-
-TEST_F(DownloadSoftware, BlocksCoverTheDataExactlyWithTheLastOneShort) {
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 0);
   ASSERT_EQ(tool.blockAsks.size(), 3u);
   EXPECT_EQ(tool.blockAsks[0].offset, 0u);
   EXPECT_EQ(tool.blockAsks[1].offset, 1000u);
@@ -65,46 +56,40 @@ TEST_F(DownloadSoftware, BlocksCoverTheDataExactlyWithTheLastOneShort) {
   EXPECT_EQ(tool.blockAsks[1].sequence, tool.blockAsks[0].sequence + 1);
   EXPECT_EQ(tool.finishes, 1);
   EXPECT_THAT(run.log.str(), HasSubstr("sim: download ok, 2500 bytes"));
+  EXPECT_EQ(ReadBytes(run.options.savePath), data);
 }
 
-TEST_F(DownloadSoftware, MatchingExpectedFileSucceedsAndSaveKeepsWhatArrived) {
-  run.options.size.reset();
-  run.options.expectPath = ScratchPath("expected.ird");
-  run.options.savePath = ScratchPath("saved.ird");
-  WriteFile(run.options.expectPath, data);
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
+TEST_F(DownloadSoftware, NothingIsSentUntilTheWholeBurstArrived) {
+  std::vector<uint8_t> partial = Burst();
+  partial.pop_back();
+  run.link.Deliver(partial);
 
+  EXPECT_EQ(run.Download(), 1);
+  EXPECT_TRUE(run.link.sentBytes.empty());
+  EXPECT_THAT(run.log.str(), HasSubstr("no wake-up burst"));
+}
+
+TEST_F(DownloadSoftware, BurstIsFoundAfterLineNoise) {
+  run.link.Deliver({0x00, 0x0D, 0x01, 0xFF});
+  run.link.DeliverAt(run.clock.NowMs() + 300, Burst());
   EXPECT_EQ(run.Download(), 0);
-  EXPECT_EQ(ReadFile(run.options.savePath), data);
 }
 
 TEST_F(DownloadSoftware, DifferentDataIsAFaultNamingTheOffset) {
-  run.options.expectPath = ScratchPath("expected.ird");
-  WriteFile(run.options.expectPath, data);
-  std::vector<uint8_t> served = data;
-  served[1234] ^= 0x40;
-  DownloadingTool tool(run.link, served);
-  run.link.Deliver(Burst());
+  std::vector<uint8_t> expected = data;
+  expected[1234] ^= 0x40;
+  run.options.expectPath = run.dir.File("expected.ird");
+  WriteBytes(run.options.expectPath, expected);
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
   EXPECT_THAT(run.log.str(), HasSubstr("offset 1234"));
 }
 
 TEST_F(DownloadSoftware, LostAnswerIsAskedForAgainUnderANewSequence) {
-  DownloadingTool tool(run.link, data);
-  bool dropped = false;
-  tool.ignore = [&](const SentFrame& f) {
-    if (f.command != CMD_BLOCK_REQUEST || ParseBlockRequest(f).offset != 1000 || dropped) {
-      return false;
-    }
-    dropped = true;
-    return true;
-  };
-  run.link.Deliver(Burst());
+  IgnoreBlockRequestsFor(1000, 1);
   const uint64_t start = run.clock.NowMs();
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   ASSERT_EQ(tool.blockAsks.size(), 4u);
   EXPECT_EQ(tool.blockAsks[2].offset, 1000u);
   EXPECT_NE(tool.blockAsks[2].sequence, tool.blockAsks[1].sequence);
@@ -112,7 +97,6 @@ TEST_F(DownloadSoftware, LostAnswerIsAskedForAgainUnderANewSequence) {
 }
 
 TEST_F(DownloadSoftware, LateAnswerToAnEarlierRequestIsNotTakenForTheNewOne) {
-  DownloadingTool tool(run.link, data);
   tool.ignore = [&](const SentFrame& f) {
     if (f.command != CMD_BLOCK_REQUEST) return false;
     const BlockAsk ask = ParseBlockRequest(f);
@@ -124,103 +108,77 @@ TEST_F(DownloadSoftware, LateAnswerToAnEarlierRequestIsNotTakenForTheNewOne) {
     }
     return false;
   };
-  run.options.expectPath = ScratchPath("expected.ird");
-  WriteFile(run.options.expectPath, data);
-  run.link.Deliver(Burst());
+  run.options.expectPath = run.dir.File("expected.ird");
+  WriteBytes(run.options.expectPath, data);
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
 }
 
 TEST_F(DownloadSoftware, BlockThatNeverArrivesIsAFaultAfterTheSetAttempts) {
   run.options.attempts = 3;
-  DownloadingTool tool(run.link, data);
-  tool.ignore = [](const SentFrame& f) {
-    return f.command == CMD_BLOCK_REQUEST && ParseBlockRequest(f).offset == 2000;
-  };
-  run.link.Deliver(Burst());
+  IgnoreBlockRequestsFor(2000, 1000);
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
   EXPECT_EQ(tool.blockAsks.size(), 2u + 3u);
   EXPECT_EQ(tool.finishes, 0);
   EXPECT_THAT(run.log.str(), HasSubstr("offset 2000"));
 }
 
 TEST_F(DownloadSoftware, AnswerOfTheWrongLengthIsAFault) {
-  DownloadingTool tool(run.link, data);
   tool.ignore = [&](const SentFrame& f) {
     if (f.command != CMD_BLOCK_REQUEST) return false;
     run.link.Deliver(WireFrame(f.sequence, CMD_BLOCK_DATA, std::vector<uint8_t>(999, 0)));
     return true;
   };
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
   EXPECT_EQ(tool.blockAsks.size(), 1u);
 }
 
-TEST_F(DownloadSoftware, RequestIsRepeatedUntilAccepted) {
-  DownloadingTool tool(run.link, data);
-  tool.ignore = [&](const SentFrame& f) {
-    return f.command == CMD_REQUEST && tool.requests.size() < 3;
-  };
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 0);
-  EXPECT_EQ(tool.requests.size(), 3u);
-}
-
-TEST_F(DownloadSoftware, AcceptingAnUploadIsAFault) {
-  DownloadingTool tool(run.link, data);
-  tool.acceptCommand = CMD_ACCEPT_UPLOAD;
-  run.link.Deliver(Burst());
-
-  EXPECT_EQ(run.Download(), 1);
-  EXPECT_TRUE(tool.blockAsks.empty());
-}
-
-TEST_F(DownloadSoftware, RequestWaitsForTheIdleTimeAfterTheBurst) {
+TEST_F(DownloadSoftware, RequestIsRepeatedUntilAcceptedAndAfterTheIdleTime) {
   run.options.idleBeforeRequestMs = 3000;
-  DownloadingTool tool(run.link, data);
   uint64_t requestedAt = 0;
   tool.ignore = [&](const SentFrame& f) {
-    if (f.command == CMD_REQUEST && requestedAt == 0) requestedAt = run.clock.NowMs();
-    return false;
+    if (f.command != CMD_REQUEST) return false;
+    if (requestedAt == 0) requestedAt = run.clock.NowMs();
+    return tool.requests.size() < 3;
   };
   const uint64_t burstAt = run.clock.NowMs();
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(tool.requests.size(), 3u);
   EXPECT_GE(requestedAt - burstAt, 3000u);
 }
 
-TEST_F(DownloadSoftware, StrayBlockRequestThatTheToolIgnoresPasses) {
+TEST_F(DownloadSoftware, AcceptingAnUploadIsAFault) {
+  tool.acceptCommand = CMD_ACCEPT_UPLOAD;
+
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(tool.blockAsks.empty());
+}
+
+TEST_F(DownloadSoftware, StrayBlockRequestBeforeTheRequestMustGoUnanswered) {
   run.options.blockRequestBeforeRequest = true;
-  DownloadingTool tool(run.link, data);
   tool.ignore = [&](const SentFrame& f) {
     return f.command == CMD_BLOCK_REQUEST && tool.requests.empty();
   };
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   ASSERT_FALSE(run.link.sentFrames.empty());
   EXPECT_EQ(run.link.sentFrames[0].command, CMD_BLOCK_REQUEST);
 }
 
 TEST_F(DownloadSoftware, StrayBlockRequestThatTheToolAnswersIsAFault) {
   run.options.blockRequestBeforeRequest = true;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
   EXPECT_TRUE(tool.requests.empty());
 }
 
 TEST_F(DownloadSoftware, RequestPastTheEndThatTheToolRefusesEndsWell) {
   run.options.pastEnd = true;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   ASSERT_EQ(tool.blockAsks.size(), 4u);
   const BlockAsk last = tool.blockAsks.back();
   EXPECT_EQ(last.offset + last.length, data.size() + 1);
@@ -230,7 +188,6 @@ TEST_F(DownloadSoftware, RequestPastTheEndThatTheToolRefusesEndsWell) {
 
 TEST_F(DownloadSoftware, RequestPastTheEndThatTheToolAnswersIsAFault) {
   run.options.pastEnd = true;
-  DownloadingTool tool(run.link, data);
   tool.ignore = [&](const SentFrame& f) {
     if (f.command != CMD_BLOCK_REQUEST) return false;
     const BlockAsk ask = ParseBlockRequest(f);
@@ -238,41 +195,34 @@ TEST_F(DownloadSoftware, RequestPastTheEndThatTheToolAnswersIsAFault) {
     run.link.Deliver(WireFrame(f.sequence, CMD_BLOCK_DATA, std::vector<uint8_t>(ask.length, 0)));
     return true;
   };
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
 }
 
 TEST_F(DownloadSoftware, HangUpAfterBlocksClosesTheLinkAndSucceeds) {
   run.options.hangupAfterBlocks = 2;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   EXPECT_EQ(tool.blockAsks.size(), 2u);
   EXPECT_FALSE(run.link.IsOpen());
 }
 
 TEST_F(DownloadSoftware, SilenceAfterBlocksSendsNothingMoreAndEndsWhenTheToolLeaves) {
   run.options.silenceAfterBlocks = 1;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
   const uint64_t start = run.clock.NowMs();
   run.link.onAdvance = [&](uint64_t now) {
     if (now - start > 6000) run.link.HangUp();  // the tool's watchdog gives up
   };
 
-  EXPECT_EQ(run.Download(), 0);
+  EXPECT_EQ(Run(), 0);
   EXPECT_EQ(tool.blockAsks.size(), 1u);
   EXPECT_EQ(tool.finishes, 0);
 }
 
 TEST_F(DownloadSoftware, SilenceThatTheToolNeverEndsIsAFault) {
   run.options.silenceAfterBlocks = 1;
-  DownloadingTool tool(run.link, data);
-  run.link.Deliver(Burst());
 
-  EXPECT_EQ(run.Download(), 1);
+  EXPECT_EQ(Run(), 1);
   EXPECT_EQ(tool.blockAsks.size(), 1u);
 }
 

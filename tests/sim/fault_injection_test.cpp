@@ -160,10 +160,10 @@ TEST(FaultInjection, DownloadGetsThroughLostAndDamagedRequests) {
   run.options.faults.badSumEvery = 4;
   run.options.faults.noiseBytes = 7;
   run.options.blockSize = 100;
-  const std::vector<uint8_t> data = PatternBytes(1000, 5);
+  const std::vector<uint8_t> data = TestBytes(1000, 5);
   run.options.size = data.size();
-  run.options.expectPath = ScratchPath("expected.ird");
-  WriteFile(run.options.expectPath, data);
+  run.options.expectPath = run.dir.File("expected.ird");
+  WriteBytes(run.options.expectPath, data);
   DownloadingTool tool(run.link, data);
   run.link.Deliver(Burst());
 

@@ -1,44 +1,11 @@
 #include "scripted_tool.h"
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <random>
-
 #include "link/frame_codec.h"
 
 namespace kestal::sim::testing {
 
 BlockAsk ParseBlockRequest(const SentFrame& frame) {
   return BlockAsk{frame.sequence, GetBE16(frame.payload.data()), GetBE32(frame.payload.data() + 2)};
-}
-
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
-  std::mt19937 random(seed);
-  std::vector<uint8_t> data(size);
-  for (auto& b : data) b = static_cast<uint8_t>(random());
-  return data;
-}
-
-std::string ScratchPath(const std::string& name) {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const auto dir = std::filesystem::path(::testing::TempDir()) /
-                   ("kestal-sim-" + std::to_string(getpid()) + "-" + info->name());
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
 }
 
 std::vector<uint8_t> Burst() { return std::vector<uint8_t>(WakeUpBurst, WakeUpBurst + 10); }

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "sim/session.h"
 #include "sim/sim_options.h"
 #include "support/fake_link.h"
@@ -24,14 +25,12 @@ struct BlockAsk {
   uint32_t offset;
 };
 
+using e2e::ReadBytes;
+using e2e::TestBytes;
+using e2e::WriteBytes;
+
 BlockAsk ParseBlockRequest(const SentFrame& frame);
 std::vector<uint8_t> Burst();
-// Deterministic test data.
-std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
-// A path in a scratch directory of the running test's own.
-std::string ScratchPath(const std::string& name);
-std::vector<uint8_t> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
 
 // Serves `data` to block requests like the sending tool does.
 class DownloadingTool {
@@ -54,8 +53,9 @@ class DownloadingTool {
   std::vector<uint8_t> m_data;
 };
 
-// Test fixture pieces: options fit for a manual clock, and a run of a role.
+// Test fixture pieces: options fit for a manual clock, a scratch directory, and a run of a role.
 struct RoleRun {
+  e2e::ScratchDir dir;
   ManualClock clock;
   ScriptedLink link{clock};
   SimOptions options;
