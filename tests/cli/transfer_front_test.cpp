@@ -23,6 +23,7 @@
 #include "cli/transfer_options.h"
 #include "link/frame_codec.h"
 #include "link/link.h"
+#include "support/fake_link.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
@@ -112,17 +113,10 @@ TEST(EventLoop, RestartingATimerPostponesItsTick) {
 
 // ---------------------------------------------------------------- texts
 
+// A frame as the trace and the meter see it: without its five sync bytes.
 std::vector<uint8_t> Body(uint8_t seq, uint8_t cmd, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> body(4 + payload.size());
-  body[0] = seq;
-  body[1] = cmd;
-  body[2] = static_cast<uint8_t>(payload.size() >> 8);
-  body[3] = static_cast<uint8_t>(payload.size());
-  std::copy(payload.begin(), payload.end(), body.begin() + 4);
-  uint8_t sum = 0;
-  for (uint8_t b : body) sum = static_cast<uint8_t>(sum + b);
-  body.push_back(sum);
-  return body;
+  const auto wire = kestal::testing::WireFrame(seq, cmd, payload);
+  return {wire.begin() + 5, wire.end()};
 }
 
 TEST(FrameTraceText, LongPayloadIsCutAfterSixteenBytes) {
@@ -151,19 +145,16 @@ TEST(FrameTraceText, LengthFieldBeyondTheBytesGivenIsNotRead) {
             std::string::npos);
 }
 
-TEST(ProgressText, BarRateAndTimeLeft) {
+TEST(ProgressText, BarRateAndTimeLeftWithUnknownFiguresLeftOut) {
   ProgressFigures f;
   f.percent = 50;
   f.bytesDone = 10240;
   f.bytesTotal = 20480;
   f.bytesPerSecond = 2048;
   EXPECT_EQ(FormatProgressLine(f, 10), "[#####.....]  50%  10240/20480 B  2.0 KB/s  0:05 left");
-}
-
-TEST(ProgressText, UnknownFiguresAreLeftOut) {
-  ProgressFigures f;
-  f.percent = 130;  // clamped
-  EXPECT_EQ(FormatProgressLine(f, 4), "[####] 100%");
+  ProgressFigures unknown;
+  unknown.percent = 130;  // clamped
+  EXPECT_EQ(FormatProgressLine(unknown, 4), "[####] 100%");
   EXPECT_EQ(FormatDuration(3723), "1:02:03");
   EXPECT_EQ(FormatRate(512), "512 B/s");
 }
@@ -226,8 +217,8 @@ class GateLink : public Link {
  public:
   int OpenLink(const PortInfo&, uint32_t) override {
     std::lock_guard lock(m_mutex);
-    m_open = true;
-    return 1;
+    m_open = !refuseOpen;
+    return m_open ? 1 : 0;
   }
   void CloseLink() override {
     {
@@ -245,6 +236,7 @@ class GateLink : public Link {
     return m_open;
   }
   bool IsHungUp() const override { return false; }
+  bool refuseOpen = false;  // the port cannot be opened
   void WaitUntilClosed() {
     std::unique_lock lock(m_mutex);
     m_closed.wait(lock, [&] { return !m_open; });
@@ -346,31 +338,16 @@ TEST(CliFrontEnd, TimeoutStopsATransferThatNeverHeardFromTheReceiver) {
 }
 
 TEST(CliFrontEnd, PortThatDoesNotOpenEndsAtOnce) {
-  struct RefusingLink : GateLink {
-    int OpenLink(const PortInfo&, uint32_t) override { return 0; }
+  FrontEndRun run(SendOptions());
+  run.link.refuseOpen = true;
+  bool workerRan = false;
+  const auto worker = [&](TransferJob&) {
+    workerRan = true;
+    return 0;
   };
-  TransferOptions options = SendOptions();
-  EventLoop loop;
-  TransferJob job;
-  TransferMeter meter;
-  RefusingLink link;
-  char* buffer = nullptr;
-  size_t size = 0;
-  FILE* stream = open_memstream(&buffer, &size);
-  ConsoleOutput console(stream, false);
-  PortInfo port{"/dev/null", "null", "/dev/null", 0, ""};
-  CliFrontEnd frontEnd(loop, job, options, port, console, meter);
-  job.m_hNotifyWnd = &frontEnd;
-  {
-    TransferController controller(job, link, frontEnd);
-    frontEnd.Attach(controller);
-    loop.Post([&] { frontEnd.Start(); });
-    loop.Run();
-  }
-  std::fclose(stream);
-  EXPECT_EQ(frontEnd.GetOutcome(), Outcome::NotStarted);
-  EXPECT_EQ(std::string(buffer, size), "Open port failed!\n");
-  std::free(buffer);
+  EXPECT_EQ(run.Run(worker), Outcome::NotStarted);
+  EXPECT_FALSE(workerRan);
+  EXPECT_EQ(run.Output(), "Open port failed!\n");
 }
 
 }  // namespace
