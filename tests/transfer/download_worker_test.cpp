@@ -441,33 +441,34 @@ TEST_F(DownloadWorkerTest, WatchdogTripIsNoSuccessEvenAfterTheFinish) {
   EXPECT_EQ(notify.ProgressValues().back(), 0);
 }
 
-TEST_F(DownloadWorkerTest, HangUpWhileWaitingForTheFirstRequestEndsAtOnce) {
-  UseFile(RandomBytes(10, 1), MODE_SOFTWARE);
-  OnWait([this](uint64_t) { link.HangUp(); });
+// The port goes away while waiting for the first request (-1), or after the first two blocks.
+class DownloadHangUpTest : public DownloadWorkerTest, public ::testing::WithParamInterface<int> {};
 
-  EXPECT_EQ(DownloadWorker(job), 0);
-  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kPortDisconnected));
-  EXPECT_EQ(notify.DisplayTimeOf(text::kPortDisconnected), 3);
-  EXPECT_EQ(notify.notices.back().kind, Notice::kDone);
-  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
-}
-
-TEST_F(DownloadWorkerTest, HangUpBetweenBlocksEndsAtOnce) {
-  const auto content = RandomBytes(5000, 1);
-  UseFile(content, MODE_SOFTWARE);
-  DownloadReceiver receiver(link, content.size(), 1000);
-  receiver.beforeBlock = [this](uint32_t offset) {
-    if (offset < 2000) return true;
+TEST_P(DownloadHangUpTest, EndsAtOnceWithTheDisconnectedText) {
+  const int blocksServed = GetParam();
+  UseFile(RandomBytes(5000, 1), MODE_SOFTWARE);
+  DownloadReceiver receiver(link, 5000, 1000);
+  receiver.beforeBlock = [this, blocksServed](uint32_t offset) {
+    if (offset < static_cast<uint32_t>(blocksServed) * 1000) return true;
     link.HangUp();
     return false;
   };
-  receiver.SendRequest(1, 0);
+  if (blocksServed < 0) {
+    OnWait([this](uint64_t) { link.HangUp(); });
+  } else {
+    receiver.SendRequest(1, 0);
+  }
 
   EXPECT_EQ(DownloadWorker(job), 0);
+  EXPECT_EQ(notify.CountStatus(text::kDownloading), blocksServed < 0 ? 0 : blocksServed + 1);
   EXPECT_EQ(notify.StatusTexts().back(), text::kPortDisconnected);
+  EXPECT_EQ(notify.DisplayTimeOf(text::kPortDisconnected), 3);
+  EXPECT_EQ(notify.notices.back().kind, Notice::kDone);
   EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
   EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
 }
+
+INSTANTIATE_TEST_SUITE_P(Phases, DownloadHangUpTest, ::testing::Values(-1, 2));
 
 TEST_F(DownloadWorkerTest, KeepsPackingTheFileItStartedWith) {
   const auto content = RandomBytes(100, 1);

@@ -77,6 +77,20 @@ class TransferControllerTest : public ::testing::Test {
   void Tick(int id, int times) {
     for (int i = 0; i < times; ++i) controller.OnTimer(id);
   }
+  // A second controller that the test destroys, with a waiting worker started; the fixture's
+  // own controller takes the notes again once it is gone.
+  std::unique_ptr<TransferController> StartOwnedController() {
+    auto owned = std::make_unique<TransferController>(job, link, view);
+    view.controller = window.controller = owned.get();
+    owned->SetWorkers(Recording(&TransferControllerTest::WaitForStop),
+                      Recording(&TransferControllerTest::WaitForStop));
+    owned->StartTransfer();
+    return owned;
+  }
+  void Destroy(std::unique_ptr<TransferController>& owned) {
+    owned.reset();  // joins the worker
+    view.controller = window.controller = &controller;
+  }
   std::vector<int> EnableOrder() const {
     std::vector<int> ids;
     for (const auto& call : view.enableCalls) ids.push_back(call.first);
@@ -290,8 +304,15 @@ TEST_F(TransferControllerTest, EveryStartTowardsTheReceiverMeasuresTheFile) {
 
 // --- Watchdog ----------------------------------------------------------------------------
 
+// The watchdog never trips while the worker waits for the first request; once armed, it trips
+// on the fourth tick after the last reset.
 TEST_F(TransferControllerTest, WatchdogTripsOnTheFourthTickAfterTheLastReset) {
   controller.StartTransfer();
+  Tick(TIMER_WATCHDOG, 1000);
+  EXPECT_EQ(job.m_bRunning.load(), 1);
+  EXPECT_EQ(job.m_nWatchdog.load(), -1);
+  EXPECT_EQ(view.shownStatus, text::kWaiting);
+
   job.m_nWatchdog = 0;  // the worker handled a frame
   Tick(TIMER_WATCHDOG, 2);
   job.m_nWatchdog = 0;  // and another
@@ -310,16 +331,6 @@ TEST_F(TransferControllerTest, WatchdogTripsOnTheFourthTickAfterTheLastReset) {
   EXPECT_EQ(view.shownPercent, "0%");
   EXPECT_FALSE(link.IsOpen());
   EXPECT_EQ(controller.m_bControlsEnabled, 1);
-  ASSERT_TRUE(WaitForWorkerExit());
-}
-
-TEST_F(TransferControllerTest, WatchdogNeverTripsWhileWaitingForTheFirstRequest) {
-  controller.StartTransfer();
-  Tick(TIMER_WATCHDOG, 1000);
-  EXPECT_EQ(job.m_bRunning.load(), 1);
-  EXPECT_EQ(job.m_nWatchdog.load(), -1);
-  EXPECT_EQ(view.shownStatus, text::kWaiting);
-  controller.OnStop();
   ASSERT_TRUE(WaitForWorkerExit());
 }
 
@@ -387,12 +398,7 @@ TEST_F(TransferControllerTest, WorkerEndsTheTransferThroughItsNotifications) {
 }
 
 TEST_F(TransferControllerTest, ClosingWhileAWorkerRunsDropsItsNotesAndJoinsIt) {
-  auto owned = std::make_unique<TransferController>(job, link, view);
-  view.controller = owned.get();
-  window.controller = owned.get();
-  owned->SetWorkers(Recording(&TransferControllerTest::WaitForStop),
-                    Recording(&TransferControllerTest::WaitForStop));
-  owned->StartTransfer();
+  auto owned = StartOwnedController();
   ASSERT_TRUE(owned->WorkerAlive());
 
   owned->OnClose();
@@ -410,25 +416,18 @@ TEST_F(TransferControllerTest, ClosingWhileAWorkerRunsDropsItsNotesAndJoinsIt) {
   EXPECT_EQ(view.refreshes, refreshes);
   EXPECT_EQ(view.shownStatus, text::kWaiting);
 
-  owned.reset();  // joins the worker, which returns on its own
+  Destroy(owned);  // the worker returns on its own
   EXPECT_EQ(started.count.load(), 1);
-  view.controller = &controller;
-  window.controller = &controller;
 }
 
 TEST_F(TransferControllerTest, DestroyingTheControllerStopsAndJoinsAWaitingWorker) {
-  auto owned = std::make_unique<TransferController>(job, link, view);
-  view.controller = owned.get();
-  owned->SetWorkers(Recording(&TransferControllerTest::WaitForStop),
-                    Recording(&TransferControllerTest::WaitForStop));
-  owned->StartTransfer();
+  auto owned = StartOwnedController();
   job.m_bClosing = 1;
   window.CloseWindow();
 
-  owned.reset();
+  Destroy(owned);
   EXPECT_EQ(started.count.load(), 1);
   EXPECT_EQ(job.m_bRunning.load(), 0);
-  view.controller = &controller;
 }
 
 }  // namespace

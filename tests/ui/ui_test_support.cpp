@@ -54,12 +54,8 @@ void Choose(QComboBox* list, int entry) {
 }
 
 void WriteSettings(const QString& content) {
-  const QString file =
-      QString::fromStdString(SettingsKey::KeyFile(SettingsRoot::CurrentUser, SETTINGS_PATH));
-  QDir().mkpath(QFileInfo(file).absolutePath());
-  QFile out(file);
-  out.open(QIODevice::WriteOnly | QIODevice::Truncate);
-  out.write(content.toUtf8());
+  WriteFile(QString::fromStdString(SettingsKey::KeyFile(SettingsRoot::CurrentUser, SETTINGS_PATH)),
+            content.toUtf8());
 }
 
 QString ReadSettings() {
