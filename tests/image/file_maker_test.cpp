@@ -124,35 +124,6 @@ TEST_F(FileMakerTest, CompressibleChunkIsStoredCompressed) {
   EXPECT_EQ(Unpack(blocks[0]), content);
 }
 
-TEST_F(FileMakerTest, HeaderAndBlockFieldsAndCrcsOfAMixedFile) {
-  const auto content =
-      Concat(Concat(RepetitiveBytes(40000), RandomBytes(70000, 4)), RepetitiveBytes(12345));
-  const auto image = Pack(content, 0x12345678);
-
-  EXPECT_EQ(image[0], 0x00);
-  EXPECT_EQ(image[1], 0x7E);
-  EXPECT_EQ(image[4], 0x00);
-  EXPECT_EQ(image[5], 0x10);
-  EXPECT_EQ(Be32(image, 6), 0x12345678u);
-  EXPECT_EQ(Be16(image, 2), Crc16(image.data() + 4, 124));
-
-  const auto blocks = SplitBlocks(image);
-  ASSERT_EQ(Be32(image, 10), blocks.size());
-  std::vector<uint8_t> unpacked;
-  bool sawCompressed = false, sawStored = false;
-  for (const auto& b : blocks) {
-    EXPECT_EQ(b.typeCode, 2);
-    EXPECT_EQ(b.crc, Crc16(image.data() + b.offset + 4, b.lengthField - 2u));
-    EXPECT_LE(b.payload.size(), b.chunkLength);
-    (b.payload.size() < b.chunkLength ? sawCompressed : sawStored) = true;
-    const auto chunk = Unpack(b);
-    unpacked.insert(unpacked.end(), chunk.begin(), chunk.end());
-  }
-  EXPECT_TRUE(sawCompressed);
-  EXPECT_TRUE(sawStored);
-  EXPECT_EQ(unpacked, content);
-}
-
 TEST_F(FileMakerTest, BlockCountIsTheChunkCountRoundedUp) {
   for (size_t n : {1u, 32761u, 32762u, 32763u, 65524u, 65525u, 200000u}) {
     const auto image = Pack(RepetitiveBytes(n));
