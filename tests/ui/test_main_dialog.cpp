@@ -233,18 +233,13 @@ class MainDialogTest : public QObject {
     QFETCH(QStringList, ports);
     QFETCH(QString, stored);
     QFETCH(int, selected);
-    test::WriteSettings(QStringLiteral("[General]\nport=%1\n").arg(stored));
+    const QString file = test::WriteFile(m_home->Path(QStringLiteral("a.ird")), QByteArray(100, 'x'));
+    test::WriteSettings(QStringLiteral("[General]\nport=%1\nsoftfile=%2\n").arg(stored, file));
     RecordingDialog w(test::FakePorts(ports));
     w.InitDialog();
     QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), selected);
-  }
-
-  void startWithoutSelectedPortReportsOpenFailure() {
-    const QString file = test::WriteFile(m_home->Path(QStringLiteral("a.ird")), QByteArray(100, 'x'));
-    test::WriteSettings(QStringLiteral("[General]\nport=nothing\nsoftfile=%1\n").arg(file));
-    RecordingDialog w(test::FakePorts(kTwoPorts));
-    w.InitDialog();
-    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->currentIndex(), -1);
+    if (selected >= 0) return;
+    // With no port selected the start button reports an open failure and starts nothing.
     QTest::mouseClick(Ctl<QPushButton>(&w, IDC_START), Qt::LeftButton);
     QCOMPARE(Status(&w), QStringLiteral("Open port failed!"));
     QCOMPARE(w.Job().m_bRunning.load(), 0);
@@ -424,32 +419,37 @@ class MainDialogTest : public QObject {
     QCOMPARE(about.result(), int(QDialog::Accepted));
   }
 
+  // No port, or a discovery failure (shown first): the start button is disabled and the rest of
+  // the start-up (settings, command line) is skipped.
+  void noPortsDisablesStartAndSkipsTheRest_data() {
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("no port") << QString();
+    QTest::newRow("discovery failure") << QStringLiteral("Virtual port directory /x is not private.");
+  }
   void noPortsDisablesStartAndSkipsTheRest() {
-    RecordingDialog w(test::FakePorts({}), "/some/file.fdu");
+    QFETCH(QString, failure);
+    RecordingDialog w(
+        [failure](PortList& list) {
+          list.push_back(PortInfo{});
+          if (!failure.isEmpty()) throw failure.toStdString();
+          list.clear();
+        },
+        "/some/file.fdu");
     w.InitDialog();
-    QCOMPARE(w.messages.size(), size_t{1});
-    QCOMPARE(w.messages[0].text, QStringLiteral("Not available Serial Port"));
-    QCOMPARE(w.messages[0].caption, QStringLiteral("Error"));
+    QStringList shown;
+    for (const auto& message : w.messages) {
+      QCOMPARE(message.caption, QStringLiteral("Error"));
+      shown << message.text;
+    }
+    QCOMPARE(shown, (failure.isEmpty() ? QStringList{} : QStringList{failure}) +
+                        QStringList{QStringLiteral("Not available Serial Port")});
+    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->count(), 0);
     QVERIFY(!Ctl<QPushButton>(&w, IDC_START)->isEnabled());
     QCOMPARE(w.windowTitle(), QStringLiteral("kestal"));
     QCOMPARE(Status(&w), QString());
     QVERIFY(!QFile::exists(m_home->SettingsFile()));  // settings untouched
     QCOMPARE(w.Job().m_bRunning.load(), 0);
     QVERIFY(!w.acceptDrops());
-  }
-
-  void discoveryFailureIsShownAndTreatedAsNoPort() {
-    RecordingDialog w([](PortList& list) {
-      list.push_back(PortInfo{});
-      throw std::string("Virtual port directory /x is not private.");
-    });
-    w.InitDialog();
-    QCOMPARE(w.messages.size(), size_t{2});
-    QCOMPARE(w.messages[0].text, QStringLiteral("Virtual port directory /x is not private."));
-    QCOMPARE(w.messages[0].caption, QStringLiteral("Error"));
-    QCOMPARE(w.messages[1].text, QStringLiteral("Not available Serial Port"));
-    QCOMPARE(Ctl<QComboBox>(&w, IDC_PORT)->count(), 0);
-    QVERIFY(!Ctl<QPushButton>(&w, IDC_START)->isEnabled());
   }
 
   void commandLinePathIsSavedUnderTheStoredMode() {
