@@ -70,8 +70,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
 ChildProcess::~ChildProcess() {
   if (!m_exit) {
-    kill(m_pid, SIGKILL);
-    Reap(0);
+    // SIGTERM first: the emulator then withdraws its virtual port, which SIGKILL would leave
+    // behind. Wait kills what does not end in time.
+    kill(m_pid, SIGTERM);
+    Wait(std::chrono::seconds(2));
   }
   m_out.reader.join();
   m_err.reader.join();

@@ -41,12 +41,11 @@ class ChildProcess {
  public:
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                ChildSetup setup = {});
-  // Kills a child still running and reaps it.
+  // Ends a child still running (SIGTERM, then SIGKILL after two seconds) and reaps it.
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t Pid() const { return m_pid; }
   void Signal(int signal);
 
   // The first stdout line, waiting up to `timeout`; empty when none came.

@@ -166,7 +166,6 @@ bool PtyPeer::ReadSome(Millis timeout) {
   uint8_t buffer[8192];
   const ssize_t n = read(m_master, buffer, sizeof buffer);
   if (n <= 0) return false;
-  m_bytesReceived += static_cast<size_t>(n);
   for (auto& frame : m_splitter.Feed(buffer, static_cast<size_t>(n))) {
     m_frames.push_back(std::move(frame));
   }

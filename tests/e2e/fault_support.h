@@ -129,8 +129,6 @@ class PtyPeer {
   std::optional<kestal::testing::SentFrame> Receive(Millis timeout);
   // Closes the line: the tool's end sees the device go away.
   void HangUp();
-  // Bytes received from the tool so far.
-  size_t BytesReceived() const { return m_bytesReceived; }
 
  private:
   bool ReadSome(Millis timeout);
@@ -140,7 +138,6 @@ class PtyPeer {
   std::string m_device;
   kestal::testing::FrameSplitter m_splitter;
   std::deque<kestal::testing::SentFrame> m_frames;
-  size_t m_bytesReceived = 0;
 };
 
 // The test process's own resources.
