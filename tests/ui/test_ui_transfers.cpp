@@ -52,8 +52,7 @@ class UiTransfersTest : public QObject {
 
   void channelsDownloadThroughTheWindow() {
     const QString list = test::ExamplesDir() + QStringLiteral("/sample.fdu");
-    Simulator sim({QStringLiteral("download"), QStringLiteral("--mode"), QStringLiteral("channels"),
-                   QStringLiteral("--expect"), list});
+    Simulator sim({"download", "--mode", "channels", "--expect", list});
     QVERIFY2(sim.Started(), qPrintable(sim.Errors()));
     test::WriteSettings(
         QStringLiteral("[General]\nport=%1\nmode=1\nchfile=%2\n").arg(sim.PortName(), list));
@@ -79,7 +78,7 @@ class UiTransfersTest : public QObject {
 
   void uploadThroughTheWindow() {
     const QString served = test::ExamplesDir() + QStringLiteral("/sample.fdu");
-    Simulator sim({QStringLiteral("upload"), QStringLiteral("--serve"), served});
+    Simulator sim({"upload", "--serve", served});
     QVERIFY2(sim.Started(), qPrintable(sim.Errors()));
     test::WriteSettings(QStringLiteral("[General]\nport=%1\nmode=1\n").arg(sim.PortName()));
     const QString target = m_home->Path(QStringLiteral("received.fdu"));
@@ -103,9 +102,8 @@ class UiTransfersTest : public QObject {
   void closingDuringATransferEndsPromptly() {
     const QString image = test::ExamplesDir() + QStringLiteral("/sample.ird");
     // The receiver goes quiet after a few blocks but keeps the port open.
-    Simulator sim({QStringLiteral("--silence-after"), QStringLiteral("3"), QStringLiteral("download"),
-                   QStringLiteral("--mode"), QStringLiteral("software"), QStringLiteral("--expect"),
-                   image, QStringLiteral("--block-size"), QStringLiteral("512")});
+    Simulator sim({"--silence-after", "3", "download", "--mode", "software", "--expect", image,
+                   "--block-size", "512"});
     QVERIFY2(sim.Started(), qPrintable(sim.Errors()));
     test::WriteSettings(
         QStringLiteral("[General]\nport=%1\nmode=0\nsoftfile=%2\n").arg(sim.PortName(), image));
