@@ -1,6 +1,5 @@
 #include "e2e/fault_support.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
 #include <stdlib.h>
@@ -10,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -216,22 +216,10 @@ std::optional<kestal::testing::SentFrame> PtyPeer::Receive(Millis timeout) {
 
 // ---- Process resources -------------------------------------------------------------------
 
-namespace {
-int CountEntries(const char* directory) {
-  DIR* dir = opendir(directory);
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(dir);
-  return count;
-}
-}  // namespace
+int CountThreads() { return static_cast<int>(DirectoryEntries("/proc/self/task").size()); }
 
-int CountThreads() { return CountEntries("/proc/self/task"); }
-
-int CountOpenDescriptors() { return CountEntries("/proc/self/fd") - 1; }  // minus opendir's own
+// Less the descriptor that lists them.
+int CountOpenDescriptors() { return static_cast<int>(DirectoryEntries("/proc/self/fd").size()) - 1; }
 
 size_t HeapInUse() { return mallinfo2().uordblks; }
 
@@ -273,13 +261,10 @@ std::vector<uint8_t> Be32(uint32_t value) {
 
 std::vector<std::string> DirectoryEntries(const std::string& directory) {
   std::vector<std::string> names;
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    names.push_back(entry.path().filename().string());
   }
-  closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
 }
