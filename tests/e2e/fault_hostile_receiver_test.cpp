@@ -152,25 +152,6 @@ TEST_F(HostileReceiver, FourGigabyteDataSetThenSilenceEndsByTheWatchdogWithNothi
   PumpWithWatchdog(blockRequests);
   EXPECT_EQ(blockRequests, 51);  // the worker waits for its answer rather than asking again
   EXPECT_EQ(LastStatus(), "External Error Occurred!") << tool.window.StatusesJoined();
-  EXPECT_TRUE(DirectoryEntries(dir.Path().string()).empty());
-  ExpectBoundedMemory();
-}
-
-TEST_F(HostileReceiver, FourGigabyteDataSetThenHangUpLeavesNoFile) {
-  const std::string target = dir.File("list.fdu");
-  Start(target, MODE_CHANNELS, DIR_TO_COMPUTER, [&](ScriptedReceiver& r) {
-    ServeUpload(r.Peer(), 0xFFFFFFFFu, [&](const kestal::testing::SentFrame& frame, int block) {
-      if (block == 400) {
-        r.Peer().HangUp();
-        return false;
-      }
-      r.Peer().Send(frame.sequence, CMD_BLOCK_DATA,
-                    std::vector<uint8_t>(GetBE16(frame.payload.data()), 0x5A));
-      return true;
-    });
-  });
-  PumpToTheEnd();
-  EXPECT_EQ(LastStatus(), "Error : Port disconnected.") << tool.window.StatusesJoined();
   EXPECT_EQ(tool.window.Progress(), 0);
   EXPECT_TRUE(DirectoryEntries(dir.Path().string()).empty());
   ExpectBoundedMemory();
