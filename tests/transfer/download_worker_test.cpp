@@ -403,31 +403,34 @@ TEST_F(DownloadWorkerTest, RepeatedRequestAfterTheFileGrewServesTheNewImageOfThe
   EXPECT_EQ(InspectImage(served.data(), served.size(), true).content, grown);
 }
 
-TEST_F(DownloadWorkerTest, StopWhileWaitingForTheReceiverIsNoSuccess) {
-  UseFile(RandomBytes(10, 1), MODE_SOFTWARE);
+// The user stops while waiting for the first request (-1), or after three blocks when the
+// receiver goes quiet: no success, and the stop has already ended the transfer (no done note).
+class DownloadStopTest : public DownloadWorkerTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DownloadStopTest, IsNoSuccess) {
+  const int blocksServed = GetParam();
+  UseFile(RandomBytes(5000, 1), MODE_SOFTWARE);
+  DownloadReceiver receiver(link, 5000, 1000);
+  receiver.beforeBlock = [blocksServed](uint32_t offset) {
+    return offset < static_cast<uint32_t>(blocksServed) * 1000;  // then silence
+  };
+  if (blocksServed >= 0) receiver.SendRequest(1, 0);
   StopAfterWaits(3);
 
   EXPECT_EQ(DownloadWorker(job), 0);
-  EXPECT_EQ(link.sentBytes, std::vector<uint8_t>(WakeUpBurst, WakeUpBurst + 10));
-  EXPECT_TRUE(notify.StatusTexts().empty());
-  EXPECT_THAT(notify.ProgressValues(), ElementsAre(0));
-  EXPECT_TRUE(notify.DoneValues().empty());  // the stop has already ended the transfer
+  if (blocksServed < 0) {
+    EXPECT_EQ(link.sentBytes, std::vector<uint8_t>(WakeUpBurst, WakeUpBurst + 10));
+    EXPECT_TRUE(notify.StatusTexts().empty());
+    EXPECT_THAT(notify.ProgressValues(), ElementsAre(0));
+  } else {
+    EXPECT_THAT(notify.ProgressValues(), ElementsAre(0, 20, 40, 0));
+  }
+  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
+  EXPECT_TRUE(notify.DoneValues().empty());
   EXPECT_EQ(job.m_nFileSize.load(), 0);
 }
 
-TEST_F(DownloadWorkerTest, StopInTheMiddleOfADownloadIsNoSuccess) {
-  const auto content = RandomBytes(5000, 1);
-  UseFile(content, MODE_SOFTWARE);
-  DownloadReceiver receiver(link, content.size(), 1000);
-  receiver.beforeBlock = [](uint32_t offset) { return offset < 3000; };  // then silence
-  receiver.SendRequest(1, 0);
-  StopAfterWaits(5);
-
-  EXPECT_EQ(DownloadWorker(job), 0);
-  EXPECT_EQ(notify.CountStatus(text::kComplete), 0);
-  EXPECT_THAT(notify.ProgressValues(), ElementsAre(0, 20, 40, 0));
-  EXPECT_TRUE(notify.DoneValues().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Phases, DownloadStopTest, ::testing::Values(-1, 3));
 
 // The watchdog trips while the receiver's CMD_FINISH is being handled: still no success.
 TEST_F(DownloadWorkerTest, WatchdogTripIsNoSuccessEvenAfterTheFinish) {

@@ -177,7 +177,7 @@ TEST_F(TransferControllerTest, ToggleSwitchesInputsInOrderAndToComputerOnlyOutsi
 
 // --- Starting ----------------------------------------------------------------------------
 
-TEST_F(TransferControllerTest, StartOpensTheLinkArmsTheWatchdogTimerAndRunsTheWorker) {
+TEST_F(TransferControllerTest, StartRunsTheWorkerOnTheOpenLinkAndStopEndsIt) {
   controller.StartTransfer();
 
   EXPECT_EQ(link.opens.load(), 1);
@@ -195,8 +195,17 @@ TEST_F(TransferControllerTest, StartOpensTheLinkArmsTheWatchdogTimerAndRunsTheWo
   EXPECT_EQ(view.shownPercent, "0%");
   EXPECT_TRUE(controller.WorkerAlive());
 
+  // Stop while running says so at once and ends the transfer; the worker's own note follows.
   controller.OnStop();
+  EXPECT_EQ(view.shownStatus, text::kInterrupted);
+  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));  // set directly, no countdown
+  EXPECT_EQ(job.m_bRunning.load(), 0);
+  EXPECT_EQ(job.m_bTransferActive.load(), 0);
+  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
+  EXPECT_FALSE(link.IsOpen());
+  EXPECT_EQ(view.EnabledStates()[IDC_FILE], true);
   ASSERT_TRUE(WaitForWorkerExit());
+  EXPECT_EQ(view.shownStatus, "worker ended");
   EXPECT_EQ(started.count.load(), 1);
   EXPECT_EQ(started.fileSize.load(), 100);
   EXPECT_EQ(started.link.load(), &link);
@@ -360,20 +369,6 @@ TEST_F(TransferControllerTest, StopWhileIdleResetsProgressAndKeepsTheStatus) {
   EXPECT_EQ(view.shownStatus, text::kIdle);
   EXPECT_EQ(controller.m_bControlsEnabled, 1);
   EXPECT_EQ(view.EnabledStates()[IDC_FILE], true);
-}
-
-TEST_F(TransferControllerTest, StopWhileRunningSaysInterruptedAndEndsTheTransfer) {
-  controller.StartTransfer();
-  controller.OnStop();
-  EXPECT_EQ(view.shownStatus, text::kInterrupted);
-  EXPECT_FALSE(view.TimerRunning(TIMER_STATUS));  // set directly, no countdown
-  EXPECT_EQ(job.m_bRunning.load(), 0);
-  EXPECT_EQ(job.m_bTransferActive.load(), 0);
-  EXPECT_FALSE(view.TimerRunning(TIMER_WATCHDOG));
-  EXPECT_FALSE(link.IsOpen());
-  EXPECT_EQ(view.EnabledStates()[IDC_FILE], true);
-  ASSERT_TRUE(WaitForWorkerExit());
-  EXPECT_EQ(view.shownStatus, "worker ended");  // the worker's own closing note follows
 }
 
 TEST_F(TransferControllerTest, WorkerEndsTheTransferThroughItsNotifications) {

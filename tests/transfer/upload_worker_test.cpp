@@ -261,40 +261,37 @@ TEST_P(UnopenableTargetTest, FailsBeforeTheSizeQueryAndLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, UnopenableTargetTest, ::testing::Values(0, 1, 2));
 
-TEST_F(UploadWorkerTest, StopBetweenBlocksIsNoSuccessAndKeepsTheOldTarget) {
+// Stopped between blocks (false: as the second block's progress is shown) or while waiting for
+// the second block's data (true): no success, no CMD_FINISH, no text, the old target kept.
+class StopInTheDataTest : public UploadWorkerTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StopInTheDataTest, IsNoSuccessAndKeepsTheOldTarget) {
+  const bool duringBlock = GetParam();
   const auto old = KeepOldTarget();
   UploadReceiver receiver(link, RandomBytes(1000, 3));
-  notify.onProgress = [this](int percent) {
-    if (percent == 51) StopLikeUser();
-  };
+  if (duringBlock) {
+    receiver.intercept = [&](const SentFrame& frame) {
+      return frame.command == CMD_BLOCK_REQUEST && receiver.blockRequests.size() == 2;
+    };
+    OnWait([this](uint64_t) { StopLikeUser(); });
+  } else {
+    notify.onProgress = [this](int percent) {
+      if (percent == 51) StopLikeUser();
+    };
+  }
   receiver.SendRequest(1);
 
   EXPECT_EQ(UploadWorker(job), 0);
   EXPECT_EQ(receiver.blockRequests.size(), 2u);
   EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading));
-  EXPECT_THAT(notify.ProgressValues(), ElementsAre(25, 51));
+  EXPECT_EQ(notify.ProgressValues(), (duringBlock ? std::vector<int>{25} : std::vector<int>{25, 51}));
   EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
   EXPECT_TRUE(FramesWithCommand(CMD_FINISH).empty());
   EXPECT_EQ(ReadAll(job.m_strFilePath), old);
   ExpectOnlyTarget();
 }
 
-TEST_F(UploadWorkerTest, StopDuringABlockEndsWithoutAText) {
-  const auto old = KeepOldTarget();
-  UploadReceiver receiver(link, RandomBytes(1000, 3));
-  receiver.intercept = [&](const SentFrame& frame) {
-    return frame.command == CMD_BLOCK_REQUEST && receiver.blockRequests.size() == 2;
-  };
-  OnWait([this](uint64_t) { StopLikeUser(); });
-  receiver.SendRequest(1);
-
-  EXPECT_EQ(UploadWorker(job), 0);
-  EXPECT_EQ(receiver.blockRequests.size(), 2u);
-  EXPECT_THAT(notify.StatusTexts(), ElementsAre(text::kUploading));
-  EXPECT_THAT(notify.DoneValues(), ElementsAre(0));
-  EXPECT_EQ(ReadAll(job.m_strFilePath), old);
-  ExpectOnlyTarget();
-}
+INSTANTIATE_TEST_SUITE_P(Phases, StopInTheDataTest, ::testing::Bool());
 
 // Stopped while waiting for the receiver's request (false) or for its size reply (true).
 class StopBeforeTheDataTest : public UploadWorkerTest, public ::testing::WithParamInterface<bool> {};
