@@ -58,6 +58,33 @@ std::string MakePrivateDirectory(const fs::path& dir) {
   return {};
 }
 
+bool Later(const timespec& a, const timespec& b) {
+  return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// What a registry link still announces: nothing when its device is gone or when the device
+// came into being after the link (a terminal handed out again once the emulator that made the
+// link had ended without removing it, killed say); otherwise the device's status.
+bool LiveDevice(const fs::path& link, struct stat& device) {
+  struct stat linkStat {};
+  if (lstat(link.c_str(), &linkStat) != 0 || !S_ISLNK(linkStat.st_mode)) return false;
+  if (stat(link.c_str(), &device) != 0) return false;
+  return !Later(device.st_ctim, linkStat.st_mtim);
+}
+
+// Removes the links that announce nothing any more, so they neither pile up nor slow
+// discovery down. Only links: anything else in the directory is left alone.
+void SweepDeadLinks(const fs::path& dir) {
+  for (const std::string& name : ListEntryNames(dir.string())) {
+    const fs::path link = dir / name;
+    struct stat linkStat {};
+    struct stat device {};
+    if (lstat(link.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) && !LiveDevice(link, device)) {
+      unlink(link.c_str());
+    }
+  }
+}
+
 // A name no other registration uses, hidden from discovery by its leading dot.
 fs::path TemporaryLinkPath(const fs::path& dir, const std::string& name) {
   static std::atomic<unsigned> counter{0};
@@ -86,6 +113,7 @@ std::string RegisterVirtualPort(const std::string& name, const std::string& devi
 
   const fs::path dir = VirtualPortDirectory();
   if (std::string problem = MakePrivateDirectory(dir); !problem.empty()) return fail(problem);
+  SweepDeadLinks(dir);
 
   // Link under a temporary name, then rename over: readers never see a half-made link, and
   // re-registering a name replaces the old target in one step.
@@ -122,11 +150,9 @@ void EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir) {
 
   for (const std::string& name : ListEntryNames(virtualPortDir)) {
     const fs::path link = fs::path(virtualPortDir) / name;
-    struct stat linkStat {};
     struct stat targetStat {};
-    if (lstat(link.c_str(), &linkStat) != 0 || !S_ISLNK(linkStat.st_mode)) continue;
-    // Dangling links (an emulator that has ended) and non-terminals are passed over.
-    if (stat(link.c_str(), &targetStat) != 0 || !S_ISCHR(targetStat.st_mode)) continue;
+    // Links of emulators that have ended, and non-terminals, are passed over.
+    if (!LiveDevice(link, targetStat) || !S_ISCHR(targetStat.st_mode)) continue;
     std::error_code ec;
     const fs::path device = fs::canonical(link, ec);
     if (ec) continue;

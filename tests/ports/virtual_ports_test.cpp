@@ -1,6 +1,7 @@
 // The virtual port registry: where links live, how they are made and removed, and that
 // discovery sees what was registered.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,16 +155,29 @@ TEST_F(Registry, DirectoryOfAnotherUserIsRefused) {
   EXPECT_FALSE(fs::is_symlink(PortDir() / "sim"));
 }
 
-TEST_F(Registry, LinkToRemovedDeviceIsSkipped) {
-  const fs::path device = m_runtime.path() / "pty-stand-in";
-  test::WriteFile(device, "");
-  ASSERT_NE(RegisterVirtualPort("gone", device.string()), "");
-  fs::remove(device);
-  ASSERT_NE(RegisterVirtualPort("live", "/dev/null"), "");
+// An emulator killed before it could remove its link leaves it behind: pointing nowhere, or
+// at a terminal handed out again since, to someone else.
+TEST_F(Registry, LinksOfEmulatorsThatEndedAreSkippedThenSweptAway) {
+  ASSERT_NE(RegisterVirtualPort("live", "/dev/zero"), "");
+  fs::create_symlink(m_runtime.path() / "no-such-pty", PortDir() / "gone");
+  fs::create_symlink("/dev/null", PortDir() / "reused");
+  // Made, as it were, before its device: /dev/null is younger than a link dated 1970.
+  const timespec longAgo[2] = {{1, 0}, {1, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (PortDir() / "reused").c_str(), longAgo, AT_SYMLINK_NOFOLLOW), 0);
+  test::WriteFile(PortDir() / "not-a-link", "");
+
   const PortList list = Discover();
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].m_strPortName, "live");
-  EXPECT_TRUE(fs::is_symlink(PortDir() / "gone"));  // skipped, not removed
+  EXPECT_TRUE(fs::is_symlink(PortDir() / "reused"));  // discovery only reads
+
+  // The next registration sweeps the dead links away, and nothing else.
+  ASSERT_NE(RegisterVirtualPort("next", "/dev/full"), "");
+  EXPECT_FALSE(fs::is_symlink(PortDir() / "gone"));
+  EXPECT_FALSE(fs::is_symlink(PortDir() / "reused"));
+  EXPECT_TRUE(fs::is_symlink(PortDir() / "live"));
+  EXPECT_TRUE(fs::exists(PortDir() / "not-a-link"));
+  EXPECT_EQ(Discover().size(), 2u);
 }
 
 }  // namespace
