@@ -77,11 +77,9 @@ bool LiveDevice(const fs::path& link, struct stat& device) {
 void SweepDeadLinks(const fs::path& dir) {
   for (const std::string& name : ListEntryNames(dir.string())) {
     const fs::path link = dir / name;
-    struct stat linkStat {};
+    std::error_code ec;
     struct stat device {};
-    if (lstat(link.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) && !LiveDevice(link, device)) {
-      unlink(link.c_str());
-    }
+    if (fs::is_symlink(link, ec) && !LiveDevice(link, device)) unlink(link.c_str());
   }
 }
 
