@@ -26,6 +26,7 @@ trap 'rm -f "$table"' EXIT
 "$build/bench/kestal-bench" run --build "$build" --out "$table"
 {
   cat "$root/bench/performance_header.md"
+  echo
   cat "$table"
 } >"$out"
 echo "bench: wrote $out"
