@@ -1,6 +1,5 @@
 #pragma once
 // The measured transfers: the emulator on one side, the tool on the other, run as processes.
-#include <functional>
 #include <string>
 #include <vector>
 
