@@ -1,5 +1,6 @@
 #include "link/frame_codec.h"
 
+#include <cstring>
 #include <vector>
 
 namespace kestal {
@@ -22,13 +23,31 @@ void PutBE32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
-namespace {
-
-uint8_t Checksum(const uint8_t* bytes, size_t size) {
-  uint8_t sum = 0;
-  for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-  return sum;
+uint8_t FrameSum(const uint8_t* bytes, size_t size) {
+  // Eight bytes per step: the even and the odd bytes of each word are added into four 16-bit
+  // lanes, folded into the total before a lane could overflow (128 words add at most
+  // 128 x 2 x 255 = 65280). A byte at a time, a 16 KB block cost several microseconds on both
+  // sides of every exchange.
+  constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
+  constexpr size_t kWordsPerFold = 128;
+  uint32_t total = 0;
+  size_t at = 0;
+  while (size - at >= sizeof(uint64_t)) {
+    uint64_t lanes = 0;
+    for (size_t word = 0; word < kWordsPerFold && size - at >= sizeof(uint64_t); ++word) {
+      uint64_t w;
+      std::memcpy(&w, bytes + at, sizeof w);
+      lanes += (w & kEvenBytes) + ((w >> 8) & kEvenBytes);
+      at += sizeof w;
+    }
+    total += static_cast<uint32_t>((lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) +
+                                   ((lanes >> 32) & 0xFFFF) + (lanes >> 48));
+  }
+  for (; at < size; ++at) total += bytes[at];
+  return static_cast<uint8_t>(total);
 }
+
+namespace {
 
 // Why a byte could not be taken from the queue: the caller waits, or gives up.
 enum class Starved { kWaited, kHungUp, kClosed };
@@ -103,7 +122,7 @@ int ReadBody(Link& link, uint8_t* buffer, size_t& size) {
 int SendFrame(Link& link, const uint8_t* buffer) {
   const size_t n = GetBE16(buffer + 2);
   const size_t bodySize = FRAME_HEADER_SIZE + n;
-  const uint8_t sum = Checksum(buffer, bodySize);
+  const uint8_t sum = FrameSum(buffer, bodySize);
   link.SendBytes(kFrameSync, sizeof kFrameSync);
   link.SendBytes(buffer, static_cast<int>(bodySize));
   const int result = link.SendBytes(&sum, 1);
@@ -122,7 +141,7 @@ int ReceiveFrame(uint8_t* buffer, Link& link) {
   size_t size = 0;
   const int bodyResult = ReadBody(link, buffer, size);
   if (bodyResult != FRAME_OK) return bodyResult;
-  const int result = Checksum(buffer, size - 1) == buffer[size - 1] ? FRAME_OK : FRAME_BAD_SUM;
+  const int result = FrameSum(buffer, size - 1) == buffer[size - 1] ? FRAME_OK : FRAME_BAD_SUM;
   if (link.frameTrace) link.frameTrace(false, buffer, size, result);
   return result;
 }

@@ -43,6 +43,9 @@ void PutBE16(uint8_t* p, uint16_t v);
 uint32_t GetBE32(const uint8_t* p);
 void PutBE32(uint8_t* p, uint32_t v);
 
+// The 8-bit sum that ends a frame: all body bytes (sequence to payload) added modulo 256.
+uint8_t FrameSum(const uint8_t* bytes, size_t size);
+
 // Writes sync, the n + 4 bytes of `buffer` and the sum. Returns the last SendBytes result.
 int SendFrame(Link& link, const uint8_t* buffer);
 // Reads one frame out of the link's receive queue into `buffer` (FRAME_BUFFER_SIZE bytes).

@@ -43,6 +43,9 @@ class DownloadRole {
       Fault("software mode needs --size or --expect");
     }
     if (size > std::numeric_limits<uint32_t>::max()) Fault("size beyond 32-bit offsets");
+    // Grown once rather than by doubling, which would copy everything received so far while
+    // the tool waits for the next request.
+    m_data.reserve(size);
     m_exchange.Open(CMD_ACCEPT_DOWNLOAD);
     Fetch(static_cast<uint32_t>(size));
     const std::string ending = End();

@@ -9,12 +9,6 @@ namespace {
 
 constexpr size_t kTraceBytes = 48;  // longer frames are shortened in the trace
 
-uint8_t Sum(const uint8_t* bytes, size_t size) {
-  uint8_t sum = 0;
-  for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-  return sum;
-}
-
 }  // namespace
 
 SimWire::SimWire(Link& link, const SimOptions& options, std::ostream& log)
@@ -44,7 +38,7 @@ FrameFaults SimWire::Send(uint8_t sequence, uint8_t command, const std::vector<u
   std::vector<uint8_t> body = {sequence, command, static_cast<uint8_t>(n >> 8),
                                static_cast<uint8_t>(n)};
   body.insert(body.end(), payload.begin(), payload.end());
-  body.push_back(Sum(body.data(), body.size()));
+  body.push_back(FrameSum(body.data(), body.size()));
 
   FrameFaults faults = m_faults.Next();
   if (faults.drop) {

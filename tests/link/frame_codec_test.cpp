@@ -115,6 +115,37 @@ TEST_F(FrameCodecTest, SumWrapsModulo256) {
   EXPECT_EQ(link.sentBytes.back(), 0x04);
 }
 
+// The sum is taken eight bytes at a time with a fold every 1 KB: every length and start
+// offset around those steps, with bytes that make the lanes as full as they get, must still
+// give the plain byte-by-byte sum.
+TEST(FrameSum, EqualsTheByteBySumForEveryLengthAndAlignment) {
+  Bytes data(65535 + 8);
+  uint32_t seed = 12345;
+  for (uint8_t& byte : data) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<uint8_t>(seed >> 16);
+  }
+  Bytes full(data.size(), 0xFF);
+  const auto byteBySum = [](const uint8_t* bytes, size_t size) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+    return sum;
+  };
+  std::vector<size_t> sizes;
+  for (size_t size = 0; size <= 40; ++size) sizes.push_back(size);
+  for (size_t around : {1024u, 2048u, 16384u, 65535u}) {
+    for (size_t size = around - 9; size <= around; ++size) sizes.push_back(size);
+  }
+  for (size_t start = 0; start < 8; ++start) {
+    for (size_t size : sizes) {
+      ASSERT_EQ(FrameSum(data.data() + start, size), byteBySum(data.data() + start, size))
+          << "random bytes, start " << start << ", size " << size;
+      ASSERT_EQ(FrameSum(full.data() + start, size), byteBySum(full.data() + start, size))
+          << "0xFF bytes, start " << start << ", size " << size;
+    }
+  }
+}
+
 TEST_F(FrameCodecTest, SendsSyncBodyAndSumAsThreeWrites) {
   uint8_t frame[4 + 300] = {0x33, CMD_BLOCK_DATA};
   PutBE16(frame + 2, 300);
