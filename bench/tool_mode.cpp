@@ -10,6 +10,7 @@
 #include "cli/port_choice.h"
 #include "cli/transfer_meter.h"
 #include "link/serial_link.h"
+#include "transfer/note_shortcut.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::bench {
@@ -34,7 +35,8 @@ int RunTimedTransfer(const cli::TransferOptions& options, const std::string& tim
     meter.OnFrame(sent, body, size, result);
   };
   cli::CliFrontEnd frontEnd(loop, job, options, *port, console, meter);
-  job.m_hNotifyWnd = &frontEnd;
+  NoteShortcut notify(frontEnd, job);
+  job.m_hNotifyWnd = &notify;
   {
     TransferController controller(job, link, frontEnd);
     frontEnd.Attach(controller);

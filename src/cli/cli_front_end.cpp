@@ -8,8 +8,11 @@
 namespace kestal::cli {
 namespace {
 
-// Loop timer of our own, beside the controller's TIMER_WATCHDOG and TIMER_STATUS.
+// Loop timers of our own, beside the controller's TIMER_WATCHDOG and TIMER_STATUS.
 constexpr int kFirstRequestTimer = 100;
+// Redraws the bar's byte count and rate between progress notes, which come only when the
+// percentage changes: on a slow line that can be many seconds.
+constexpr int kBarTimer = 101;
 constexpr auto kBarRedrawPeriod = std::chrono::milliseconds(100);
 
 std::string SecondsText(double seconds) {
@@ -33,6 +36,11 @@ void CliFrontEnd::Start() {
     // "Open port failed!" (or another refusal) has been shown; no worker runs.
     End(Outcome::NotStarted);
     return;
+  }
+  if (m_console.ShowsBar()) {
+    m_loop.StartTimer(kBarTimer, kBarRedrawPeriod, [this] {
+      if (m_barPercent >= 0 && m_job.m_bTransferActive.load() != 0) DrawBar(m_barPercent);
+    });
   }
   if (m_options.timeoutSeconds > 0) {
     const auto period = std::chrono::milliseconds(
@@ -80,6 +88,7 @@ void CliFrontEnd::ReadControls() {
 void CliFrontEnd::SetProgressPos(int percent) {
   // The controller zeroes the bar at every end; the command line keeps the last figure instead.
   if (m_job.m_bTransferActive.load() == 0) return;
+  m_barPercent = percent;
   DrawBar(percent);
 }
 
@@ -138,6 +147,7 @@ void CliFrontEnd::NotifyWorkerExit(bool completed) {
 
 void CliFrontEnd::End(Outcome outcome) {
   m_loop.StopTimer(kFirstRequestTimer);
+  m_loop.StopTimer(kBarTimer);
   // A stop or time-out asked for by us outranks what the worker made of it.
   if (m_outcome == Outcome::Running) m_outcome = outcome;
   m_console.ClearBar();

@@ -72,6 +72,7 @@ class CliFrontEnd : public ControllerView, public TransferNotify {
   std::chrono::steady_clock::time_point m_rateStart{};
   uint64_t m_rateStartBytes = 0;
   std::chrono::steady_clock::time_point m_lastBarDraw{};
+  int m_barPercent = -1;  // the last progress figure, redrawn by the bar timer
 };
 
 }  // namespace kestal::cli

@@ -9,6 +9,7 @@
 #include "cli/signal_watcher.h"
 #include "cli/transfer_meter.h"
 #include "link/serial_link.h"
+#include "transfer/note_shortcut.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
@@ -38,7 +39,8 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   };
 
   CliFrontEnd frontEnd(loop, job, options, port, console, meter);
-  job.m_hNotifyWnd = &frontEnd;
+  NoteShortcut notify(frontEnd, job);
+  job.m_hNotifyWnd = &notify;
   {
     TransferController controller(job, link, frontEnd);
     frontEnd.Attach(controller);

@@ -121,7 +121,10 @@ void TransferController::OnWorkerExit() {
 
 void TransferController::OnStop() {
   SetProgress(0);
-  if (m_job.m_bRunning.load() != 0) m_strStatus = text::kInterrupted;
+  if (m_job.m_bRunning.load() != 0) {
+    m_strStatus = text::kInterrupted;
+    m_job.m_shownStatus.Changed();
+  }
   StopTransfer();
 }
 
@@ -151,15 +154,20 @@ void TransferController::OnStatusTick() {
   if (--m_nStatusCountdown >= 0) return;
   m_view.StopTimer(TIMER_STATUS);
   m_strStatus.clear();
+  m_job.m_shownStatus.Changed();
   m_view.RefreshControls();
 }
 
 void TransferController::OnTransferStatus(std::unique_ptr<StatusNote> note) {
-  if (note && m_job.m_bClosing.load() == 0) ShowStatus(note->nDisplayTime, note->szText);
+  if (!note || m_job.m_bClosing.load() != 0) return;
+  ShowStatus(note->nDisplayTime, note->szText);
+  if (note->nDisplayTime == -1) m_job.m_shownStatus.NoteShown();
 }
 
 void TransferController::OnTransferProgress(int percent) {
-  if (m_job.m_bClosing.load() == 0) SetProgress(percent);
+  if (m_job.m_bClosing.load() != 0) return;
+  SetProgress(percent);
+  m_job.m_shownProgress.NoteShown();
 }
 
 void TransferController::OnTransferDone(int /*completed*/) { FinishTransfer(); }
@@ -173,6 +181,7 @@ void TransferController::OnClose() {
 
 void TransferController::ShowStatus(int displayTime, const std::string& message) {
   if (m_job.m_bClosing.load() != 0) return;
+  m_job.m_shownStatus.Changed();
   m_view.StopTimer(TIMER_STATUS);
   if (message.empty()) return;
   m_strStatus = message;
@@ -187,6 +196,7 @@ void TransferController::ShowStatus(int displayTime, const std::string& message)
 }
 
 void TransferController::SetProgress(int percent) {
+  m_job.m_shownProgress.Changed();
   m_view.SetProgressPos(percent);
   m_strPercent = std::to_string(percent) + "%";
   m_view.RefreshControls();

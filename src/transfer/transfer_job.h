@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "transfer/shown_by_note.h"
+
 namespace kestal {
 
 class Link;
@@ -80,6 +82,10 @@ struct TransferJob {
   std::atomic<int> m_nWatchdog{-1};
   std::atomic<int> m_bWatchdogTripped{0};
   Link* m_pLink = nullptr;
+  // Whether the status line and the progress changed since a worker's note set them
+  // (NoteShortcut).
+  ShownByNote m_shownStatus;
+  ShownByNote m_shownProgress;
   // Where the channel packer's trace goes ("." per block); empty: nowhere. Set by the front
   // end before a worker starts, so a command line's machine-readable output stays clean.
   std::function<void(const std::string&)> m_packTrace;

@@ -71,7 +71,7 @@ MainDialog::MainDialog(const std::string& commandLinePath, Discovery discovery, 
           [this](bool completed) { OnWorkerExit(completed); }}),
       m_discovery(discovery ? std::move(discovery)
                             : Discovery([](PortList& list) { EnumeratePorts(list); })) {
-  m_job.m_hNotifyWnd = &m_bridge;
+  m_job.m_hNotifyWnd = &m_notify;
   m_job.m_strFilePath = commandLinePath;
   m_job.m_bCommandLine = commandLinePath.empty() ? 0 : 1;
   // The packer's "." per block goes to standard output, the window program's only console output.

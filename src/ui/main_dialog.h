@@ -15,6 +15,7 @@
 #include "link/serial_link.h"
 #include "ports/port_info.h"
 #include "transfer/transfer_controller.h"
+#include "transfer/note_shortcut.h"
 #include "transfer/transfer_job.h"
 #include "ui/notify_bridge.h"
 
@@ -111,6 +112,7 @@ class MainDialog : public QDialog, public ControllerView {
 
   NotifyBridge m_bridge;  // before the job and controller: outlives the worker
   TransferJob m_job;
+  NoteShortcut m_notify{m_bridge, m_job};  // the worker's way to the bridge
   PortList m_portList;
   SerialLink m_link;
   std::unique_ptr<TransferController> m_controller;

@@ -24,6 +24,7 @@
 #include "link/frame_codec.h"
 #include "link/link.h"
 #include "support/fake_link.h"
+#include "transfer/note_shortcut.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
@@ -256,10 +257,11 @@ struct FrontEndRun {
   }
   ~FrontEndRun() { std::free(buffer); }
 
-  Outcome Run(TransferController::WorkerProc worker) {
-    ConsoleOutput console(stream, false);
+  Outcome Run(TransferController::WorkerProc worker, bool showBar = false) {
+    ConsoleOutput console(stream, showBar);
     CliFrontEnd frontEnd(loop, job, options, port, console, meter);
-    job.m_hNotifyWnd = &frontEnd;
+    NoteShortcut notify(frontEnd, job);
+    job.m_hNotifyWnd = &notify;
     {
       TransferController controller(job, link, frontEnd);
       controller.SetWorkers(worker, worker);
@@ -305,6 +307,27 @@ TEST(CliFrontEnd, EachStatusTextIsPrintedOnceWhenItChanges) {
   EXPECT_EQ(run.Output(),
             "Waiting For Request. Reset SetTop Box.\nDownloading Processing...\n"
             "Transfer complete !\n");
+}
+
+// Only a changed percentage reaches the front end, which can take seconds on a slow line; the
+// bar's bytes and rate are redrawn meanwhile.
+TEST(CliFrontEnd, BarIsRedrawnBetweenProgressFigures) {
+  FrontEndRun run(SendOptions());
+  const Outcome outcome = run.Run(
+      [](TransferJob& job) {
+        job.m_hNotifyWnd->NotifyProgress(10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(450));  // a slow line
+        job.m_hNotifyWnd->NotifyDone(1);
+        return 1;
+      },
+      true);
+  EXPECT_EQ(outcome, Outcome::Completed);
+  const std::string output = run.Output();
+  size_t draws = 0;
+  for (size_t at = output.find(" 10%"); at != std::string::npos; at = output.find(" 10%", at + 1)) {
+    ++draws;
+  }
+  EXPECT_GE(draws, 3u) << output;
 }
 
 TEST(CliFrontEnd, WorkerFailureGivesExitOne) {
