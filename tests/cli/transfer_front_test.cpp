@@ -1,7 +1,9 @@
 // The pieces behind `kestal-cli send/receive`: the event loop that stands in for the window
 // thread, the front end that shows the controller's texts, and the text helpers.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -313,21 +315,37 @@ TEST(CliFrontEnd, EachStatusTextIsPrintedOnceWhenItChanges) {
 // bar's bytes and rate are redrawn meanwhile.
 TEST(CliFrontEnd, BarIsRedrawnBetweenProgressFigures) {
   FrontEndRun run(SendOptions());
+  // The console writes into a pipe, which the worker reads while it holds back its next figure.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  std::fclose(run.stream);
+  run.stream = ::fdopen(pipeFds[1], "w");
+  std::string seen;
+  const auto drawsOf10 = [&seen] {
+    size_t draws = 0;
+    for (size_t at = seen.find(" 10%"); at != std::string::npos; at = seen.find(" 10%", at + 1)) {
+      ++draws;
+    }
+    return draws;
+  };
   const Outcome outcome = run.Run(
-      [](TransferJob& job) {
+      [&](TransferJob& job) {
         job.m_hNotifyWnd->NotifyProgress(10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(450));  // a slow line
+        // A slow line: no new figure until the bar has been drawn three times, or ten seconds.
+        pollfd readable{pipeFds[0], POLLIN, 0};
+        char chunk[256];
+        while (drawsOf10() < 3 && ::poll(&readable, 1, 10000) > 0) {
+          const ssize_t n = ::read(pipeFds[0], chunk, sizeof chunk);
+          if (n <= 0) break;
+          seen.append(chunk, static_cast<size_t>(n));
+        }
         job.m_hNotifyWnd->NotifyDone(1);
         return 1;
       },
       true);
+  ::close(pipeFds[0]);
   EXPECT_EQ(outcome, Outcome::Completed);
-  const std::string output = run.Output();
-  size_t draws = 0;
-  for (size_t at = output.find(" 10%"); at != std::string::npos; at = output.find(" 10%", at + 1)) {
-    ++draws;
-  }
-  EXPECT_GE(draws, 3u) << output;
+  EXPECT_GE(drawsOf10(), 3u) << seen;
 }
 
 TEST(CliFrontEnd, WorkerFailureGivesExitOne) {
