@@ -43,9 +43,11 @@ class DownloadRole {
       Fault("software mode needs --size or --expect");
     }
     if (size > std::numeric_limits<uint32_t>::max()) Fault("size beyond 32-bit offsets");
-    // Grown once rather than by doubling, which would copy everything received so far while
-    // the tool waits for the next request.
-    m_data.reserve(size);
+    // Kept only to be compared or saved: a receiver holding 64 MB that nobody looks at would
+    // fault in a fresh page every 4 KB while the tool waits for the next request. Kept, it is
+    // grown once rather than by doubling, which would copy all of it again and again.
+    m_keepData = compare || !m_options.savePath.empty();
+    if (m_keepData) m_data.reserve(size);
     m_exchange.Open(CMD_ACCEPT_DOWNLOAD);
     Fetch(static_cast<uint32_t>(size));
     const std::string ending = End();
@@ -110,11 +112,11 @@ class DownloadRole {
 
   // Appends `length` bytes at the end of what has arrived so far, in blocks of the block size.
   void Fetch(uint64_t length) {
-    const uint64_t end = m_data.size() + length;
+    const uint64_t end = m_received + length;
     if (end > std::numeric_limits<uint32_t>::max()) Fault("data reaches beyond 32-bit offsets");
-    while (m_data.size() < end) {
-      const uint64_t piece = std::min<uint64_t>(m_options.blockSize, end - m_data.size());
-      FetchBlock(static_cast<uint32_t>(m_data.size()), static_cast<uint16_t>(piece));
+    while (m_received < end) {
+      const uint64_t piece = std::min<uint64_t>(m_options.blockSize, end - m_received);
+      FetchBlock(static_cast<uint32_t>(m_received), static_cast<uint16_t>(piece));
     }
   }
 
@@ -152,7 +154,8 @@ class DownloadRole {
               Fault("CMD_BLOCK_DATA of " + std::to_string(m_wire.Length()) +
                     " bytes answered the " + where);
             }
-            m_data.insert(m_data.end(), m_wire.Payload(), m_wire.Payload() + length);
+            if (m_keepData) m_data.insert(m_data.end(), m_wire.Payload(), m_wire.Payload() + length);
+            m_received += length;
             m_exchange.BlockDone();
             return;
         }
@@ -178,7 +181,7 @@ class DownloadRole {
 
   // The tool must refuse a block reaching past its data: no answer, and it ends the transfer.
   std::string RequestPastEnd() {
-    const uint64_t size = m_data.size();
+    const uint64_t size = m_received;
     const uint64_t length = std::min<uint64_t>(m_options.blockSize, size + 1);
     const uint32_t offset = static_cast<uint32_t>(size + 1 - length);
     const uint8_t sequence = m_exchange.NextSequence();
@@ -208,13 +211,15 @@ class DownloadRole {
   }
 
   std::string Success(const std::string& ending) const {
-    return "download ok, " + std::to_string(m_data.size()) + " bytes" + ending;
+    return "download ok, " + std::to_string(m_received) + " bytes" + ending;
   }
 
   ReceiverExchange m_exchange;
   SimWire& m_wire;
   const SimOptions& m_options;
   std::vector<uint8_t> m_data;
+  uint64_t m_received = 0;  // bytes fetched so far, kept or not
+  bool m_keepData = true;   // a channel image is always kept: it is unpacked and checked
 };
 
 }  // namespace
