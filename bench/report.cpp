@@ -135,6 +135,11 @@ std::string Report::Markdown() const {
   if (rawPtyMBps > 0) {
     lrzszCell += Format("; the pseudo-terminal pair alone, no protocol: %.1f MB/s", rawPtyMBps);
   }
+  if (lockStepPtyMBps > 0) {
+    lrzszCell += "; a bare request and answer per block over the pair, nothing else: " +
+                 Format("%.1f MB/s", lockStepPtyMBps) +
+                 Format(" (kestal at %.0f %% of it)", softwareMBps / lockStepPtyMBps * 100);
+  }
   md += Row("Unpaced Software download, 64 MB, 16 KB blocks", UnpacedCell(software, softwareBytes),
             lrzszCell, ">= 2x lrzsz",
             Verdict(lrzszAvailable && softwareMBps >= 2 * lrzszMBps) +

@@ -19,6 +19,7 @@ struct Report {
   LrzszResult lrzszSenderOnSlave, lrzszSenderOnMaster;
   bool lrzszAvailable = false;
   double rawPtyMBps = 0;  // the same 64 MB through a pseudo-terminal pair, no protocol
+  double lockStepPtyMBps = 0;  // the same 64 MB, one bare request and answer per 16 KB block
   PackingResult packCompressible, packRandom;
   WindowResult window;
   bool windowBuilt = false;
