@@ -126,8 +126,11 @@ int SendFrame(Link& link, const uint8_t* buffer) {
   link.SendBytes(buffer, static_cast<int>(bodySize));
   const int result = link.SendBytes(&sum, 1);
   if (link.frameTrace) {
-    // Tracing is a diagnostic aid; the copy only happens while a trace is attached.
-    std::vector<uint8_t> traced(buffer, buffer + bodySize);
+    // The trace wants body and sum side by side; laid out in the link's own buffer, which
+    // grows once, so a traced frame allocates nothing.
+    std::vector<uint8_t>& traced = link.sentFrameForTrace;
+    traced.reserve(FRAME_BUFFER_SIZE);
+    traced.assign(buffer, buffer + bodySize);
     traced.push_back(sum);
     link.frameTrace(true, traced.data(), traced.size(), 0);
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "link/clock.h"
 #include "link/receive_queue.h"
@@ -47,6 +48,8 @@ class Link {
 
   // Optional frame trace; set before a worker starts, read by the worker thread.
   FrameTrace frameTrace;
+  // Where SendFrame lays out a sent frame for the trace; used by the sending thread only.
+  std::vector<uint8_t> sentFrameForTrace;
 };
 
 }  // namespace kestal
