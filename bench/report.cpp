@@ -137,8 +137,7 @@ std::string Report::Markdown() const {
   }
   if (lockStepPtyMBps > 0) {
     lrzszCell += "; a bare request and answer per block over the pair, nothing else: " +
-                 Format("%.1f MB/s", lockStepPtyMBps) +
-                 Format(" (kestal at %.0f %% of it)", softwareMBps / lockStepPtyMBps * 100);
+                 Format("%.1f MB/s", lockStepPtyMBps);
   }
   md += Row("Unpaced Software download, 64 MB, 16 KB blocks", UnpacedCell(software, softwareBytes),
             lrzszCell, ">= 2x lrzsz",
