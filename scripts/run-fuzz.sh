@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer) in
-# build/fuzz and runs each for SECONDS (default 60) on a copy of its committed seed corpus.
+# build/fuzz and runs them side by side, each for SECONDS (default 60), on a copy of its
+# committed seed corpus.
 # Fails on any crash, broken invariant, leak, time-out or out-of-memory. Inputs that fail are
 # kept in build/fuzz/artifacts/<target>/; rerun one with build/fuzz/tests/fuzz/<target> <file>.
 #   usage: scripts/run-fuzz.sh [SECONDS]
@@ -41,29 +42,38 @@ summarize() {
     "$corpusBefore" "$corpusAfter" "${rss:-?}"
 }
 
-failed=0
-summary=()
-for target in "${targets[@]}"; do
-  corpus="$work/$target"
-  artifacts="$build/artifacts/$target"
+# One target: fuzzes, then writes its summary line to $work/<target>.summary; fails on a finding.
+fuzz_target() {
+  local target="$1"
+  local corpus="$work/$target" artifacts="$build/artifacts/$target" log="$build/$target.log"
   rm -rf "$artifacts"  # only this run's failures
   mkdir -p "$corpus" "$artifacts"
   cp "$root/tests/fuzz/corpus/$target/"* "$corpus/"
+  local before status=OK
   before=$(ls "$corpus" | wc -l)
-  log="$build/$target.log"
-  echo "== $target: ${seconds}s"
-  status=OK
   if ! TMPDIR="$scratch" "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=1024 \
       -malloc_limit_mb=512 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
     status=FAILED
-    failed=1
-    tail -n 60 "$log"
-    echo "   log: $log; failing input kept in $artifacts/"
+    { tail -n 60 "$log"; echo "   log: $log; failing input kept in $artifacts/"; } >"$work/$target.failure"
   fi
-  summary+=("$(summarize "$target" "$log" "$status" "$before" "$(ls "$corpus" | wc -l)")")
-done
+  summarize "$target" "$log" "$status" "$before" "$(ls "$corpus" | wc -l)" >"$work/$target.summary"
+  [ "$status" = OK ]
+}
 
+# The targets run side by side: the run takes SECONDS, not SECONDS per target.
+echo "== ${targets[*]}: ${seconds}s each, side by side"
+pids=()
+for target in "${targets[@]}"; do
+  fuzz_target "$target" &
+  pids+=($!)
+done
+failed=0
+for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+
+for target in "${targets[@]}"; do
+  [ -f "$work/$target.failure" ] && { echo "== $target FAILED"; cat "$work/$target.failure"; }
+done
 echo "== fuzzing summary"
-printf '%s\n' "${summary[@]}"
+for target in "${targets[@]}"; do cat "$work/$target.summary"; done
 exit "$failed"
