@@ -154,7 +154,9 @@ class DownloadRole {
               Fault("CMD_BLOCK_DATA of " + std::to_string(m_wire.Length()) +
                     " bytes answered the " + where);
             }
-            if (m_keepData) m_data.insert(m_data.end(), m_wire.Payload(), m_wire.Payload() + length);
+            if (m_keepData) {
+              m_data.insert(m_data.end(), m_wire.Payload(), m_wire.Payload() + length);
+            }
             m_received += length;
             m_exchange.BlockDone();
             return;
