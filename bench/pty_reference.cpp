@@ -47,10 +47,8 @@ double RawPtyMBps(size_t bytes, size_t writeSize) {
   const auto start = std::chrono::steady_clock::now();
   std::thread writer([&] {
     const std::vector<char> block(writeSize, 'k');
-    for (size_t done = 0; done < bytes;) {
-      const ssize_t n = ::write(slave, block.data(), std::min(writeSize, bytes - done));
-      if (n <= 0) return;
-      done += static_cast<size_t>(n);
+    for (size_t done = 0; done < bytes; done += writeSize) {
+      if (!WriteAll(slave, block.data(), std::min(writeSize, bytes - done))) return;
     }
   });
   std::vector<char> buffer(65536);
