@@ -139,10 +139,16 @@ std::string Report::Markdown() const {
     lrzszCell += "; a bare request and answer per block over the pair, nothing else: " +
                  Format("%.1f MB/s", lockStepPtyMBps);
   }
+  // The bare exchange's own ratio beside kestal's: how near 2x the protocol itself came.
+  std::string ratios;
+  if (lrzszMBps > 0) {
+    ratios = Format(" (%.1fx", softwareMBps / lrzszMBps);
+    if (lockStepPtyMBps > 0) ratios += Format("; the bare exchange: %.1fx", lockStepPtyMBps / lrzszMBps);
+    ratios += ")";
+  }
   md += Row("Unpaced Software download, 64 MB, 16 KB blocks", UnpacedCell(software, softwareBytes),
             lrzszCell, ">= 2x lrzsz",
-            Verdict(lrzszAvailable && softwareMBps >= 2 * lrzszMBps) +
-                (lrzszMBps > 0 ? Format(" (%.1fx)", softwareMBps / lrzszMBps) : std::string()));
+            Verdict(lrzszAvailable && softwareMBps >= 2 * lrzszMBps) + ratios);
   const double packSeconds =
       packCompressible.packMBps > 0 ? static_cast<double>(channelsBytes) / 1e6 / packCompressible.packMBps : 0;
   md += Row("Unpaced Channels download, 16 MB channel list (file bytes)",

@@ -180,5 +180,23 @@ TEST_F(Registry, LinksOfEmulatorsThatEndedAreSkippedThenSweptAway) {
   EXPECT_EQ(Discover().size(), 2u);
 }
 
+// The machine's own sysfs and /dev, with one registered port so the list is never empty.
+TEST_F(Registry, RealMachineListsEveryPortCompletelyAndFindably) {
+  ASSERT_NE(RegisterVirtualPort("sim", "/dev/zero"), "");
+  PortList list;
+  ASSERT_NO_THROW(EnumeratePorts(list));
+  const PortInfo* sim = FindPort(list, "sim");
+  ASSERT_NE(sim, nullptr);
+  EXPECT_EQ(sim->m_strDevicePath, "/dev/zero");
+  for (const PortInfo& record : list) {
+    EXPECT_FALSE(record.m_strDevicePath.empty());
+    EXPECT_FALSE(record.m_strFriendlyName.empty());
+    EXPECT_FALSE(record.m_strDescription.empty());
+    const PortInfo* found = FindPort(list, record.m_strDevicePath);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->m_strPortName, record.m_strPortName);
+  }
+}
+
 }  // namespace
 }  // namespace kestal
