@@ -143,7 +143,9 @@ std::string Report::Markdown() const {
   std::string ratios;
   if (lrzszMBps > 0) {
     ratios = Format(" (%.1fx", softwareMBps / lrzszMBps);
-    if (lockStepPtyMBps > 0) ratios += Format("; the bare exchange: %.1fx", lockStepPtyMBps / lrzszMBps);
+    if (lockStepPtyMBps > 0) {
+      ratios += Format("; the bare exchange: %.1fx", lockStepPtyMBps / lrzszMBps);
+    }
     ratios += ")";
   }
   md += Row("Unpaced Software download, 64 MB, 16 KB blocks", UnpacedCell(software, softwareBytes),
