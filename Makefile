@@ -9,7 +9,7 @@ CMAKE_GEN  := -G Ninja
 export CCACHE_BASEDIR  := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build test test-asan test-tsan fuzz ci bench demo screenshot clean
+.PHONY: all deps build test size test-asan test-tsan fuzz ci bench demo screenshot clean
 
 all: build
 
@@ -24,6 +24,10 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# Lines of code in tests/ against src/, bench/ and scripts/; fails above 35 %.
+size:
+	@bash scripts/size.sh
 
 # The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
 test-asan: deps
@@ -42,7 +46,7 @@ test-tsan: deps
 	cd $(TSAN_BUILD) && QT_QPA_PLATFORM=offscreen TSAN_OPTIONS=halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) -L threads --timeout 600
 
-# Coverage-guided fuzzing of the frame reader, the image inspector and the upload worker;
+# Coverage-guided fuzzing of the frame reader and the image reader;
 # FUZZ_SECONDS per target.
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)

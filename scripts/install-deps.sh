@@ -10,11 +10,6 @@ packages=(
   libclang-rt-14-dev
 )
 
-# `install-deps.sh bench`: also what only the benchmark needs (lrzsz, its reference).
-if [ "${1:-}" = "bench" ]; then
-  packages+=(lrzsz)
-fi
-
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -12,7 +12,7 @@ seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/fuzz"
 jobs="${JOBS:-$(nproc)}"
-targets=(fuzz_frame_reader fuzz_image_reader fuzz_upload_worker)
+targets=(fuzz_frame_reader fuzz_image_reader)
 
 command -v clang++ >/dev/null || { echo "run-fuzz: clang++ is needed (make deps)" >&2; exit 2; }
 
@@ -21,10 +21,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Re
 cmake --build "$build" -j "$jobs" --target "${targets[@]}"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/kestal-fuzz-run.XXXXXX")"
-# The upload fuzzer's target files: in memory when possible (it syncs each completed file), and
-# removed here even when a crash left them behind.
-scratch="$(mktemp -d /dev/shm/kestal-fuzz-run.XXXXXX 2>/dev/null || mktemp -d)"
-trap 'rm -rf "$work" "$scratch"' EXIT
+trap 'rm -rf "$work"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
 
@@ -51,7 +48,7 @@ fuzz_target() {
   cp "$root/tests/fuzz/corpus/$target/"* "$corpus/"
   local before status=OK
   before=$(ls "$corpus" | wc -l)
-  if ! TMPDIR="$scratch" "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=1024 \
+  if ! "$build/tests/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=1024 \
       -malloc_limit_mb=512 -timeout=10 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
     status=FAILED

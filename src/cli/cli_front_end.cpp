@@ -1,6 +1,5 @@
 #include "cli/cli_front_end.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "cli/progress_text.h"
@@ -8,11 +7,16 @@
 namespace kestal::cli {
 namespace {
 
-// Loop timers of our own, beside the controller's TIMER_WATCHDOG and TIMER_STATUS.
-constexpr int kFirstRequestTimer = 100;
-// Redraws the bar's byte count and rate between progress notes, which come only when the
-// percentage changes: on a slow line that can be many seconds.
-constexpr int kBarTimer = 101;
+// The loop's timers: the controller's two, and two of the command line's own.
+enum class LoopTimer { Watchdog, Status, FirstRequest, BarRedraw };
+
+int IdOf(LoopTimer timer) { return static_cast<int>(timer); }
+
+LoopTimer LoopTimerFor(TransferTimer timer) {
+  return timer == TransferTimer::Watchdog ? LoopTimer::Watchdog : LoopTimer::Status;
+}
+
+// Redraws the bar's rate and time left while a long block is on its way.
 constexpr auto kBarRedrawPeriod = std::chrono::milliseconds(100);
 
 std::string SecondsText(double seconds) {
@@ -25,133 +29,99 @@ std::string SecondsText(double seconds) {
 
 int ExitCodeFor(Outcome outcome) { return outcome == Outcome::Completed ? 0 : 1; }
 
-CliFrontEnd::CliFrontEnd(EventLoop& loop, TransferJob& job, const TransferOptions& options,
-                         const PortInfo& port, ConsoleOutput& console, const TransferMeter& meter)
-    : m_loop(loop), m_job(job), m_options(options), m_port(port), m_console(console),
-      m_meter(meter) {}
+CliFrontEnd::CliFrontEnd(EventLoop& loop, const TransferOptions& options, const PortInfo& port,
+                         ConsoleOutput& console)
+    : loop_(loop), options_(options), port_(port), console_(console) {}
 
 void CliFrontEnd::Start() {
-  m_controller->StartTransfer();
-  if (m_job.m_bTransferActive.load() == 0) {
+  controller_->StartTransfer({options_.file, options_.mode, options_.direction}, port_.devicePath);
+  if (!controller_->View().running) {
     // "Open port failed!" (or another refusal) has been shown; no worker runs.
     End(Outcome::NotStarted);
     return;
   }
-  if (m_console.ShowsBar()) {
-    m_loop.StartTimer(kBarTimer, kBarRedrawPeriod, [this] {
-      if (m_barPercent >= 0 && m_job.m_bTransferActive.load() != 0) DrawBar(m_barPercent);
+  if (console_.ShowsBar()) {
+    loop_.StartTimer(IdOf(LoopTimer::BarRedraw), kBarRedrawPeriod, [this] {
+      if (view_.running) DrawBar();
     });
   }
-  if (m_options.timeoutSeconds > 0) {
-    const auto period = std::chrono::milliseconds(
-        static_cast<long long>(m_options.timeoutSeconds * 1000.0 + 0.5));
-    m_loop.StartTimer(kFirstRequestTimer, period, [this] { OnFirstRequestTimeout(); });
+  if (options_.timeoutSeconds > 0) {
+    const auto period =
+        std::chrono::milliseconds(static_cast<long long>(options_.timeoutSeconds * 1000.0 + 0.5));
+    loop_.StartTimer(IdOf(LoopTimer::FirstRequest), period, [this] { OnFirstRequestTimeout(); });
   }
 }
 
 void CliFrontEnd::OnFirstRequestTimeout() {
-  m_loop.StopTimer(kFirstRequestTimer);
-  // The worker arms the watchdog counter when it handles the receiver's request.
-  if (m_job.m_bTransferActive.load() == 0 || m_job.m_nWatchdog.load() != -1) return;
-  m_outcome = Outcome::TimedOut;
-  m_console.Line("No request from the receiver within " + SecondsText(m_options.timeoutSeconds) +
-                 " s.");
-  // Ends like a watchdog trip, so the download worker does not report a completed transfer.
-  m_job.m_bWatchdogTripped.store(1);
-  m_controller->StopTransfer();
+  loop_.StopTimer(IdOf(LoopTimer::FirstRequest));
+  if (!controller_->View().awaitingRequest) return;
+  outcome_ = Outcome::TimedOut;
+  console_.Line("No request from the receiver within " + SecondsText(options_.timeoutSeconds) +
+                " s.");
+  controller_->AbandonTransfer();
 }
 
 void CliFrontEnd::OnSignal() {
-  if (m_outcome != Outcome::Running) {
+  if (outcome_ != Outcome::Running) {
     // Asked twice: stop waiting for the worker's closing notifications.
-    m_loop.Shutdown();
+    loop_.Shutdown();
     return;
   }
-  m_outcome = Outcome::Stopped;
-  m_controller->OnStop();
+  outcome_ = Outcome::Stopped;
+  controller_->OnStop();
 }
 
-void CliFrontEnd::RefreshControls() {
-  const std::string& status = m_controller->m_strStatus;
-  if (status == m_shownStatus) return;
-  m_shownStatus = status;
-  // An empty line is the end of a timed text, not a text of its own.
-  if (!status.empty()) m_console.Line(status);
-}
-
-void CliFrontEnd::ReadControls() {
-  m_job.m_strFilePath = m_options.file;
-  m_job.m_nMode.store(m_options.mode);
-  m_job.m_nDirection.store(m_options.direction);
-}
-
-void CliFrontEnd::SetProgressPos(int percent) {
+void CliFrontEnd::Show(const TransferView& view) {
+  view_ = view;
+  if (view.status != shownStatus_) {
+    shownStatus_ = view.status;
+    // An empty line is the end of a timed text, not a text of its own.
+    if (!view.status.empty()) console_.Line(view.status);
+  }
   // The controller zeroes the bar at every end; the command line keeps the last figure instead.
-  if (m_job.m_bTransferActive.load() == 0) return;
-  m_barPercent = percent;
-  DrawBar(percent);
+  if (view.running) DrawBar();
 }
 
-void CliFrontEnd::DrawBar(int percent) {
-  if (!m_console.ShowsBar()) return;
+void CliFrontEnd::DrawBar() {
+  if (!console_.ShowsBar()) return;
   const auto now = std::chrono::steady_clock::now();
-  if (percent != 100 && now - m_lastBarDraw < kBarRedrawPeriod) return;
-  m_lastBarDraw = now;
+  if (view_.percent != 100 && now - lastBarDraw_ < kBarRedrawPeriod) return;
+  lastBarDraw_ = now;
 
   ProgressFigures figures;
-  figures.percent = percent;
-  figures.bytesDone = m_meter.Done();
-  figures.bytesTotal = m_options.direction == DIR_TO_RECEIVER
-                           ? static_cast<uint64_t>(std::max(0, m_job.m_nFileSize.load()))
-                           : m_meter.ReportedSize();
-  if (figures.bytesDone > 0 && !m_rateStarted) {
-    m_rateStarted = true;
-    m_rateStart = now;
-    m_rateStartBytes = figures.bytesDone;
+  figures.percent = view_.percent;
+  figures.bytesDone = view_.bytesDone;
+  figures.bytesTotal = view_.bytesTotal;
+  if (figures.bytesDone > 0 && !rateStarted_) {
+    rateStarted_ = true;
+    rateStart_ = now;
+    rateStartBytes_ = figures.bytesDone;
   }
-  const double elapsed = std::chrono::duration<double>(now - m_rateStart).count();
-  if (m_rateStarted && elapsed > 0.2) {
-    figures.bytesPerSecond = static_cast<double>(figures.bytesDone - m_rateStartBytes) / elapsed;
+  const double elapsed = std::chrono::duration<double>(now - rateStart_).count();
+  if (rateStarted_ && elapsed > 0.2 && figures.bytesDone >= rateStartBytes_) {
+    figures.bytesPerSecond = static_cast<double>(figures.bytesDone - rateStartBytes_) / elapsed;
   }
-  m_console.Bar(FormatProgressLine(figures));
+  console_.Bar(FormatProgressLine(figures));
 }
 
-void CliFrontEnd::StartTimer(int id, int periodMs) {
-  m_loop.StartTimer(id, std::chrono::milliseconds(periodMs), [this, id] {
-    m_controller->OnTimer(id);
-  });
+void CliFrontEnd::StartTimer(TransferTimer timer, std::chrono::milliseconds period) {
+  loop_.StartTimer(IdOf(LoopTimerFor(timer)), period,
+                   [this, timer] { controller_->OnTimer(timer); });
 }
 
-void CliFrontEnd::StopTimer(int id) { m_loop.StopTimer(id); }
+void CliFrontEnd::StopTimer(TransferTimer timer) { loop_.StopTimer(IdOf(LoopTimerFor(timer))); }
 
-void CliFrontEnd::NotifyStatus(std::unique_ptr<StatusNote> note) {
-  // A note the loop never takes (shutting down) is freed with the task.
-  auto shared = std::make_shared<std::unique_ptr<StatusNote>>(std::move(note));
-  m_loop.PostAndWait([this, shared] { m_controller->OnTransferStatus(std::move(*shared)); });
-}
-
-void CliFrontEnd::NotifyProgress(int percent) {
-  m_loop.PostAndWait([this, percent] { m_controller->OnTransferProgress(percent); });
-}
-
-void CliFrontEnd::NotifyDone(int completed) {
-  m_loop.PostAndWait([this, completed] { m_controller->OnTransferDone(completed); });
-}
-
-void CliFrontEnd::NotifyWorkerExit(bool completed) {
-  m_loop.Post([this, completed] {
-    m_controller->OnWorkerExit();
-    End(completed ? Outcome::Completed : Outcome::Failed);
-  });
+void CliFrontEnd::TransferEnded(WorkerOutcome outcome) {
+  End(outcome == WorkerOutcome::Completed ? Outcome::Completed : Outcome::Failed);
 }
 
 void CliFrontEnd::End(Outcome outcome) {
-  m_loop.StopTimer(kFirstRequestTimer);
-  m_loop.StopTimer(kBarTimer);
+  loop_.StopTimer(IdOf(LoopTimer::FirstRequest));
+  loop_.StopTimer(IdOf(LoopTimer::BarRedraw));
   // A stop or time-out asked for by us outranks what the worker made of it.
-  if (m_outcome == Outcome::Running) m_outcome = outcome;
-  m_console.ClearBar();
-  m_loop.Quit();
+  if (outcome_ == Outcome::Running) outcome_ = outcome;
+  console_.ClearBar();
+  loop_.Quit();
 }
 
 }  // namespace kestal::cli

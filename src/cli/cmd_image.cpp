@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,12 +11,9 @@
 #include "cli/commands.h"
 #include "image/file_maker.h"
 #include "image/image_reader.h"
-#include "transfer/transfer_job.h"
 
 namespace kestal::cli {
-namespace {
 
-// Decimal, or hexadecimal after "0x"; nothing else (no sign, no spaces, no octal).
 std::optional<uint32_t> ParseRequestValue(const std::string& text) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const char* first = text.data() + (hex ? 2 : 0);
@@ -28,17 +24,14 @@ std::optional<uint32_t> ParseRequestValue(const std::string& text) {
   return value;
 }
 
-const CLI::Validator kRequestValueText(
-    [](std::string& text) -> std::string {
-      return ParseRequestValue(text) ? "" : "'" + text + "' is not a 32-bit number (decimal or 0x hex)";
-    },
-    "UINT32");
+namespace {
 
 void Fail(const std::string& message) { std::fprintf(stderr, "kestal-cli: %s\n", message.c_str()); }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   out.close();
   return !out.fail();
 }
@@ -53,33 +46,6 @@ std::string DescribePackFailure(const std::string& path) {
   if (std::filesystem::file_size(path, error) == 0) return path + ": the file is empty";
   return path + ": could not be packed (it changed while it was read, or is too large)";
 }
-
-struct PackArgs {
-  std::string requestText = "0";
-  std::string file;
-  std::string image;
-};
-
-int RunPack(const PackArgs& args) {
-  const uint32_t requestValue = ParseRequestValue(args.requestText).value_or(0);
-  std::vector<uint8_t> image;
-  if (PackChannelImage(requestValue, args.file, image, MODE_CHANNELS) == 0) {
-    Fail(DescribePackFailure(args.file));
-    return 1;
-  }
-  if (!WriteFile(args.image, image)) {
-    Fail(args.image + ": cannot write the image");
-    return 1;
-  }
-  std::printf("%s: %zu bytes, request value 0x%08X\n", args.image.c_str(), image.size(),
-              requestValue);
-  return 0;
-}
-
-struct InspectArgs {
-  std::string image;
-  std::string extractTo;
-};
 
 // An image states its size in 32 bits; anything longer is not one, and is not read whole.
 bool ReadImageFile(const std::string& path, std::vector<uint8_t>& bytes) {
@@ -120,6 +86,24 @@ bool ExtractChannelList(const std::vector<uint8_t>& image, const std::string& pa
   return false;
 }
 
+}  // namespace
+
+int RunPack(const PackArgs& args) {
+  const uint32_t requestValue = ParseRequestValue(args.requestText).value_or(0);
+  std::vector<uint8_t> image;
+  if (PackChannelImage(requestValue, args.file, image) == 0) {
+    Fail(DescribePackFailure(args.file));
+    return 1;
+  }
+  if (!WriteFile(args.image, image)) {
+    Fail(args.image + ": cannot write the image");
+    return 1;
+  }
+  std::printf("%s: %zu bytes, request value 0x%08X\n", args.image.c_str(), image.size(),
+              requestValue);
+  return 0;
+}
+
 int RunInspect(const InspectArgs& args) {
   std::vector<uint8_t> bytes;
   if (!ReadImageFile(args.image, bytes)) {
@@ -137,26 +121,6 @@ int RunInspect(const InspectArgs& args) {
     return 1;
   }
   return 0;
-}
-
-}  // namespace
-
-void AddImageCommands(CLI::App& app, int& exitCode) {
-  auto packArgs = std::make_shared<PackArgs>();
-  CLI::App* pack = app.add_subcommand("pack", "Pack a channel list into a channel image");
-  pack->add_option("--request-value", packArgs->requestText,
-                   "Request value for the image header, decimal or 0x hex (default 0)")
-      ->check(kRequestValueText);
-  pack->add_option("FILE", packArgs->file, "Channel list to pack")->required();
-  pack->add_option("IMAGE", packArgs->image, "Image file to write")->required();
-  pack->callback([packArgs, &exitCode] { exitCode = RunPack(*packArgs); });
-
-  auto inspectArgs = std::make_shared<InspectArgs>();
-  CLI::App* inspect = app.add_subcommand("inspect", "Check a channel image and list its blocks");
-  inspect->add_option("IMAGE", inspectArgs->image, "Image file to check")->required();
-  inspect->add_option("--extract", inspectArgs->extractTo,
-                      "Write the channel list the image holds to this file");
-  inspect->callback([inspectArgs, &exitCode] { exitCode = RunInspect(*inspectArgs); });
 }
 
 }  // namespace kestal::cli

@@ -1,12 +1,38 @@
 #pragma once
-// Each group of kestal-cli verbs registers itself on the application. A verb's callback stores
-// the process exit status in `exitCode`: 0 success, 1 failure (usage errors are CLI11's, 2).
-#include <CLI/CLI.hpp>
+// The kestal-cli verbs, each filled in by main.cpp's option parser. Every Run function returns
+// the process exit status: 0 success, 1 failure (usage errors are the parser's, 2).
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/transfer_options.h"
+#include "ports/port_discovery.h"
 
 namespace kestal::cli {
 
-void AddImageCommands(CLI::App& app, int& exitCode);     // pack, inspect
-void AddPortsCommand(CLI::App& app, int& exitCode);      // ports
-void AddTransferCommands(CLI::App& app, int& exitCode);  // send, receive
+struct PackArgs {
+  std::string requestText = "0";
+  std::string file;
+  std::string image;
+};
+
+struct InspectArgs {
+  std::string image;
+  std::string extractTo;
+};
+
+struct VerbArgs {
+  TransferOptions options;
+  std::string modeName;  // empty: from the file name
+};
+
+// Decimal, or hexadecimal after "0x"; nothing else (no sign, no spaces, no octal).
+std::optional<uint32_t> ParseRequestValue(const std::string& text);
+
+int RunPack(const PackArgs& args);
+int RunInspect(const InspectArgs& args);
+int ListPorts(const DiscoveryRoots& roots);
+int RunSend(VerbArgs& args);
+int RunReceive(VerbArgs& args);
 
 }  // namespace kestal::cli

@@ -7,32 +7,32 @@ constexpr const char* kEraseLine = "\r\033[K";
 }
 
 ConsoleOutput::ConsoleOutput(std::FILE* stream, bool showBar)
-    : m_stream(stream), m_showBar(showBar) {}
+    : stream_(stream), showBar_(showBar) {}
 
 void ConsoleOutput::Line(const std::string& text) {
   EraseBar();
-  std::fputs(text.c_str(), m_stream);
-  std::fputc('\n', m_stream);
-  if (!m_bar.empty()) std::fputs(m_bar.c_str(), m_stream);
-  std::fflush(m_stream);
+  std::fputs(text.c_str(), stream_);
+  std::fputc('\n', stream_);
+  if (!bar_.empty()) std::fputs(bar_.c_str(), stream_);
+  std::fflush(stream_);
 }
 
 void ConsoleOutput::Bar(const std::string& text) {
-  if (!m_showBar) return;
+  if (!showBar_) return;
   EraseBar();
-  m_bar = text;
-  std::fputs(m_bar.c_str(), m_stream);
-  std::fflush(m_stream);
+  bar_ = text;
+  std::fputs(bar_.c_str(), stream_);
+  std::fflush(stream_);
 }
 
 void ConsoleOutput::ClearBar() {
   EraseBar();
-  m_bar.clear();
-  std::fflush(m_stream);
+  bar_.clear();
+  std::fflush(stream_);
 }
 
 void ConsoleOutput::EraseBar() {
-  if (!m_bar.empty()) std::fputs(kEraseLine, m_stream);
+  if (!bar_.empty()) std::fputs(kEraseLine, stream_);
 }
 
 }  // namespace kestal::cli

@@ -17,14 +17,14 @@ class ConsoleOutput {
   void Bar(const std::string& text);
   // Takes the bar off the screen for good.
   void ClearBar();
-  bool ShowsBar() const { return m_showBar; }
+  bool ShowsBar() const { return showBar_; }
 
  private:
   void EraseBar();
 
-  std::FILE* m_stream;
-  bool m_showBar;
-  std::string m_bar;  // the bar on screen, empty when none
+  std::FILE* stream_;
+  bool showBar_;
+  std::string bar_;  // the bar on screen, empty when none
 };
 
 }  // namespace kestal::cli

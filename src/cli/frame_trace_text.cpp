@@ -16,21 +16,21 @@ std::string Hex(uint8_t b) {
 
 }  // namespace
 
-std::string FormatFrameTrace(bool sent, const uint8_t* body, size_t size, int result) {
+std::string FormatFrameTrace(bool sent, const uint8_t* body, size_t size, bool intact) {
   std::string line = sent ? "> " : "< ";
-  if (body == nullptr || size < FRAME_HEADER_SIZE) {
+  if (body == nullptr || size < kFrameHeaderSize) {
     return line + "(short frame, " + std::to_string(size) + " bytes)";
   }
   const uint16_t length = GetBE16(body + 2);
   line += CommandName(body[1]);
   line += " seq=" + Hex(body[0]) + " len=" + std::to_string(length);
   // Never trust the length field further than the bytes actually handed over.
-  const size_t available = std::min<size_t>(length, size - FRAME_HEADER_SIZE);
+  const size_t available = std::min<size_t>(length, size - kFrameHeaderSize);
   const size_t shown = std::min(available, kTracePayloadBytes);
-  for (size_t i = 0; i < shown; ++i) line += " " + Hex(body[FRAME_HEADER_SIZE + i]);
+  for (size_t i = 0; i < shown; ++i) line += " " + Hex(body[kFrameHeaderSize + i]);
   if (available > shown) line += " ...";
-  if (size > FRAME_HEADER_SIZE + length) line += " sum=" + Hex(body[FRAME_HEADER_SIZE + length]);
-  if (!sent && result == FRAME_BAD_SUM) line += " BAD SUM";
+  if (size > kFrameHeaderSize + length) line += " sum=" + Hex(body[kFrameHeaderSize + length]);
+  if (!sent && !intact) line += " BAD SUM";
   return line;
 }
 

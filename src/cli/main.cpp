@@ -1,7 +1,93 @@
-// kestal-cli: the headless front end.
+// kestal-cli: the headless front end. The one place that knows the option parser: it declares
+// every verb and option, fills the verbs' plain argument structs and runs the chosen verb.
 #include <CLI/CLI.hpp>
+#include <memory>
 
 #include "cli/commands.h"
+
+namespace kestal::cli {
+namespace {
+
+constexpr const char* kExitStatusFooter =
+    "Status texts go to stderr, one line each; on a terminal a progress bar follows them.\n"
+    "Exit status: 0 transfer completed; 1 transfer failed, stopped (SIGINT/SIGTERM) or timed "
+    "out, or the port could not be opened; 2 usage error, including a --port that names no "
+    "existing path and no discovered port.";
+
+const CLI::Validator kRequestValueText(
+    [](std::string& text) -> std::string {
+      return ParseRequestValue(text) ? ""
+                                     : "'" + text + "' is not a 32-bit number (decimal or 0x hex)";
+    },
+    "UINT32");
+
+// Each callback runs after parsing, when the function that added it has long returned: the
+// arguments live in shared structs.
+void AddImageCommands(CLI::App& app, int& exitCode) {
+  auto packArgs = std::make_shared<PackArgs>();
+  CLI::App* pack = app.add_subcommand("pack", "Pack a channel list into a channel image");
+  pack->add_option("--request-value", packArgs->requestText,
+                   "Request value for the image header, decimal or 0x hex (default 0)")
+      ->check(kRequestValueText);
+  pack->add_option("FILE", packArgs->file, "Channel list to pack")->required();
+  pack->add_option("IMAGE", packArgs->image, "Image file to write")->required();
+  pack->callback([packArgs, &exitCode] { exitCode = RunPack(*packArgs); });
+
+  auto inspectArgs = std::make_shared<InspectArgs>();
+  CLI::App* inspect = app.add_subcommand("inspect", "Check a channel image and list its blocks");
+  inspect->add_option("IMAGE", inspectArgs->image, "Image file to check")->required();
+  inspect->add_option("--extract", inspectArgs->extractTo,
+                      "Write the channel list the image holds to this file");
+  inspect->callback([inspectArgs, &exitCode] { exitCode = RunInspect(*inspectArgs); });
+}
+
+void AddPortsCommand(CLI::App& app, int& exitCode) {
+  CLI::App* command =
+      app.add_subcommand("ports", "List serial ports: friendly name, a tab, the device path");
+  auto roots = std::make_shared<DiscoveryRoots>();
+  command->add_option("--sysfs-tty", roots->sysClassTty, "sysfs tty class directory")
+      ->capture_default_str();
+  command->add_option("--dev-dir", roots->devDir, "device node directory")->capture_default_str();
+  command->add_option("--virtual-dir", roots->virtualPortDir,
+                      "virtual port directory (default: the per-user one)");
+  command->callback([roots, &exitCode] { exitCode = ListPorts(*roots); });
+}
+
+void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
+  verb.footer(kExitStatusFooter);
+  verb.add_option("--port", args.options.port,
+                  "serial device path, or a port name as `kestal-cli ports` lists it")
+      ->required();
+  verb.add_option("--timeout", args.options.timeoutSeconds,
+                  "give up if the receiver sends no request within SECONDS of the wake-up "
+                  "(default: wait until stopped)")
+      ->check(CLI::PositiveNumber);
+  verb.add_flag("--trace", args.options.trace, "print every frame sent and received");
+}
+
+void AddTransferCommands(CLI::App& app, int& exitCode) {
+  auto sendArgs = std::make_shared<VerbArgs>();
+  CLI::App* send = app.add_subcommand(
+      "send", "Send a software image (.ird) or a channel list (.fdu) to the receiver");
+  AddCommonOptions(*send, *sendArgs);
+  send->add_option("--mode", sendArgs->modeName,
+                   "software or channels (default: channels for a name ending in fdu/FDU)")
+      ->transform(CLI::IsMember({"software", "channels"}, CLI::ignore_case));
+  send->add_option("FILE", sendArgs->options.file, "the file to send")->required();
+  send->callback([sendArgs, &exitCode] { exitCode = RunSend(*sendArgs); });
+
+  auto receiveArgs = std::make_shared<VerbArgs>();
+  CLI::App* receive = app.add_subcommand("receive", "Read the receiver's channel list into a file");
+  AddCommonOptions(*receive, *receiveArgs);
+  receive
+      ->add_option("FILE", receiveArgs->options.file,
+                   "the file to write (replaced only after a complete transfer)")
+      ->required();
+  receive->callback([receiveArgs, &exitCode] { exitCode = RunReceive(*receiveArgs); });
+}
+
+}  // namespace
+}  // namespace kestal::cli
 
 int main(int argc, char** argv) {
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};

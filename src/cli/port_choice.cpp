@@ -13,9 +13,9 @@ std::optional<PortInfo> PortAtPath(const std::string& path) {
   std::error_code error;
   if (path.empty() || !std::filesystem::exists(path, error)) return std::nullopt;
   PortInfo port;
-  port.m_strDevicePath = path;
-  port.m_strPortName = std::filesystem::path(path).filename().string();
-  port.m_strFriendlyName = path;
+  port.devicePath = path;
+  port.portName = std::filesystem::path(path).filename().string();
+  port.friendlyName = path;
   return port;
 }
 
@@ -30,13 +30,10 @@ std::optional<PortInfo> ResolvePort(const std::string& nameOrPath, const PortLis
 std::optional<PortInfo> ResolvePort(const std::string& nameOrPath) {
   // A path needs no port list; walking sysfs costs more CPU than a whole paced transfer.
   if (auto port = PortAtPath(nameOrPath)) return port;
-  PortList discovered;
-  try {
-    EnumeratePorts(discovered);
-  } catch (const std::string&) {
-    return std::nullopt;  // no port list (no sysfs, say), and the name is no path either
-  }
-  return ResolvePort(nameOrPath, discovered);
+  const DiscoveryResult discovered = EnumeratePorts();
+  // No port list (no sysfs, say), and the name is no path either.
+  if (!discovered.error.empty()) return std::nullopt;
+  return ResolvePort(nameOrPath, discovered.ports);
 }
 
 }  // namespace kestal::cli

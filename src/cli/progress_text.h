@@ -6,10 +6,10 @@
 namespace kestal::cli {
 
 struct ProgressFigures {
-  int percent = 0;             // the transfer's own figure, 0 to 100
+  int percent = 0;  // the transfer's own figure, 0 to 100
   uint64_t bytesDone = 0;
-  uint64_t bytesTotal = 0;     // 0 = not known yet
-  double bytesPerSecond = 0;   // 0 = not measured yet
+  uint64_t bytesTotal = 0;    // 0 = not known yet
+  double bytesPerSecond = 0;  // 0 = not measured yet
 };
 
 // "[#########...........]  45%  22528/49152 B  11.2 KB/s  0:02 left". Figures not known yet are

@@ -23,11 +23,11 @@ class SignalWatcher {
  private:
   void Watch();
 
-  std::function<void(int)> m_onSignal;
-  sigset_t m_previousMask{};
-  int m_signalFd = -1;
-  int m_quit[2] = {-1, -1};
-  std::thread m_thread;
+  std::function<void(int)> onSignal_;
+  sigset_t previousMask_{};
+  int signalFd_ = -1;
+  int quit_[2] = {-1, -1};
+  std::thread thread_;
 };
 
 }  // namespace kestal::cli

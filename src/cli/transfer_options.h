@@ -2,7 +2,7 @@
 // What `kestal-cli send` and `kestal-cli receive` were asked to do.
 #include <string>
 
-#include "transfer/transfer_job.h"
+#include "transfer/transfer_request.h"
 
 namespace kestal::cli {
 

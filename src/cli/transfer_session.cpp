@@ -7,9 +7,7 @@
 #include "cli/event_loop.h"
 #include "cli/frame_trace_text.h"
 #include "cli/signal_watcher.h"
-#include "cli/transfer_meter.h"
 #include "link/serial_link.h"
-#include "transfer/note_shortcut.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
@@ -20,33 +18,25 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   std::signal(SIGPIPE, SIG_IGN);
   EventLoop loop;
   ConsoleOutput console(stream, isTerminal);
-  TransferMeter meter;
-  TransferJob job;
   SerialLink link;
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
   link.SetNoticeHandler([&loop, &console](const std::string& text) {
     loop.Post([&console, text] { console.Line(text); });
   });
-  link.frameTrace = [&loop, &console, &meter, trace = options.trace](
-                        bool sent, const uint8_t* body, size_t size, int result) {
-    meter.OnFrame(sent, body, size, result);
-    if (trace) {
-      loop.Post([&console, line = FormatFrameTrace(sent, body, size, result)] {
-        console.Line(line);
-      });
-    }
-  };
+  if (options.trace) {
+    link.frameTrace = [&loop, &console](bool sent, const uint8_t* body, size_t size, bool intact) {
+      loop.Post(
+          [&console, line = FormatFrameTrace(sent, body, size, intact)] { console.Line(line); });
+    };
+  }
 
-  CliFrontEnd frontEnd(loop, job, options, port, console, meter);
-  NoteShortcut notify(frontEnd, job);
-  job.m_hNotifyWnd = &notify;
+  CliFrontEnd frontEnd(loop, options, port, console);
   {
-    TransferController controller(job, link, frontEnd);
+    TransferController controller(link, frontEnd, loop.Calls());
     frontEnd.Attach(controller);
-    SignalWatcher signals([&loop, &frontEnd](int) {
-      loop.Post([&frontEnd] { frontEnd.OnSignal(); });
-    });
+    SignalWatcher signals(
+        [&loop, &frontEnd](int) { loop.Post([&frontEnd] { frontEnd.OnSignal(); }); });
     loop.Post([&frontEnd] { frontEnd.Start(); });
     loop.Run();
     // Normally the worker is gone by now. If not (a second signal), release it from any

@@ -14,8 +14,6 @@
 
 #include "image/crc16.h"
 #include "image/image_format.h"
-#include "link/frame_codec.h"
-#include "transfer/transfer_job.h"
 
 namespace kestal {
 namespace {
@@ -33,25 +31,25 @@ class ChannelFile {
   ChannelFile(const ChannelFile&) = delete;
   ChannelFile& operator=(const ChannelFile&) = delete;
   ~ChannelFile() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (fd_ >= 0) ::close(fd_);
   }
 
   bool Open(const std::string& path) {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0) return false;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
     struct stat info {};
-    if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    m_size = static_cast<uint64_t>(info.st_size);
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    size_ = static_cast<uint64_t>(info.st_size);
     return true;
   }
 
-  uint64_t Size() const { return m_size; }
+  uint64_t Size() const { return size_; }
 
   // False when the file ends early or the read fails.
   bool ReadExact(uint8_t* destination, size_t count) {
     size_t done = 0;
     while (done < count) {
-      const ssize_t got = ::read(m_fd, destination + done, count - done);
+      const ssize_t got = ::read(fd_, destination + done, count - done);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
       done += static_cast<size_t>(got);
@@ -64,14 +62,14 @@ class ChannelFile {
     uint8_t extra = 0;
     ssize_t got = 0;
     do {
-      got = ::read(m_fd, &extra, 1);
+      got = ::read(fd_, &extra, 1);
     } while (got < 0 && errno == EINTR);
     return got == 0;
   }
 
  private:
-  int m_fd = -1;
-  uint64_t m_size = 0;
+  int fd_ = -1;
+  uint64_t size_ = 0;
 };
 
 // Per-call work areas, so that packings on several threads never share memory.
@@ -82,7 +80,7 @@ struct PackScratch {
   std::vector<uint8_t> verification = std::vector<uint8_t>(IMAGE_CHUNK_MAX + 1);
 };
 
-enum class Compression { kNotShorter, kShorter, kVerifyFailed };
+enum class Compression { NotShorter, Shorter, VerifyFailed };
 
 // Compresses the chunk into scratch.compressed; the result is usable only when it is shorter
 // and inflates back to exactly the chunk.
@@ -90,7 +88,7 @@ Compression CompressChunk(PackScratch& scratch, uInt chunkLength, uLongf& payloa
   payloadLength = static_cast<uLongf>(scratch.compressed.size());
   const int packed = compress2(scratch.compressed.data(), &payloadLength, scratch.chunk.data(),
                                chunkLength, Z_DEFAULT_COMPRESSION);
-  if (packed != Z_OK || payloadLength >= chunkLength) return Compression::kNotShorter;
+  if (packed != Z_OK || payloadLength >= chunkLength) return Compression::NotShorter;
 
   uLongf inflatedLength = static_cast<uLongf>(scratch.verification.size());
   const int unpacked = uncompress(scratch.verification.data(), &inflatedLength,
@@ -98,7 +96,7 @@ Compression CompressChunk(PackScratch& scratch, uInt chunkLength, uLongf& payloa
   const bool identical =
       unpacked == Z_OK && inflatedLength == chunkLength &&
       std::memcmp(scratch.verification.data(), scratch.chunk.data(), chunkLength) == 0;
-  return identical ? Compression::kShorter : Compression::kVerifyFailed;
+  return identical ? Compression::Shorter : Compression::VerifyFailed;
 }
 
 // Appends one block: head, then the payload; the CRC covers type code, chunk length, payload.
@@ -109,11 +107,11 @@ void AppendBlock(std::vector<uint8_t>& image, uint16_t typeCode, uint16_t chunkL
   image.resize(start + IMAGE_BLOCK_HEAD);
   image.insert(image.end(), payload, payload + payloadLength);
   uint8_t* block = image.data() + start;
-  WriteBE16(block + kKindAt, typeCode);
-  WriteBE16(block + kChunkLengthAt, chunkLength);
-  WriteBE16(block + kLengthAt, static_cast<uint16_t>(payloadLength + kBlockLengthOverhead));
-  WriteBE16(block + kCrcAt,
-            Crc16(block + kCrcCoverageStart, IMAGE_BLOCK_HEAD - kCrcCoverageStart + payloadLength));
+  PutBE16(block + kKindAt, typeCode);
+  PutBE16(block + kChunkLengthAt, chunkLength);
+  PutBE16(block + kLengthAt, static_cast<uint16_t>(payloadLength + kBlockLengthOverhead));
+  PutBE16(block + kCrcAt,
+          Crc16(block + kCrcCoverageStart, IMAGE_BLOCK_HEAD - kCrcCoverageStart + payloadLength));
 }
 
 void EmitVerifyFailure(const PackTrace& trace) {
@@ -144,14 +142,14 @@ bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint
 
     uLongf compressedLength = 0;
     switch (CompressChunk(scratch, chunkLength, compressedLength)) {
-      case Compression::kShorter:
+      case Compression::Shorter:
         AppendBlock(image, typeCode, chunkLength, scratch.compressed.data(),
                     static_cast<uint16_t>(compressedLength));
         break;
-      case Compression::kNotShorter:
+      case Compression::NotShorter:
         AppendBlock(image, typeCode, chunkLength, scratch.chunk.data(), chunkLength);
         break;
-      case Compression::kVerifyFailed:
+      case Compression::VerifyFailed:
         EmitVerifyFailure(trace);
         return false;
     }
@@ -164,12 +162,12 @@ bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint
 // request value.
 void WriteImageHeader(uint8_t* header, uint32_t requestValue, uint32_t blockCount) {
   std::fill(header, header + IMAGE_HEADER_SIZE, uint8_t{0});
-  WriteBE16(header + kLengthAt, kHeaderLengthField);
-  WriteBE16(header + kKindAt, static_cast<uint16_t>(IMAGE_HEADER_KIND));
-  WriteBE32(header + kRequestValueAt, requestValue);
-  WriteBE32(header + kBlockCountAt, blockCount);
-  WriteBE16(header + kCrcAt,
-            Crc16(header + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart));
+  PutBE16(header + kLengthAt, kHeaderLengthField);
+  PutBE16(header + kKindAt, static_cast<uint16_t>(IMAGE_HEADER_KIND));
+  PutBE32(header + kRequestValueAt, requestValue);
+  PutBE32(header + kBlockCountAt, blockCount);
+  PutBE16(header + kCrcAt,
+          Crc16(header + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart));
 }
 
 }  // namespace
@@ -180,9 +178,8 @@ uint64_t MaxImageSize(uint64_t fileSize) {
 }
 
 uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
-                          std::vector<uint8_t>& image, int mode, const PackTrace& trace) {
+                          std::vector<uint8_t>& image, const PackTrace& trace) {
   image.clear();
-  if (mode != MODE_CHANNELS) return 0;  // only channel lists are packed
 
   uint32_t blockCount = 0;
   bool built = false;

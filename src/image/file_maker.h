@@ -23,6 +23,6 @@ uint64_t MaxImageSize(uint64_t fileSize);
 // the file cannot be opened, is empty, changes size while it is read, or a chunk fails its
 // verification. Keeps no state between calls.
 uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
-                          std::vector<uint8_t>& image, int mode, const PackTrace& trace = {});
+                          std::vector<uint8_t>& image, const PackTrace& trace = {});
 
 }  // namespace kestal

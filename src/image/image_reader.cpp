@@ -6,7 +6,6 @@
 
 #include "image/crc16.h"
 #include "image/image_format.h"
-#include "link/frame_codec.h"
 
 namespace kestal {
 namespace {
@@ -19,84 +18,84 @@ using namespace image_format;
 class ImageParser {
  public:
   ImageParser(const uint8_t* data, size_t size, const ChunkSink& sink, ImageReport& report)
-      : m_data(data), m_size(size), m_sink(sink), m_report(report) {}
+      : data_(data), size_(size), sink_(sink), report_(report) {}
 
   bool Run() {
-    if (m_size > std::numeric_limits<uint32_t>::max()) {
+    if (size_ > std::numeric_limits<uint32_t>::max()) {
       return Fail(std::numeric_limits<uint32_t>::max(), "image is longer than a 32-bit size");
     }
     if (!CheckHeader()) return false;
     size_t offset = IMAGE_HEADER_SIZE;
-    for (uint32_t index = 0; index < m_report.blockCount; ++index) {
+    for (uint32_t index = 0; index < report_.blockCount; ++index) {
       if (!CheckBlock(index, offset)) return false;
     }
-    if (offset != m_size) {
-      return Fail(offset, std::to_string(m_size - offset) + " trailing bytes after the last block");
+    if (offset != size_) {
+      return Fail(offset, std::to_string(size_ - offset) + " trailing bytes after the last block");
     }
     return true;
   }
 
  private:
   bool Fail(size_t offset, const std::string& what) {
-    m_report.error = what + " at offset " + std::to_string(offset);
-    m_report.errorOffset = offset;
+    report_.error = what + " at offset " + std::to_string(offset);
+    report_.errorOffset = offset;
     return false;
   }
 
   bool CheckHeader() {
-    if (m_size < IMAGE_HEADER_SIZE) {
-      return Fail(m_size, "image of " + std::to_string(m_size) + " bytes ends inside the header");
+    if (size_ < IMAGE_HEADER_SIZE) {
+      return Fail(size_, "image of " + std::to_string(size_) + " bytes ends inside the header");
     }
-    const uint16_t lengthField = ReadBE16(m_data + kLengthAt);
+    const uint16_t lengthField = GetBE16(data_ + kLengthAt);
     if (lengthField != kHeaderLengthField) {
       return Fail(kLengthAt, "header length field " + std::to_string(lengthField) + " is not 126");
     }
-    const uint16_t crc = ReadBE16(m_data + kCrcAt);
-    if (crc != Crc16(m_data + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart)) {
+    const uint16_t crc = GetBE16(data_ + kCrcAt);
+    if (crc != Crc16(data_ + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart)) {
       return Fail(kCrcAt, "header CRC mismatch");
     }
-    const uint16_t kind = ReadBE16(m_data + kKindAt);
+    const uint16_t kind = GetBE16(data_ + kKindAt);
     if (kind != IMAGE_HEADER_KIND) {
       return Fail(kKindAt, "header kind " + std::to_string(kind) + " is not 16");
     }
-    m_report.requestValue = ReadBE32(m_data + kRequestValueAt);
-    m_report.blockCount = ReadBE32(m_data + kBlockCountAt);
-    if (m_report.blockCount == 0) return Fail(kBlockCountAt, "header block count is 0");
+    report_.requestValue = GetBE32(data_ + kRequestValueAt);
+    report_.blockCount = GetBE32(data_ + kBlockCountAt);
+    if (report_.blockCount == 0) return Fail(kBlockCountAt, "header block count is 0");
     return true;
   }
 
   bool CheckBlock(uint32_t index, size_t& offset) {
     const std::string name = "block " + std::to_string(index);
-    const size_t left = m_size - offset;
+    const size_t left = size_ - offset;
     if (left == 0) {
       return Fail(offset, "image ends after " + std::to_string(index) + " of " +
-                              std::to_string(m_report.blockCount) + " blocks");
+                              std::to_string(report_.blockCount) + " blocks");
     }
     if (left < IMAGE_BLOCK_HEAD) return Fail(offset, name + " head is cut short");
 
-    const uint8_t* block = m_data + offset;
+    const uint8_t* block = data_ + offset;
     ImageBlockInfo info;
     info.offset = static_cast<uint32_t>(offset);
-    info.lengthField = ReadBE16(block + kLengthAt);
+    info.lengthField = GetBE16(block + kLengthAt);
     if (info.lengthField < kBlockLengthOverhead) {
-      return Fail(offset, name + " length field " + std::to_string(info.lengthField) +
-                              " is below 6");
+      return Fail(offset,
+                  name + " length field " + std::to_string(info.lengthField) + " is below 6");
     }
     const size_t blockSize = size_t{2} + info.lengthField;
     if (blockSize > left) {
       return Fail(offset, name + " length field " + std::to_string(info.lengthField) +
                               " runs past the end of the image");
     }
-    info.crc = ReadBE16(block + kCrcAt);
+    info.crc = GetBE16(block + kCrcAt);
     if (info.crc != Crc16(block + kCrcCoverageStart, blockSize - kCrcCoverageStart)) {
       return Fail(offset + kCrcAt, name + " CRC mismatch");
     }
-    info.typeCode = ReadBE16(block + kKindAt);
+    info.typeCode = GetBE16(block + kKindAt);
     if (info.typeCode != DATA_TYPE_CHANNELS) {
       return Fail(offset + kKindAt,
                   name + " type code " + std::to_string(info.typeCode) + " is not 2");
     }
-    info.chunkLength = ReadBE16(block + kChunkLengthAt);
+    info.chunkLength = GetBE16(block + kChunkLengthAt);
     if (!CheckChunkLength(index, name, info.chunkLength, offset + kChunkLengthAt)) return false;
 
     const size_t payloadLength = info.lengthField - kBlockLengthOverhead;
@@ -105,18 +104,17 @@ class ImageParser {
                       offset + kPayloadAt)) {
       return false;
     }
-    m_report.blocks.push_back(info);
+    report_.blocks.push_back(info);
     offset += blockSize;
     return true;
   }
 
-  bool CheckChunkLength(uint32_t index, const std::string& name, uint16_t chunkLength,
-                        size_t at) {
+  bool CheckChunkLength(uint32_t index, const std::string& name, uint16_t chunkLength, size_t at) {
     if (chunkLength == 0 || chunkLength > IMAGE_CHUNK_MAX) {
-      return Fail(at, name + " chunk length " + std::to_string(chunkLength) +
-                          " is outside 1 to 32762");
+      return Fail(at,
+                  name + " chunk length " + std::to_string(chunkLength) + " is outside 1 to 32762");
     }
-    const bool last = index + 1 == m_report.blockCount;
+    const bool last = index + 1 == report_.blockCount;
     if (!last && chunkLength != IMAGE_CHUNK_MAX) {
       return Fail(at, name + " holds " + std::to_string(chunkLength) +
                           " bytes but only the last block may hold fewer than 32762");
@@ -132,26 +130,26 @@ class ImageParser {
                           "-byte chunk");
     }
     if (payloadLength == chunkLength) {  // stored as in the file
-      if (m_sink) m_sink(payload, chunkLength);
+      if (sink_) sink_(payload, chunkLength);
       return true;
     }
-    m_chunk.resize(chunkLength);
+    chunk_.resize(chunkLength);
     uLongf inflatedLength = chunkLength;
     uLong consumed = static_cast<uLong>(payloadLength);
-    const int result = uncompress2(m_chunk.data(), &inflatedLength, payload, &consumed);
+    const int result = uncompress2(chunk_.data(), &inflatedLength, payload, &consumed);
     if (result != Z_OK || inflatedLength != chunkLength || consumed != payloadLength) {
       return Fail(at, name + " payload does not inflate to exactly its " +
                           std::to_string(chunkLength) + "-byte chunk");
     }
-    if (m_sink) m_sink(m_chunk.data(), m_chunk.size());
+    if (sink_) sink_(chunk_.data(), chunk_.size());
     return true;
   }
 
-  const uint8_t* m_data;
-  size_t m_size;
-  const ChunkSink& m_sink;
-  ImageReport& m_report;
-  std::vector<uint8_t> m_chunk;  // one inflated chunk, at most 32762 bytes
+  const uint8_t* data_;
+  size_t size_;
+  const ChunkSink& sink_;
+  ImageReport& report_;
+  std::vector<uint8_t> chunk_;  // one inflated chunk, at most 32762 bytes
 };
 
 }  // namespace

@@ -20,8 +20,8 @@ struct ImageBlockInfo {
 
 struct ImageReport {
   bool valid = false;
-  std::string error;        // first fault, empty when valid
-  size_t errorOffset = 0;   // image offset of that fault
+  std::string error;       // first fault, empty when valid
+  size_t errorOffset = 0;  // image offset of that fault
   uint32_t requestValue = 0;
   uint32_t blockCount = 0;
   std::vector<ImageBlockInfo> blocks;

@@ -18,11 +18,11 @@ bool BaudToSpeed(uint32_t baud, speed_t& speed) {
     uint32_t baud;
     speed_t speed;
   };
-  static constexpr Rate kRates[] = {
-      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
-      {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
-      {230400, B230400}, {460800, B460800}, {500000, B500000}, {921600, B921600},
-      {1000000, B1000000}};
+  static constexpr Rate kRates[] = {{1200, B1200},      {2400, B2400},     {4800, B4800},
+                                    {9600, B9600},      {19200, B19200},   {38400, B38400},
+                                    {57600, B57600},    {115200, B115200}, {230400, B230400},
+                                    {460800, B460800},  {500000, B500000}, {921600, B921600},
+                                    {1000000, B1000000}};
   for (const Rate& rate : kRates) {
     if (rate.baud == baud) {
       speed = rate.speed;
@@ -30,6 +30,24 @@ bool BaudToSpeed(uint32_t baud, speed_t& speed) {
     }
   }
   return false;
+}
+
+OpenResult ResultOf(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenResult::NoSuchDevice;
+    case EACCES:
+    case EPERM:
+      return OpenResult::PermissionDenied;
+    case EBUSY:
+      return OpenResult::Busy;  // TIOCEXCL set by another holder
+    case ENOTTY:
+      return OpenResult::NotSerial;
+    default:
+      return OpenResult::Failed;
+  }
 }
 
 constexpr tcflag_t Flags(tcflag_t bits) { return bits; }
@@ -54,20 +72,25 @@ bool ConfigureRaw8N1(int fd, uint32_t baud) {
 
 }  // namespace
 
-int OpenExclusiveRawPort(const std::string& path, uint32_t baud) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
+OpenResult OpenExclusiveRawPort(const std::string& path, uint32_t baud, int& fd) {
+  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return ResultOf(errno);
   // The lock comes first and is what really keeps a second user out: TIOCEXCL does not stop
   // root, nor this process when it runs as root.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
     ::close(fd);
-    return -1;
+    fd = -1;
+    return err == EWOULDBLOCK ? OpenResult::Busy : ResultOf(err);
   }
+  errno = 0;
   if (::ioctl(fd, TIOCEXCL) != 0 || !ConfigureRaw8N1(fd, baud) || ::tcflush(fd, TCIOFLUSH) != 0) {
+    const int err = errno;
     CloseExclusivePort(fd);
-    return -1;
+    fd = -1;
+    return ResultOf(err);
   }
-  return fd;
+  return OpenResult::Ok;
 }
 
 void CloseExclusivePort(int fd) {

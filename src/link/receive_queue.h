@@ -18,20 +18,19 @@ class ReceiveQueue {
   void Reset();
   // Bytes held, 0 to 8191.
   uint32_t Count() const;
-  // 1 = stored; 0 = queue full. Producer side only.
-  int Push(uint8_t b);
-  // 1 = a byte was taken into `out`; 0 = queue empty, `out` untouched. Consumer side only.
-  int Pop(uint8_t& out);
-  // Queues all n bytes if they fit whole (kRingSize - Count() > n), else none. Producer side only.
-  bool PushChunk(const uint8_t* data, size_t n);
+  // False when the queue is full. Producer side only.
+  bool Push(uint8_t byte);
+  // False when the queue is empty (`out` untouched). Consumer side only.
+  bool Pop(uint8_t& out);
+  // Queues all `count` bytes if they fit whole, else none. Producer side only.
+  bool PushChunk(const uint8_t* data, size_t count);
   // Takes up to `max` bytes into `out`, in order; returns how many. Consumer side only.
-  // The frame reader takes a frame's body this way rather than byte by byte.
   size_t PopChunk(uint8_t* out, size_t max);
 
  private:
-  uint8_t m_abyRing[kRingSize];
-  std::atomic<uint32_t> m_nPutIndex{0};
-  std::atomic<uint32_t> m_nTakeIndex{0};
+  uint8_t ring_[kRingSize];
+  std::atomic<uint32_t> putIndex_{0};
+  std::atomic<uint32_t> takeIndex_{0};
 };
 
 }  // namespace kestal

@@ -18,25 +18,22 @@ struct DirCloser {
 
 }  // namespace
 
-std::vector<std::string> ListEntryNames(const std::string& dir) {
+std::string ListEntryNames(const std::string& dir, std::vector<std::string>& names) {
+  names.clear();
   std::unique_ptr<DIR, DirCloser> handle(opendir(dir.c_str()));
-  if (!handle) {
-    if (errno == ENOENT) return {};
-    ThrowUnreadable(dir, errno);
-  }
-  std::vector<std::string> names;
+  if (!handle) return errno == ENOENT ? std::string() : UnreadableText(dir, errno);
   for (;;) {
     errno = 0;
     const dirent* entry = readdir(handle.get());
     if (entry == nullptr) {
-      if (errno != 0) ThrowUnreadable(dir, errno);
+      if (errno != 0) return UnreadableText(dir, errno);
       break;
     }
     if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
   }
   std::sort(names.begin(), names.end(),
             [](const std::string& a, const std::string& b) { return NaturalLess(a, b); });
-  return names;
+  return {};
 }
 
 }  // namespace kestal

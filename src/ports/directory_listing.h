@@ -5,8 +5,9 @@
 
 namespace kestal {
 
-// Names in `dir`, hidden ones ("." prefix) left out, in natural order. A missing directory
-// holds no ports and gives an empty list; any other failure throws the message text.
-std::vector<std::string> ListEntryNames(const std::string& dir);
+// Sets `names` to the names in `dir`, hidden ones ("." prefix) left out, in natural order.
+// A missing directory holds no ports and gives an empty list; any other failure returns the
+// error text (empty on success).
+std::string ListEntryNames(const std::string& dir, std::vector<std::string>& names);
 
 }  // namespace kestal

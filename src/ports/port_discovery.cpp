@@ -9,10 +9,10 @@
 
 namespace kestal {
 
-void ThrowUnreadable(const std::string& path, int err) {
+std::string UnreadableText(const std::string& path, int err) {
   char code[32];
   std::snprintf(code, sizeof code, "%lx", static_cast<unsigned long>(err));
-  throw "Could not read " + path + ". (err=" + code + ")";
+  return "Could not read " + path + ". (err=" + code + ")";
 }
 
 namespace {
@@ -25,24 +25,14 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
-}  // namespace
-
-void EnumeratePorts(PortList& list) { EnumeratePorts(list, DiscoveryRoots{}); }
-
-void EnumeratePorts(PortList& list, const DiscoveryRoots& roots) {
-  list.clear();
-  EnumerateSysfsPorts(list, roots.sysClassTty, roots.devDir);
-  EnumerateVirtualPorts(list, roots.virtualPortDir.empty() ? VirtualPortDirectory()
-                                                           : roots.virtualPortDir);
-  for (PortInfo& record : list) FinishPortRecord(record);
-}
-
+// Friendly name defaults to the port name, and an empty description is derived from the
+// friendly name: "Name (ttyS0)" gives "Name".
 void FinishPortRecord(PortInfo& record) {
-  if (record.m_strFriendlyName.empty()) record.m_strFriendlyName = record.m_strPortName;
-  if (!record.m_strDescription.empty()) return;
-  std::string& description = record.m_strDescription;
-  description = record.m_strFriendlyName;
-  // "Name (ttyS0)" gives "Name"; only a single closing parenthesis at the very end counts.
+  if (record.friendlyName.empty()) record.friendlyName = record.portName;
+  if (!record.description.empty()) return;
+  std::string& description = record.description;
+  description = record.friendlyName;
+  // Only a single closing parenthesis at the very end counts.
   const std::size_t open = description.find(" (");
   const std::size_t close = description.find(')');
   if (open != std::string::npos && open >= 1 && close != std::string::npos &&
@@ -51,10 +41,23 @@ void FinishPortRecord(PortInfo& record) {
   }
 }
 
+}  // namespace
+
+DiscoveryResult EnumeratePorts(const DiscoveryRoots& roots) {
+  DiscoveryResult result;
+  result.error = EnumerateSysfsPorts(result.ports, roots.sysClassTty, roots.devDir);
+  if (result.error.empty()) {
+    const std::string dir =
+        roots.virtualPortDir.empty() ? VirtualPortDirectory() : roots.virtualPortDir;
+    result.error = EnumerateVirtualPorts(result.ports, dir);
+  }
+  for (PortInfo& record : result.ports) FinishPortRecord(record);
+  return result;
+}
+
 const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   if (nameOrPath.empty()) return nullptr;
-  for (const auto field :
-       {&PortInfo::m_strDevicePath, &PortInfo::m_strPortName, &PortInfo::m_strFriendlyName}) {
+  for (const auto field : {&PortInfo::devicePath, &PortInfo::portName, &PortInfo::friendlyName}) {
     for (const PortInfo& record : list) {
       if (record.*field == nameOrPath) return &record;
     }
@@ -62,7 +65,7 @@ const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   // Any other path to the same device: a virtual port's link, /dev/serial/by-id/..., ...
   if (nameOrPath.find('/') == std::string::npos) return nullptr;
   for (const PortInfo& record : list) {
-    if (SameFile(nameOrPath, record.m_strDevicePath)) return &record;
+    if (SameFile(nameOrPath, record.devicePath)) return &record;
   }
   return nullptr;
 }

@@ -68,8 +68,11 @@ std::string FriendlyName(const std::string& name, const fs::path& deviceDir, boo
 
 }  // namespace
 
-void EnumerateSysfsPorts(PortList& list, const std::string& sysClassTty, const std::string& devDir) {
-  for (const std::string& name : ListEntryNames(sysClassTty)) {
+std::string EnumerateSysfsPorts(PortList& list, const std::string& sysClassTty,
+                                const std::string& devDir) {
+  std::vector<std::string> names;
+  if (std::string error = ListEntryNames(sysClassTty, names); !error.empty()) return error;
+  for (const std::string& name : names) {
     const fs::path entry = fs::path(sysClassTty) / name;
     if (!HasHardware(entry)) continue;
     std::error_code ec;
@@ -78,12 +81,13 @@ void EnumerateSysfsPorts(PortList& list, const std::string& sysClassTty, const s
     if (ec || !fs::exists(node, ec)) continue;  // a port without a node cannot be opened
 
     PortInfo record;
-    record.m_strDevicePath = node.string();
-    record.m_strPortName = name;
-    record.m_bUsb = IsOnUsb(deviceDir) ? 1 : 0;
-    record.m_strFriendlyName = FriendlyName(name, deviceDir, record.m_bUsb != 0);
+    record.devicePath = node.string();
+    record.portName = name;
+    record.usb = IsOnUsb(deviceDir);
+    record.friendlyName = FriendlyName(name, deviceDir, record.usb);
     list.push_back(std::move(record));
   }
+  return {};
 }
 
 }  // namespace kestal

@@ -75,7 +75,9 @@ bool LiveDevice(const fs::path& link, struct stat& device) {
 // Removes the links that announce nothing any more, so they neither pile up nor slow
 // discovery down. Only links: anything else in the directory is left alone.
 void SweepDeadLinks(const fs::path& dir) {
-  for (const std::string& name : ListEntryNames(dir.string())) {
+  std::vector<std::string> names;
+  (void)ListEntryNames(dir.string(), names);  // an unreadable directory has nothing to sweep
+  for (const std::string& name : names) {
     const fs::path link = dir / name;
     std::error_code ec;
     struct stat device {};
@@ -137,16 +139,20 @@ void UnregisterVirtualPort(const std::string& linkPath) {
   if (lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(linkPath.c_str());
 }
 
-void EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir) {
+std::string EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir) {
   struct stat dirStat {};
   if (lstat(virtualPortDir.c_str(), &dirStat) != 0) {
-    if (errno == ENOENT) return;  // nothing registered yet
-    ThrowUnreadable(virtualPortDir, errno);
+    if (errno == ENOENT) return {};  // nothing registered yet
+    return UnreadableText(virtualPortDir, errno);
   }
-  if (!S_ISDIR(dirStat.st_mode) && !S_ISLNK(dirStat.st_mode)) ThrowUnreadable(virtualPortDir, ENOTDIR);
-  if (!IsPrivate(dirStat)) throw "Virtual port directory " + virtualPortDir + " is not private.";
+  if (!S_ISDIR(dirStat.st_mode) && !S_ISLNK(dirStat.st_mode)) {
+    return UnreadableText(virtualPortDir, ENOTDIR);
+  }
+  if (!IsPrivate(dirStat)) return "Virtual port directory " + virtualPortDir + " is not private.";
 
-  for (const std::string& name : ListEntryNames(virtualPortDir)) {
+  std::vector<std::string> names;
+  if (std::string error = ListEntryNames(virtualPortDir, names); !error.empty()) return error;
+  for (const std::string& name : names) {
     const fs::path link = fs::path(virtualPortDir) / name;
     struct stat targetStat {};
     // Links of emulators that have ended, and non-terminals, are passed over.
@@ -156,11 +162,12 @@ void EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir) {
     if (ec) continue;
 
     PortInfo record;
-    record.m_strDevicePath = device.string();
-    record.m_strPortName = name;
-    record.m_strFriendlyName = "Virtual Port (" + name + ")";
+    record.devicePath = device.string();
+    record.portName = name;
+    record.friendlyName = "Virtual Port (" + name + ")";
     list.push_back(std::move(record));
   }
+  return {};
 }
 
 }  // namespace kestal

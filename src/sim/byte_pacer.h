@@ -13,9 +13,9 @@ class BytePacer {
   using TimePoint = std::chrono::steady_clock::time_point;
 
   // baud 0 = unpaced.
-  explicit BytePacer(uint32_t baud = 0) : m_baud(baud) {}
+  explicit BytePacer(uint32_t baud = 0) : baud_(baud) {}
 
-  bool Paced() const { return m_baud != 0; }
+  bool Paced() const { return baud_ != 0; }
   // How many bytes to write per reservation: about one millisecond of line time, so sleeps stay
   // coarse enough for the scheduler while the average rate stays exact.
   size_t ChunkBytes() const;
@@ -29,19 +29,19 @@ class BytePacer {
   TimePoint Reserve(size_t count, TimePoint now);
   // The writer has handed over everything it reserved, at `now` (possibly after the line
   // would have carried it: the writer woke late).
-  void Handed(TimePoint now) { m_handedAt = now; }
+  void Handed(TimePoint now) { handedAt_ = now; }
   // When the bytes reserved so far have all passed the line: the moment the last of them has
   // reached the far end.
-  TimePoint LineFreeAt() const { return m_lineFreeAt; }
+  TimePoint LineFreeAt() const { return lineFreeAt_; }
   // Line time of `count` bytes.
   std::chrono::nanoseconds LineTime(size_t count) const;
 
   static constexpr std::chrono::microseconds kContiguousSlack{100};
 
  private:
-  uint32_t m_baud;
-  TimePoint m_lineFreeAt{};
-  TimePoint m_handedAt{};
+  uint32_t baud_;
+  TimePoint lineFreeAt_{};
+  TimePoint handedAt_{};
 };
 
 }  // namespace kestal::sim

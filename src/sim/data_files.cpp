@@ -38,8 +38,8 @@ std::string FirstDifference(const std::vector<uint8_t>& got, const std::vector<u
   if (gotAt == got.end() && wantAt == want.end()) return {};
   const auto offset = std::distance(got.begin(), gotAt);
   if (gotAt == got.end() || wantAt == want.end()) {
-    return "got " + std::to_string(got.size()) + " bytes, expected " +
-           std::to_string(want.size()) + " (equal up to offset " + std::to_string(offset) + ")";
+    return "got " + std::to_string(got.size()) + " bytes, expected " + std::to_string(want.size()) +
+           " (equal up to offset " + std::to_string(offset) + ")";
   }
   return "differs at offset " + std::to_string(offset);
 }

@@ -19,209 +19,232 @@ namespace fmt = image_format;
 class DownloadRole {
  public:
   explicit DownloadRole(const SimSession& session)
-      : m_exchange(session), m_wire(m_exchange.Wire()), m_options(session.options) {}
+      : exchange_(session), wire_(exchange_.Wire()), options_(session.options) {}
 
-  SimWire& Wire() { return m_wire; }
+  SimWire& Wire() { return wire_; }
 
-  std::string Run() {
+  SimEnd Run() {
     std::vector<uint8_t> expected;
-    const bool compare = !m_options.expectPath.empty();
-    if (compare) ReadOrFault(m_options.expectPath, expected);
-    if (m_options.blockSize == 0 || m_options.blockSize > 65535) {
-      Fault("block size must be 1 to 65535");
+    const bool compare = !options_.expectPath.empty();
+    std::string error;
+    if (compare && !ReadWholeFile(options_.expectPath, expected, &error)) return Fault(error);
+    if (options_.blockSize == 0 || options_.blockSize > 65535) {
+      return Fault("block size must be 1 to 65535");
     }
-    if (m_options.mode == DownloadMode::kSoftware) return RunSoftware(expected, compare);
+    if (options_.mode == DownloadMode::Software) return RunSoftware(expected, compare);
     return RunChannels(expected, compare);
   }
 
  private:
-  std::string RunSoftware(const std::vector<uint8_t>& expected, bool compare) {
+  SimEnd RunSoftware(const std::vector<uint8_t>& expected, bool compare) {
     uint64_t size = expected.size();
-    if (m_options.size) {
-      size = *m_options.size;
+    if (options_.size) {
+      size = *options_.size;
     } else if (!compare) {
-      Fault("software mode needs --size or --expect");
+      return Fault("software mode needs --size or --expect");
     }
-    if (size > std::numeric_limits<uint32_t>::max()) Fault("size beyond 32-bit offsets");
+    if (size > std::numeric_limits<uint32_t>::max()) return Fault("size beyond 32-bit offsets");
     // Kept only to be compared or saved: a receiver holding 64 MB that nobody looks at would
     // fault in a fresh page every 4 KB while the tool waits for the next request. Kept, it is
     // grown once rather than by doubling, which would copy all of it again and again.
-    m_keepData = compare || !m_options.savePath.empty();
-    if (m_keepData) m_data.reserve(size);
-    m_exchange.Open(CMD_ACCEPT_DOWNLOAD);
-    Fetch(static_cast<uint32_t>(size));
-    const std::string ending = End();
-    Save(m_data);
+    keepData_ = compare || !options_.savePath.empty();
+    if (keepData_) data_.reserve(size);
+    std::string ending;
+    if (Step end = exchange_.Open(CMD_ACCEPT_DOWNLOAD)) return *end;
+    if (Step end = Fetch(size)) return *end;
+    if (Step end = End(ending)) return *end;
+    if (Step end = Save(data_)) return *end;
     if (compare) {
-      const std::string difference = FirstDifference(m_data, expected);
-      if (!difference.empty()) Fault("data " + difference + " of " + m_options.expectPath);
+      const std::string difference = FirstDifference(data_, expected);
+      if (!difference.empty()) return Fault("data " + difference + " of " + options_.expectPath);
     }
-    return Success(ending);
+    return {0, Success(ending)};
   }
 
-  std::string RunChannels(const std::vector<uint8_t>& expected, bool compare) {
-    m_exchange.Open(CMD_ACCEPT_DOWNLOAD);
-    const uint32_t blockCount = FetchHeader();
-    for (uint32_t i = 0; i < blockCount; ++i) FetchImageBlock(i);
-    const std::string ending = End();
+  SimEnd RunChannels(const std::vector<uint8_t>& expected, bool compare) {
+    if (Step end = exchange_.Open(CMD_ACCEPT_DOWNLOAD)) return *end;
+    uint32_t blockCount = 0;
+    if (Step end = FetchHeader(blockCount)) return *end;
+    for (uint32_t i = 0; i < blockCount; ++i) {
+      if (Step end = FetchImageBlock(i)) return *end;
+    }
+    std::string ending;
+    if (Step end = End(ending)) return *end;
 
-    const ImageReport report = InspectImage(m_data.data(), m_data.size(), true);
+    const ImageReport report = InspectImage(data_.data(), data_.size(), true);
     if (!report.valid) {
-      Fault("image fault at offset " + std::to_string(report.errorOffset) + ": " + report.error);
+      return Fault("image fault at offset " + std::to_string(report.errorOffset) + ": " +
+                   report.error);
     }
-    if (report.requestValue != m_options.requestValue) {
-      Fault("image header carries request value " + Hex(report.requestValue) + ", requested " +
-            Hex(m_options.requestValue));
+    if (report.requestValue != options_.requestValue) {
+      return Fault("image header carries request value " + Hex(report.requestValue) +
+                   ", requested " + Hex(options_.requestValue));
     }
-    Save(report.content);
+    if (Step end = Save(report.content)) return *end;
     if (compare) {
       const std::string difference = FirstDifference(report.content, expected);
-      if (!difference.empty()) Fault("channel list " + difference + " of " + m_options.expectPath);
+      if (!difference.empty()) {
+        return Fault("channel list " + difference + " of " + options_.expectPath);
+      }
     }
-    return Success("") + ", channel list " + std::to_string(report.content.size()) +
-           " bytes in " + std::to_string(report.blockCount) + " blocks" + ending;
+    return {0, Success("") + ", channel list " + std::to_string(report.content.size()) +
+                   " bytes in " + std::to_string(report.blockCount) + " blocks" + ending};
   }
 
   // The header tells how many blocks follow; its CRC is checked before it is trusted.
-  uint32_t FetchHeader() {
-    Fetch(IMAGE_HEADER_SIZE);
-    const uint16_t lengthField = fmt::ReadBE16(m_data.data() + fmt::kLengthAt);
+  Step FetchHeader(uint32_t& blockCount) {
+    if (Step end = Fetch(IMAGE_HEADER_SIZE)) return end;
+    const uint16_t lengthField = GetBE16(data_.data() + fmt::kLengthAt);
     if (lengthField != fmt::kHeaderLengthField) {
-      Fault("image header length field is " + std::to_string(lengthField) + ", not 126");
+      return Fault("image header length field is " + std::to_string(lengthField) + ", not 126");
     }
-    const uint16_t stored = fmt::ReadBE16(m_data.data() + fmt::kCrcAt);
+    const uint16_t stored = GetBE16(data_.data() + fmt::kCrcAt);
     const uint16_t computed =
-        Crc16(m_data.data() + fmt::kCrcCoverageStart, IMAGE_HEADER_SIZE - fmt::kCrcCoverageStart);
+        Crc16(data_.data() + fmt::kCrcCoverageStart, IMAGE_HEADER_SIZE - fmt::kCrcCoverageStart);
     if (stored != computed) {
-      Fault("image header CRC is " + Hex(stored) + ", computed " + Hex(computed));
+      return Fault("image header CRC is " + Hex(stored) + ", computed " + Hex(computed));
     }
-    return fmt::ReadBE32(m_data.data() + fmt::kBlockCountAt);
+    blockCount = GetBE32(data_.data() + fmt::kBlockCountAt);
+    return {};
   }
 
   // Each block is found by its length field: first those two bytes, then the rest.
-  void FetchImageBlock(uint32_t index) {
-    const size_t start = m_data.size();
-    Fetch(2);
-    const uint16_t lengthField = fmt::ReadBE16(m_data.data() + start);
+  Step FetchImageBlock(uint32_t index) {
+    const size_t start = data_.size();
+    if (Step end = Fetch(2)) return end;
+    const uint16_t lengthField = GetBE16(data_.data() + start);
     if (lengthField < fmt::kBlockLengthOverhead) {
-      Fault("image block " + std::to_string(index) + " at offset " + std::to_string(start) +
-            " has length field " + std::to_string(lengthField));
+      return Fault("image block " + std::to_string(index) + " at offset " + std::to_string(start) +
+                   " has length field " + std::to_string(lengthField));
     }
-    Fetch(lengthField);
+    return Fetch(lengthField);
   }
 
   // Appends `length` bytes at the end of what has arrived so far, in blocks of the block size.
-  void Fetch(uint64_t length) {
-    const uint64_t end = m_received + length;
-    if (end > std::numeric_limits<uint32_t>::max()) Fault("data reaches beyond 32-bit offsets");
-    while (m_received < end) {
-      const uint64_t piece = std::min<uint64_t>(m_options.blockSize, end - m_received);
-      FetchBlock(static_cast<uint32_t>(m_received), static_cast<uint16_t>(piece));
+  Step Fetch(uint64_t length) {
+    const uint64_t end = received_ + length;
+    if (end > std::numeric_limits<uint32_t>::max()) {
+      return Fault("data reaches beyond 32-bit offsets");
     }
+    while (received_ < end) {
+      const uint64_t piece = std::min<uint64_t>(options_.blockSize, end - received_);
+      if (Step ended = FetchBlock(static_cast<uint32_t>(received_), static_cast<uint16_t>(piece))) {
+        return ended;
+      }
+    }
+    return {};
   }
 
-  void FetchBlock(uint32_t offset, uint16_t length) {
+  Step FetchBlock(uint32_t offset, uint16_t length) {
     const std::string where =
         "block of " + std::to_string(length) + " bytes at offset " + std::to_string(offset);
     std::string lastIssue = "no answer";
-    m_exchange.BeforeBlock();
-    for (uint32_t attempt = 0; attempt < m_options.attempts; ++attempt) {
-      const uint8_t sequence = m_exchange.NextSequence();
-      m_wire.Send(sequence, CMD_BLOCK_REQUEST, BlockRequestPayload(length, offset));
-      const uint64_t until = m_wire.Now() + m_exchange.ReplyWindowMs(length);
+    if (Step end = exchange_.BeforeBlock()) return end;
+    for (uint32_t attempt = 0; attempt < options_.attempts; ++attempt) {
+      const uint8_t sequence = exchange_.NextSequence();
+      wire_.Send(sequence, CMD_BLOCK_REQUEST, BlockRequestPayload(length, offset));
+      const uint64_t until = wire_.Now() + exchange_.ReplyWindowMs(length);
       for (bool waiting = true; waiting;) {
-        switch (m_wire.Receive(until)) {
-          case WaitResult::kHungUp:
-            Fault("the tool closed the port while asked for the " + where);
-          case WaitResult::kTimeout:
+        switch (wire_.Receive(until)) {
+          case WaitResult::HungUp:
+            return Fault("the tool closed the port while asked for the " + where);
+          case WaitResult::Timeout:
             lastIssue = "no answer";
             waiting = false;
             break;
-          case WaitResult::kBadSum:
+          case WaitResult::BadSum:
             lastIssue = "answer with a bad sum";
             waiting = false;
             break;
-          case WaitResult::kFrame:
-            if (m_wire.Sequence() != sequence) {
-              lastIssue = std::string("stray ") + CommandName(m_wire.Command());
+          case WaitResult::Frame:
+            if (wire_.Sequence() != sequence) {
+              lastIssue = std::string("stray ") + CommandName(wire_.Command());
               break;  // a late answer to an earlier request
             }
-            if (m_wire.Command() != CMD_BLOCK_DATA) {
-              lastIssue = std::string(CommandName(m_wire.Command())) + " instead of data";
+            if (wire_.Command() != CMD_BLOCK_DATA) {
+              lastIssue = std::string(CommandName(wire_.Command())) + " instead of data";
               break;
             }
-            if (m_wire.Length() != length) {
-              Fault("CMD_BLOCK_DATA of " + std::to_string(m_wire.Length()) +
-                    " bytes answered the " + where);
-            }
-            if (m_keepData) {
-              m_data.insert(m_data.end(), m_wire.Payload(), m_wire.Payload() + length);
-            }
-            m_received += length;
-            m_exchange.BlockDone();
-            return;
+            return TakeBlock(length, where);
         }
       }
     }
-    Fault(where + ": " + lastIssue + " after " + std::to_string(m_options.attempts) +
-          " requests");
+    return Fault(where + ": " + lastIssue + " after " + std::to_string(options_.attempts) +
+                 " requests");
   }
 
-  // Ends the exchange: CMD_FINISH, or the scripted request past the end of the data.
-  std::string End() {
-    if (m_options.pastEnd) return RequestPastEnd();
-    const uint8_t sequence = m_exchange.NextSequence();
+  // The answer to the block just asked for is in the wire's frame.
+  Step TakeBlock(uint16_t length, const std::string& where) {
+    if (wire_.Length() != length) {
+      return Fault("CMD_BLOCK_DATA of " + std::to_string(wire_.Length()) + " bytes answered the " +
+                   where);
+    }
+    if (keepData_) data_.insert(data_.end(), wire_.Payload(), wire_.Payload() + length);
+    received_ += length;
+    exchange_.BlockDone();
+    return {};
+  }
+
+  // Ends the exchange: CMD_FINISH, or the scripted request past the end of the data. `ending`
+  // gets what the success line adds.
+  Step End(std::string& ending) {
+    if (options_.pastEnd) return RequestPastEnd(ending);
+    const uint8_t sequence = exchange_.NextSequence();
     // Nothing answers CMD_FINISH, so a copy the injector spoiled is sent again.
-    for (uint32_t attempt = 0; attempt < m_options.attempts; ++attempt) {
-      if (m_wire.Send(sequence, CMD_FINISH, {}).Intact()) break;
+    for (uint32_t attempt = 0; attempt < options_.attempts; ++attempt) {
+      if (wire_.Send(sequence, CMD_FINISH, {}).Intact()) break;
     }
     // Closing a pseudo-terminal discards what its client has not read yet: give the tool time
     // to take CMD_FINISH and close the port first.
-    m_exchange.WaitForHangUp(m_exchange.ReplyWindowMs(0), {});
+    Step ignored;
+    exchange_.WaitForHangUp(exchange_.ReplyWindowMs(0), {}, ignored);
     return {};
   }
 
   // The tool must refuse a block reaching past its data: no answer, and it ends the transfer.
-  std::string RequestPastEnd() {
-    const uint64_t size = m_received;
-    const uint64_t length = std::min<uint64_t>(m_options.blockSize, size + 1);
+  Step RequestPastEnd(std::string& ending) {
+    const uint64_t size = received_;
+    const uint64_t length = std::min<uint64_t>(options_.blockSize, size + 1);
     const uint32_t offset = static_cast<uint32_t>(size + 1 - length);
-    const uint8_t sequence = m_exchange.NextSequence();
-    m_wire.Send(sequence, CMD_BLOCK_REQUEST,
-                BlockRequestPayload(static_cast<uint16_t>(length), offset));
-    m_wire.Report("sent a request past the end (" + std::to_string(length) +
-                  " bytes at offset " + std::to_string(offset) + ")");
-    const bool hungUp = m_exchange.WaitForHangUp(m_options.timeoutMs, [&] {
-      if (m_wire.Sequence() == sequence && m_wire.Command() == CMD_BLOCK_DATA) {
-        Fault("the tool answered a request past the end of its data");
-      }
-    });
-    return std::string("; the tool did not answer the request past the end") +
-           (hungUp ? " and closed the port" : "");
+    const uint8_t sequence = exchange_.NextSequence();
+    wire_.Send(sequence, CMD_BLOCK_REQUEST,
+               BlockRequestPayload(static_cast<uint16_t>(length), offset));
+    wire_.Report("sent a request past the end (" + std::to_string(length) + " bytes at offset " +
+                 std::to_string(offset) + ")");
+    Step answered;
+    const bool hungUp = exchange_.WaitForHangUp(
+        options_.timeoutMs,
+        [&]() -> Step {
+          if (wire_.Sequence() == sequence && wire_.Command() == CMD_BLOCK_DATA) {
+            return Fault("the tool answered a request past the end of its data");
+          }
+          return {};
+        },
+        answered);
+    if (answered) return answered;
+    ending = std::string("; the tool did not answer the request past the end") +
+             (hungUp ? " and closed the port" : "");
+    return {};
   }
 
-  void Save(const std::vector<uint8_t>& data) {
+  Step Save(const std::vector<uint8_t>& data) {
     std::string error;
-    if (!m_options.savePath.empty() && !WriteWholeFile(m_options.savePath, data, &error)) {
-      Fault(error);
+    if (!options_.savePath.empty() && !WriteWholeFile(options_.savePath, data, &error)) {
+      return Fault(error);
     }
-  }
-
-  void ReadOrFault(const std::string& path, std::vector<uint8_t>& data) {
-    std::string error;
-    if (!ReadWholeFile(path, data, &error)) Fault(error);
+    return {};
   }
 
   std::string Success(const std::string& ending) const {
-    return "download ok, " + std::to_string(m_received) + " bytes" + ending;
+    return "download ok, " + std::to_string(received_) + " bytes" + ending;
   }
 
-  ReceiverExchange m_exchange;
-  SimWire& m_wire;
-  const SimOptions& m_options;
-  std::vector<uint8_t> m_data;
-  uint64_t m_received = 0;  // bytes fetched so far, kept or not
-  bool m_keepData = true;   // a channel image is always kept: it is unpacked and checked
+  ReceiverExchange exchange_;
+  SimWire& wire_;
+  const SimOptions& options_;
+  std::vector<uint8_t> data_;
+  uint64_t received_ = 0;  // bytes fetched so far, kept or not
+  bool keepData_ = true;   // a channel image is always kept: it is unpacked and checked
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 // scripted ends (silence, hang-up) counted in blocks.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,53 +12,55 @@
 
 namespace kestal::sim {
 
-// Ends a session early: thrown with the exit status and the line to report.
-struct SessionEnd {
-  int exitCode;
+// How a session ends: the exit status and the line to report.
+struct SimEnd {
+  int exitCode = 0;
   std::string message;
 };
 
-[[noreturn]] void Fault(const std::string& message);
+// A step that may end the session early; nullopt: go on.
+using Step = std::optional<SimEnd>;
+
+inline SimEnd Fault(std::string message) { return {1, std::move(message)}; }
 
 class ReceiverExchange {
  public:
   explicit ReceiverExchange(const SimSession& session);
 
-  SimWire& Wire() { return m_wire; }
-  const SimOptions& Options() const { return m_options; }
+  SimWire& Wire() { return wire_; }
 
   // Burst, the optional idle and stray block request, then CMD_REQUEST until the tool answers
   // with `acceptCommand`.
-  void Open(uint8_t acceptCommand);
+  Step Open(uint8_t acceptCommand);
   // Next sequence number for a frame the receiver starts.
-  uint8_t NextSequence() { return ++m_sequence; }
+  uint8_t NextSequence() { return ++sequence_; }
   // Called before each block is asked for or answered: once the scripted number of blocks has
   // moved, hangs up or goes silent instead.
-  void BeforeBlock();
-  void BlockDone() { ++m_blocks; }
-  uint32_t Blocks() const { return m_blocks; }
+  Step BeforeBlock();
+  void BlockDone() { ++blocks_; }
+  uint32_t Blocks() const { return blocks_; }
   // Wait of one answer of `payloadBytes` bytes: the reply time plus the line time at the baud.
   uint64_t ReplyWindowMs(size_t payloadBytes) const;
-  // Waits until the tool closes the port (true) or `timeoutMs` passes (false). Frames that
-  // arrive meanwhile go to `onFrame`.
-  bool WaitForHangUp(uint64_t timeoutMs, const std::function<void()>& onFrame);
+  // Waits until the tool closes the port (true) or `timeoutMs` passes (false). Each frame that
+  // arrives meanwhile goes to `onFrame`, which may end the session.
+  using FrameCheck = std::function<Step()>;
+  bool WaitForHangUp(uint64_t timeoutMs, const FrameCheck& onFrame, Step& ended);
 
  private:
-  void IdleBeforeRequest();
-  void SendStrayBlockRequest();
-  void RequestUntilAccepted(uint8_t acceptCommand);
-  [[noreturn]] void GoSilent();
+  Step IdleBeforeRequest();
+  Step SendStrayBlockRequest();
+  Step RequestUntilAccepted(uint8_t acceptCommand);
+  SimEnd GoSilent();
 
-  SimWire m_wire;
-  const SimOptions& m_options;
-  std::function<void()> m_onPeerConnected;
-  uint8_t m_sequence = 0;
-  uint8_t m_requestSequence = 0;
-  uint32_t m_blocks = 0;
+  SimWire wire_;
+  const SimOptions& options_;
+  std::function<void()> onPeerConnected_;
+  uint8_t sequence_ = 0;
+  uint32_t blocks_ = 0;
 };
 
-// Runs a role's body; turns its result or its SessionEnd into the report and the exit status.
-int RunReported(SimWire& wire, const std::function<std::string()>& body);
+// Runs a role's body; reports how it ended and returns the exit status.
+int RunReported(SimWire& wire, const std::function<SimEnd()>& body);
 
 // Big-endian payload helpers.
 std::vector<uint8_t> BE32Payload(uint32_t value);

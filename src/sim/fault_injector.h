@@ -12,16 +12,16 @@ namespace kestal::sim {
 struct FrameFaults {
   std::vector<uint8_t> noise;  // written before the frame
   bool badSum = false;
-  bool drop = false;           // nothing of the frame (nor its noise) is written
-  bool garble = false;         // one byte of the frame on the wire is changed:
-  double garbleAt = 0.0;       //   the one at this fraction of the frame's length (0 to <1),
-  uint8_t garbleXor = 0;       //   xor-ed with this non-zero value
+  bool drop = false;      // nothing of the frame (nor its noise) is written
+  bool garble = false;    // one byte of the frame on the wire is changed:
+  double garbleAt = 0.0;  //   the one at this fraction of the frame's length (0 to <1),
+  uint8_t garbleXor = 0;  //   xor-ed with this non-zero value
 
   bool Intact() const { return !badSum && !drop && !garble; }
 };
 
 // What happens to a frame the emulator receives from the tool.
-enum class InboundFault { kNone, kDrop, kCorrupt };
+enum class InboundFault { None, Drop, Corrupt };
 
 class FaultInjector {
  public:
@@ -34,14 +34,14 @@ class FaultInjector {
   InboundFault NextInbound();
 
  private:
-  bool Every(uint32_t k) const { return k != 0 && m_frameCount % k == 0; }
+  bool Every(uint32_t k) const { return k != 0 && frameCount_ % k == 0; }
   bool Chance(double p);
   static bool Chance(double p, std::mt19937& random);
 
-  FaultOptions m_options;
-  std::mt19937 m_random;
-  std::mt19937 m_inboundRandom;
-  uint64_t m_frameCount = 0;
+  FaultOptions options_;
+  std::mt19937 random_;
+  std::mt19937 inboundRandom_;
+  uint64_t frameCount_ = 0;
 };
 
 }  // namespace kestal::sim

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <iostream>
 
+#include "ports/virtual_ports.h"
 #include "sim/pty_endpoint.h"
 #include "sim/session.h"
-#include "ports/virtual_ports.h"
 
 namespace {
 
@@ -19,10 +19,10 @@ using kestal::sim::SimOptions;
 
 // The announced link, for the signal handler; fixed storage because only async-signal-safe
 // calls may touch it there.
-char g_linkPath[PATH_MAX] = {};
+char announcedLinkPath[PATH_MAX] = {};
 
 extern "C" void RemoveLinkAndExit(int signal) {
-  if (g_linkPath[0] != '\0') unlink(g_linkPath);
+  if (announcedLinkPath[0] != '\0') unlink(announcedLinkPath);
   _exit(128 + signal);
 }
 
@@ -45,21 +45,25 @@ struct CommandLine {
 void AddCommonOptions(CLI::App& app, CommandLine& cl) {
   SimOptions& o = cl.options;
   app.add_option("--name", cl.name, "Virtual port name (default sim-<pid>)");
-  app.add_option("--baud", o.baud, "Pace every byte written at BAUD/10 bytes per second (0 = unpaced)");
+  app.add_option("--baud", o.baud,
+                 "Pace every byte written at BAUD/10 bytes per second (0 = unpaced)");
   app.add_option("--timeout", cl.timeoutSeconds,
-                 "Give up after this many seconds without progress from the tool")->capture_default_str();
+                 "Give up after this many seconds without progress from the tool")
+      ->capture_default_str();
   app.add_option("--reply-timeout", o.replyTimeoutMs, "Milliseconds to wait for one answer")
       ->capture_default_str();
   app.add_option("--attempts", o.attempts, "Tries per request or block before it is a fault")
-      ->capture_default_str()->check(CLI::Range(1u, 1000u));
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 1000u));
   app.add_option("--request-value", o.requestValue, "32-bit payload of CMD_REQUEST (0x.. allowed)")
       ->capture_default_str();
   app.add_option("--idle-before-request", o.idleBeforeRequestMs,
                  "Milliseconds between the wake-up burst and CMD_REQUEST");
   app.add_flag("--block-request-before-request", o.blockRequestBeforeRequest,
                "Send a CMD_BLOCK_REQUEST before CMD_REQUEST; the tool must not answer it");
-  app.add_option("--silence-after", cl.silenceAfter,
-                 "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
+  app.add_option(
+      "--silence-after", cl.silenceAfter,
+      "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
   app.add_option("--hangup-after", cl.hangupAfter, "After N blocks close the port and exit 0");
   app.add_flag("--trace", o.trace, "Print every frame in hex on stderr");
   app.add_option("--seed", o.faults.seed, "Seed of the fault injection")->capture_default_str();
@@ -85,17 +89,19 @@ CLI::App* AddDownloadCommand(CLI::App& app, CommandLine& cl) {
   SimOptions& o = cl.options;
   CLI::App* download = app.add_subcommand(
       "download", "The tool sends to the receiver: ask for the data block by block and check it");
-  download
-      ->add_option("--mode", cl.mode, "software: raw bytes; channels: a channel image")
+  download->add_option("--mode", cl.mode, "software: raw bytes; channels: a channel image")
       ->check(CLI::IsMember({"software", "channels"}))
       ->required();
-  download->add_option("--size", o.size, "Software mode: bytes to fetch (default: size of --expect)");
-  download->add_option("--expect", o.expectPath,
-                       "Compare the data (channels: the unpacked channel list) with this file")
+  download->add_option("--size", o.size,
+                       "Software mode: bytes to fetch (default: size of --expect)");
+  download
+      ->add_option("--expect", o.expectPath,
+                   "Compare the data (channels: the unpacked channel list) with this file")
       ->check(CLI::ExistingFile);
   download->add_option("--save", o.savePath, "Write the data (channels: the channel list) here");
   download->add_option("--block-size", o.blockSize, "Bytes per block request")
-      ->capture_default_str()->check(CLI::Range(1u, 65535u));
+      ->capture_default_str()
+      ->check(CLI::Range(1u, 65535u));
   download->add_flag("--past-end", o.pastEnd,
                      "End with a block request past the data instead of CMD_FINISH; exit 0 if the "
                      "tool does not answer it");
@@ -106,7 +112,8 @@ CLI::App* AddUploadCommand(CLI::App& app, CommandLine& cl) {
   CLI::App* upload = app.add_subcommand(
       "upload", "The tool reads from the receiver: serve a file until the tool's CMD_FINISH");
   upload->add_option("--serve", cl.options.servePath, "The data set to serve")
-      ->required()->check(CLI::ExistingFile);
+      ->required()
+      ->check(CLI::ExistingFile);
   return upload;
 }
 
@@ -124,7 +131,7 @@ int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
   if (linkPath.empty()) {
     std::cerr << "sim: virtual port not announced: " << error << std::endl;
   } else {
-    std::strncpy(g_linkPath, linkPath.c_str(), sizeof g_linkPath - 1);
+    std::strncpy(announcedLinkPath, linkPath.c_str(), sizeof announcedLinkPath - 1);
   }
   InstallSignalHandlers();
   std::cout << endpoint->SlavePath() << std::endl;
@@ -158,12 +165,12 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   SimOptions& o = cl.options;
-  o.mode = cl.mode == "channels" ? DownloadMode::kChannels : DownloadMode::kSoftware;
+  o.mode = cl.mode == "channels" ? DownloadMode::Channels : DownloadMode::Software;
   o.timeoutMs = static_cast<uint64_t>(cl.timeoutSeconds * 1000.0);
   if (app.count("--silence-after") > 0) o.silenceAfterBlocks = cl.silenceAfter;
   if (app.count("--hangup-after") > 0) o.hangupAfterBlocks = cl.hangupAfter;
   const bool isDownload = download->parsed();
-  if (isDownload && o.mode == DownloadMode::kSoftware && !o.size && o.expectPath.empty()) {
+  if (isDownload && o.mode == DownloadMode::Software && !o.size && o.expectPath.empty()) {
     std::cerr << "sim: download --mode software needs --size or --expect" << std::endl;
     return 2;
   }

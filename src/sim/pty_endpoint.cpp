@@ -52,7 +52,7 @@ std::unique_ptr<PtyEndpoint> PtyEndpoint::Create(std::string* error) {
 }
 
 PtyEndpoint::PtyEndpoint(int master, int ownSlave, std::string slavePath)
-    : m_master(master), m_ownSlave(ownSlave), m_slavePath(std::move(slavePath)) {}
+    : master_(master), ownSlave_(ownSlave), slavePath_(std::move(slavePath)) {}
 
 PtyEndpoint::~PtyEndpoint() {
   CloseLink();
@@ -60,64 +60,62 @@ PtyEndpoint::~PtyEndpoint() {
 }
 
 void PtyEndpoint::ReleaseOwnSlave() {
-  if (m_ownSlave >= 0) close(m_ownSlave);
-  m_ownSlave = -1;
+  if (ownSlave_ >= 0) close(ownSlave_);
+  ownSlave_ = -1;
 }
 
 void PtyEndpoint::SetBaud(uint32_t baud) {
-  m_pacer = BytePacer(baud);
+  pacer_ = BytePacer(baud);
   // Paced pieces are a millisecond apart; the default timer slack (50 us) would hand each over
   // late by a noticeable share of that. The endpoint is driven by one thread, its caller.
-  if (m_pacer.Paced()) (void)prctl(PR_SET_TIMERSLACK, 1UL);
+  if (pacer_.Paced()) (void)prctl(PR_SET_TIMERSLACK, 1UL);
 }
 
-int PtyEndpoint::OpenLink(const PortInfo&, uint32_t baud) {
-  // The pseudo-terminal is opened by Create; this only adopts a line speed.
+OpenResult PtyEndpoint::OpenLink(const std::string&, uint32_t baud) {
   SetBaud(baud);
-  return IsOpen() ? 1 : 0;
+  return IsOpen() ? OpenResult::Ok : OpenResult::Failed;
 }
 
 void PtyEndpoint::CloseLink() {
-  if (m_master >= 0) close(m_master);
-  m_master = -1;
+  if (master_ >= 0) close(master_);
+  master_ = -1;
 }
 
-int PtyEndpoint::SendBytes(const uint8_t* data, int count) {
-  if (m_master < 0 || count < 0) return 0;
-  const size_t total = static_cast<size_t>(count);
-  const size_t chunk = m_pacer.ChunkBytes();
+SendResult PtyEndpoint::SendBytes(const uint8_t* data, size_t total) {
+  if (master_ < 0) return SendResult::Closed;
+  const size_t chunk = pacer_.ChunkBytes();
   // The whole write is one stream on the line, timed from one start, so a late wake-up for
   // one piece never delays the pieces after it.
-  const auto start = m_pacer.Reserve(total, std::chrono::steady_clock::now());
+  const auto start = pacer_.Reserve(total, std::chrono::steady_clock::now());
   size_t done = 0;
   while (done < total) {
     const size_t piece = std::min(chunk, total - done);
     // A piece is handed over once the line has carried it, as the far end of a serial line
     // has a byte only after its stop bit; writing it at the start of its line time would let
     // every frame arrive up to a piece early.
-    if (m_pacer.Paced()) std::this_thread::sleep_until(start + m_pacer.LineTime(done + piece));
-    if (!WriteAll(data + done, piece)) return done == 0 ? 0 : -1;
+    if (pacer_.Paced()) std::this_thread::sleep_until(start + pacer_.LineTime(done + piece));
+    if (!WriteAll(data + done, piece)) return SendResult::Failed;
     done += piece;
   }
-  m_pacer.Handed(std::chrono::steady_clock::now());
-  return count;
+  pacer_.Handed(std::chrono::steady_clock::now());
+  return SendResult::Ok;
 }
 
 bool PtyEndpoint::WriteAll(const uint8_t* data, size_t count) {
   size_t done = 0;
   while (done < count) {
-    const ssize_t n = write(m_master, data + done, count - done);
+    const ssize_t n = write(master_, data + done, count - done);
     if (n > 0) {
       done += static_cast<size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
-      pollfd pfd{m_master, POLLOUT, 0};
+      pollfd pfd{master_, POLLOUT, 0};
       if (poll(&pfd, 1, kWriteStallMs) > 0 && (pfd.revents & POLLOUT)) continue;
       return false;
     }
-    if (n < 0 && errno == EIO) m_hungUp = true;
+    if (n < 0 && errno == EIO) hungUp_ = true;
     return false;
   }
   return true;
@@ -127,32 +125,34 @@ namespace {
 constexpr uint64_t kWaitSliceMs = 250;
 }  // namespace
 
-void PtyEndpoint::WaitForData(uint64_t deadlineMs) {
-  if (m_master < 0 || m_hungUp || m_queue.Count() > 0) return;
+void PtyEndpoint::WaitForBytes(uint64_t deadlineMs, size_t /*count*/) {
+  // Returns as soon as anything is queued: the caller takes it and asks again, and the queue
+  // never fills waiting for a count it cannot hold.
+  if (master_ < 0 || hungUp_ || queue_.Count() > 0) return;
   const uint64_t now = GetClock().NowMs();
   // Sleeps in slices of at most a quarter second: a sanitizer runtime may hold a signal back
   // until the next call it watches, and SIGTERM must still end the emulator promptly.
   const uint64_t wait = std::min<uint64_t>(deadlineMs > now ? deadlineMs - now : 0, kWaitSliceMs);
-  pollfd pfd{m_master, POLLIN, 0};
+  pollfd pfd{master_, POLLIN, 0};
   const int ready = poll(&pfd, 1, static_cast<int>(wait));
   if (ready <= 0) return;  // time-out, or a signal: the caller re-tests its conditions
   if (pfd.revents & POLLIN) {
     ReadAvailable();
   } else if (pfd.revents & (POLLHUP | POLLERR)) {
-    m_hungUp = true;
+    hungUp_ = true;
   }
 }
 
 void PtyEndpoint::ReadAvailable() {
-  const uint32_t space = ReceiveQueue::kCapacity - m_queue.Count();
+  const uint32_t space = ReceiveQueue::kCapacity - queue_.Count();
   if (space == 0) return;
   uint8_t buffer[ReceiveQueue::kRingSize];
-  const ssize_t n = read(m_master, buffer, std::min<size_t>(space, sizeof buffer));
+  const ssize_t n = read(master_, buffer, std::min<size_t>(space, sizeof buffer));
   if (n > 0) {
-    m_queue.PushChunk(buffer, static_cast<size_t>(n));  // fits: at most `space` bytes were read
+    queue_.PushChunk(buffer, static_cast<size_t>(n));  // fits: at most `space` bytes were read
   } else if (n == 0 || errno == EIO) {
     // Every slave descriptor is closed: the client went away.
-    m_hungUp = true;
+    hungUp_ = true;
   }
 }
 

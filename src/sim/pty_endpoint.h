@@ -18,7 +18,7 @@ class PtyEndpoint final : public Link {
   PtyEndpoint& operator=(const PtyEndpoint&) = delete;
 
   // The device path clients open.
-  const std::string& SlavePath() const { return m_slavePath; }
+  const std::string& SlavePath() const { return slavePath_; }
   // Paces every byte written at baud / 10 bytes per second; 0 = as fast as possible.
   void SetBaud(uint32_t baud);
   // The endpoint holds the slave open itself so that the master does not report a hang-up while
@@ -26,14 +26,16 @@ class PtyEndpoint final : public Link {
   // close show up as a hang-up.
   void ReleaseOwnSlave();
 
-  int OpenLink(const PortInfo& entry, uint32_t baud) override;
+  // The pseudo-terminal is opened by Create; this only adopts a line speed.
+  OpenResult OpenLink(const std::string& devicePath, uint32_t baud) override;
   void CloseLink() override;
-  int SendBytes(const uint8_t* data, int count) override;
-  ReceiveQueue& Queue() override { return m_queue; }
-  void WaitForData(uint64_t deadlineMs) override;
+  SendResult SendBytes(const uint8_t* data, size_t count) override;
+  ReceiveQueue& Queue() override { return queue_; }
+  // Reads what the client wrote; the endpoint has no reader thread of its own.
+  void WaitForBytes(uint64_t deadlineMs, size_t count) override;
   const Clock& GetClock() const override { return SystemClock(); }
-  bool IsOpen() const override { return m_master >= 0; }
-  bool IsHungUp() const override { return m_hungUp; }
+  bool IsOpen() const override { return master_ >= 0; }
+  bool IsHungUp() const override { return hungUp_; }
 
  private:
   PtyEndpoint(int master, int ownSlave, std::string slavePath);
@@ -41,12 +43,12 @@ class PtyEndpoint final : public Link {
   // Writes all of `data`, waiting while the client's input buffer is full. False on failure.
   bool WriteAll(const uint8_t* data, size_t count);
 
-  int m_master;
-  int m_ownSlave;
-  std::string m_slavePath;
-  ReceiveQueue m_queue;
-  BytePacer m_pacer;
-  bool m_hungUp = false;
+  int master_;
+  int ownSlave_;
+  std::string slavePath_;
+  ReceiveQueue queue_;
+  BytePacer pacer_;
+  bool hungUp_ = false;
 };
 
 }  // namespace kestal::sim

@@ -12,8 +12,8 @@ namespace kestal::sim {
 struct SimSession {
   Link& link;
   const SimOptions& options;
-  std::ostream& log;                     // report lines, "sim: ..."
-  std::function<void()> onPeerConnected; // called once the tool's wake-up burst has arrived
+  std::ostream& log;                      // report lines, "sim: ..."
+  std::function<void()> onPeerConnected;  // called once the tool's wake-up burst has arrived
 };
 
 // The receiver in a transfer to it: asks for the data block by block and checks what arrived.

@@ -12,13 +12,16 @@ constexpr size_t kTraceBytes = 48;  // longer frames are shortened in the trace
 }  // namespace
 
 SimWire::SimWire(Link& link, const SimOptions& options, std::ostream& log)
-    : m_link(link), m_log(log), m_trace(options.trace), m_faults(options.faults),
-      m_frame(FRAME_BUFFER_SIZE, 0) {}
+    : link_(link),
+      log_(log),
+      trace_(options.trace),
+      faults_(options.faults),
+      frame_(kFrameBufferSize, 0) {}
 
-void SimWire::Report(const std::string& line) { m_log << "sim: " << line << std::endl; }
+void SimWire::Report(const std::string& line) { log_ << "sim: " << line << std::endl; }
 
 void SimWire::Trace(char direction, const uint8_t* body, size_t size, const char* note) {
-  if (!m_trace) return;
+  if (!trace_) return;
   std::string line(1, direction);
   line += ' ';
   line += CommandName(body[1]);
@@ -40,52 +43,52 @@ FrameFaults SimWire::Send(uint8_t sequence, uint8_t command, const std::vector<u
   body.insert(body.end(), payload.begin(), payload.end());
   body.push_back(FrameSum(body.data(), body.size()));
 
-  FrameFaults faults = m_faults.Next();
+  FrameFaults faults = faults_.Next();
   if (faults.drop) {
     Trace('>', body.data(), body.size(), "dropped");
     return faults;
   }
   if (!faults.noise.empty()) {
-    m_link.SendBytes(faults.noise.data(), static_cast<int>(faults.noise.size()));
+    link_.SendBytes(faults.noise.data(), faults.noise.size());
   }
   if (faults.badSum) body.back() = static_cast<uint8_t>(body.back() + 1);
   // One write for the whole frame, as a receiver hands a frame to its UART.
   std::vector<uint8_t> wire(kFrameSync, kFrameSync + sizeof kFrameSync);
   wire.insert(wire.end(), body.begin(), body.end());
   if (faults.garble) {
-    const auto at = std::min(wire.size() - 1, static_cast<size_t>(faults.garbleAt *
-                                                                  static_cast<double>(wire.size())));
+    const auto at = std::min(
+        wire.size() - 1, static_cast<size_t>(faults.garbleAt * static_cast<double>(wire.size())));
     wire[at] ^= faults.garbleXor;
   }
-  m_link.SendBytes(wire.data(), static_cast<int>(wire.size()));
+  link_.SendBytes(wire.data(), wire.size());
   Trace('>', body.data(), body.size(), faults.badSum ? "bad sum" : faults.garble ? "garbled" : "");
   return faults;
 }
 
 WaitResult SimWire::Receive(uint64_t deadlineMs) {
   for (;;) {
-    if (!m_link.IsOpen()) return WaitResult::kHungUp;
-    if (Now() >= deadlineMs) return WaitResult::kTimeout;
-    switch (ReceiveFrame(m_frame.data(), m_link)) {
-      case FRAME_OK:
-        switch (m_faults.NextInbound()) {
-          case InboundFault::kDrop:
-            Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "lost on the way in");
+    if (!link_.IsOpen()) return WaitResult::HungUp;
+    if (Now() >= deadlineMs) return WaitResult::Timeout;
+    switch (ReceiveFrame(frame_.data(), link_)) {
+      case FrameResult::Ok:
+        switch (faults_.NextInbound()) {
+          case InboundFault::Drop:
+            Trace('<', frame_.data(), kFrameHeaderSize + Length() + 1, "lost on the way in");
             continue;
-          case InboundFault::kCorrupt:
-            Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "damaged on the way in");
-            return WaitResult::kBadSum;
-          case InboundFault::kNone:
+          case InboundFault::Corrupt:
+            Trace('<', frame_.data(), kFrameHeaderSize + Length() + 1, "damaged on the way in");
+            return WaitResult::BadSum;
+          case InboundFault::None:
             break;
         }
-        Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "");
-        return WaitResult::kFrame;
-      case FRAME_BAD_SUM:
-        Trace('<', m_frame.data(), FRAME_HEADER_SIZE + Length() + 1, "bad sum");
-        return WaitResult::kBadSum;
-      case FRAME_HANGUP:
-        return WaitResult::kHungUp;
-      default:
+        Trace('<', frame_.data(), kFrameHeaderSize + Length() + 1, "");
+        return WaitResult::Frame;
+      case FrameResult::BadSum:
+        Trace('<', frame_.data(), kFrameHeaderSize + Length() + 1, "bad sum");
+        return WaitResult::BadSum;
+      case FrameResult::HangUp:
+        return WaitResult::HungUp;
+      case FrameResult::Timeout:
         break;  // quiet line or a broken sync: look again
     }
   }
@@ -97,18 +100,18 @@ WaitResult SimWire::WaitForBurst(uint64_t deadlineMs) {
   size_t seen = 0;
   for (;;) {
     uint8_t byte = 0;
-    if (m_link.Queue().Pop(byte)) {
+    if (link_.Queue().Pop(byte)) {
       std::copy(window + 1, window + kBurst, window);
       window[kBurst - 1] = byte;
       if (++seen >= kBurst && std::equal(window, window + kBurst, WakeUpBurst)) {
-        if (m_trace) Report("< wake-up burst");
-        return WaitResult::kFrame;
+        if (trace_) Report("< wake-up burst");
+        return WaitResult::Frame;
       }
       continue;
     }
-    if (m_link.IsHungUp() || !m_link.IsOpen()) return WaitResult::kHungUp;
-    if (Now() >= deadlineMs) return WaitResult::kTimeout;
-    m_link.WaitForData(deadlineMs);
+    if (link_.IsHungUp() || !link_.IsOpen()) return WaitResult::HungUp;
+    if (Now() >= deadlineMs) return WaitResult::Timeout;
+    link_.WaitForData(deadlineMs);
   }
 }
 

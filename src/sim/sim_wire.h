@@ -13,14 +13,14 @@
 
 namespace kestal::sim {
 
-enum class WaitResult { kFrame, kBadSum, kTimeout, kHungUp };
+enum class WaitResult { Frame, BadSum, Timeout, HungUp };
 
 class SimWire {
  public:
   SimWire(Link& link, const SimOptions& options, std::ostream& log);
 
-  Link& GetLink() { return m_link; }
-  uint64_t Now() const { return m_link.GetClock().NowMs(); }
+  Link& GetLink() { return link_; }
+  uint64_t Now() const { return link_.GetClock().NowMs(); }
   // One line on the log, prefixed "sim: ".
   void Report(const std::string& line);
 
@@ -29,22 +29,22 @@ class SimWire {
 
   // Waits for the next complete frame until `deadlineMs`; the frame stays readable below.
   WaitResult Receive(uint64_t deadlineMs);
-  uint8_t Sequence() const { return m_frame[0]; }
-  uint8_t Command() const { return m_frame[1]; }
-  uint16_t Length() const { return GetBE16(m_frame.data() + 2); }
-  const uint8_t* Payload() const { return m_frame.data() + FRAME_HEADER_SIZE; }
+  uint8_t Sequence() const { return frame_[0]; }
+  uint8_t Command() const { return frame_[1]; }
+  uint16_t Length() const { return GetBE16(frame_.data() + 2); }
+  const uint8_t* Payload() const { return frame_.data() + kFrameHeaderSize; }
 
-  // Reads raw bytes until the 10-byte wake-up burst has gone by. kFrame = burst seen.
+  // Reads raw bytes until the 10-byte wake-up burst has gone by. Frame = burst seen.
   WaitResult WaitForBurst(uint64_t deadlineMs);
 
  private:
   void Trace(char direction, const uint8_t* body, size_t size, const char* note);
 
-  Link& m_link;
-  std::ostream& m_log;
-  bool m_trace;
-  FaultInjector m_faults;
-  std::vector<uint8_t> m_frame;
+  Link& link_;
+  std::ostream& log_;
+  bool trace_;
+  FaultInjector faults_;
+  std::vector<uint8_t> frame_;
 };
 
 }  // namespace kestal::sim

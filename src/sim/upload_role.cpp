@@ -14,74 +14,77 @@ namespace {
 class UploadRole {
  public:
   explicit UploadRole(const SimSession& session)
-      : m_exchange(session), m_wire(m_exchange.Wire()), m_options(session.options) {}
+      : exchange_(session), wire_(exchange_.Wire()), options_(session.options) {}
 
-  SimWire& Wire() { return m_wire; }
+  SimWire& Wire() { return wire_; }
 
-  std::string Run() {
+  SimEnd Run() {
     std::string error;
-    if (!ReadWholeFile(m_options.servePath, m_data, &error)) Fault(error);
-    if (m_data.size() > std::numeric_limits<uint32_t>::max()) Fault("served file too large");
-    m_exchange.Open(CMD_ACCEPT_UPLOAD);
-    Serve();
-    return "upload ok, served " + std::to_string(m_servedEnd) + " of " +
-           std::to_string(m_data.size()) + " bytes in " + std::to_string(m_exchange.Blocks()) +
-           " blocks";
+    if (!ReadWholeFile(options_.servePath, data_, &error)) return Fault(error);
+    if (data_.size() > std::numeric_limits<uint32_t>::max()) return Fault("served file too large");
+    if (Step end = exchange_.Open(CMD_ACCEPT_UPLOAD)) return *end;
+    if (Step end = Serve()) return *end;
+    return {0, "upload ok, served " + std::to_string(servedEnd_) + " of " +
+                   std::to_string(data_.size()) + " bytes in " +
+                   std::to_string(exchange_.Blocks()) + " blocks"};
   }
 
  private:
   // Answers the tool until its CMD_FINISH; any frame from it counts as traffic.
-  void Serve() {
-    const uint64_t seconds = m_options.timeoutMs / 1000;
-    uint64_t until = m_wire.Now() + m_options.timeoutMs;
+  Step Serve() {
+    const uint64_t seconds = options_.timeoutMs / 1000;
+    uint64_t until = wire_.Now() + options_.timeoutMs;
     for (;;) {
-      switch (m_wire.Receive(until)) {
-        case WaitResult::kHungUp:
-          Fault("the tool closed the port before CMD_FINISH");
-        case WaitResult::kTimeout:
-          Fault("no frame from the tool for " + std::to_string(seconds) + " s");
-        case WaitResult::kBadSum:
+      switch (wire_.Receive(until)) {
+        case WaitResult::HungUp:
+          return Fault("the tool closed the port before CMD_FINISH");
+        case WaitResult::Timeout:
+          return Fault("no frame from the tool for " + std::to_string(seconds) + " s");
+        case WaitResult::BadSum:
           break;
-        case WaitResult::kFrame:
-          until = m_wire.Now() + m_options.timeoutMs;
-          if (m_wire.Command() == CMD_FINISH) return;
-          if (m_wire.Command() == CMD_SIZE_QUERY) AnswerSizeQuery();
-          if (m_wire.Command() == CMD_BLOCK_REQUEST) AnswerBlockRequest();
+        case WaitResult::Frame:
+          until = wire_.Now() + options_.timeoutMs;
+          if (wire_.Command() == CMD_FINISH) return {};
+          if (wire_.Command() == CMD_SIZE_QUERY) AnswerSizeQuery();
+          if (wire_.Command() == CMD_BLOCK_REQUEST) {
+            if (Step end = AnswerBlockRequest()) return end;
+          }
           break;
       }
     }
   }
 
   void AnswerSizeQuery() {
-    const uint16_t type = m_wire.Length() >= 2 ? GetBE16(m_wire.Payload()) : 0;
-    uint32_t size = static_cast<uint32_t>(m_data.size());
+    const uint16_t type = wire_.Length() >= 2 ? GetBE16(wire_.Payload()) : 0;
+    uint32_t size = static_cast<uint32_t>(data_.size());
     if (type != DATA_TYPE_CHANNELS) {
-      m_wire.Report("size query for data type " + std::to_string(type) + ", answered 0");
+      wire_.Report("size query for data type " + std::to_string(type) + ", answered 0");
       size = 0;
     }
-    m_wire.Send(m_wire.Sequence(), CMD_SIZE_REPLY, BE32Payload(size));
+    wire_.Send(wire_.Sequence(), CMD_SIZE_REPLY, BE32Payload(size));
   }
 
-  void AnswerBlockRequest() {
-    if (m_wire.Length() < 6) Fault("CMD_BLOCK_REQUEST with a payload shorter than 6 bytes");
-    const uint16_t length = GetBE16(m_wire.Payload());
-    const uint32_t offset = GetBE32(m_wire.Payload() + 2);
-    if (uint64_t{offset} + length > m_data.size()) {
-      Fault("the tool asked for " + std::to_string(length) + " bytes at offset " +
-            std::to_string(offset) + ", past the end of " + std::to_string(m_data.size()));
+  Step AnswerBlockRequest() {
+    if (wire_.Length() < 6) return Fault("CMD_BLOCK_REQUEST with a payload shorter than 6 bytes");
+    const uint16_t length = GetBE16(wire_.Payload());
+    const uint32_t offset = GetBE32(wire_.Payload() + 2);
+    if (uint64_t{offset} + length > data_.size()) {
+      return Fault("the tool asked for " + std::to_string(length) + " bytes at offset " +
+                   std::to_string(offset) + ", past the end of " + std::to_string(data_.size()));
     }
-    m_exchange.BeforeBlock();
-    const auto from = m_data.begin() + offset;
-    m_wire.Send(m_wire.Sequence(), CMD_BLOCK_DATA, std::vector<uint8_t>(from, from + length));
-    m_servedEnd = std::max<uint64_t>(m_servedEnd, uint64_t{offset} + length);
-    m_exchange.BlockDone();
+    if (Step end = exchange_.BeforeBlock()) return end;
+    const auto from = data_.begin() + offset;
+    wire_.Send(wire_.Sequence(), CMD_BLOCK_DATA, std::vector<uint8_t>(from, from + length));
+    servedEnd_ = std::max<uint64_t>(servedEnd_, uint64_t{offset} + length);
+    exchange_.BlockDone();
+    return {};
   }
 
-  ReceiverExchange m_exchange;
-  SimWire& m_wire;
-  const SimOptions& m_options;
-  std::vector<uint8_t> m_data;
-  uint64_t m_servedEnd = 0;
+  ReceiverExchange exchange_;
+  SimWire& wire_;
+  const SimOptions& options_;
+  std::vector<uint8_t> data_;
+  uint64_t servedEnd_ = 0;
 };
 
 }  // namespace

@@ -7,11 +7,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "image/file_maker.h"
+#include "transfer/status_texts.h"
 #include "transfer/worker_io.h"
 #include "transfer/workers.h"
 
@@ -23,16 +23,19 @@ using worker::Wait;
 
 class DownloadSession {
  public:
-  explicit DownloadSession(TransferJob& job)
-      : m_job(job), m_link(*job.m_pLink), m_path(job.m_strFilePath),
-        m_packTrace(job.m_packTrace), m_mode(job.m_nMode.load()) {}
+  explicit DownloadSession(WorkerContext& context)
+      : context_(context),
+        state_(context.state),
+        link_(context.link),
+        path_(context.request.path),
+        mode_(context.request.mode) {}
   ~DownloadSession() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (fd_ >= 0) ::close(fd_);
   }
   DownloadSession(const DownloadSession&) = delete;
   DownloadSession& operator=(const DownloadSession&) = delete;
 
-  int Run();
+  WorkerOutcome Run();
 
  private:
   // Each step returns nullptr to go on, or the error text that ends the download.
@@ -45,153 +48,172 @@ class DownloadSession {
   bool OpenFile();
   bool CopyBlock(uint32_t offset, uint16_t length);
   uint64_t ServedSize() const;
+  void Progress(int percent, uint64_t bytesDone);
   void Release();
 
-  TransferJob& m_job;
-  Link& m_link;
-  const std::string m_path;
-  const PackTrace m_packTrace;
-  const int m_mode;
-  int m_fd = -1;
-  std::vector<uint8_t> m_image;  // Channels mode, rebuilt on every accepted request
-  bool m_accepted = false;
-  bool m_finished = false;       // the receiver said CMD_FINISH
-  FrameBuffer m_tx;
-  FrameBuffer m_rx;
+  WorkerContext& context_;
+  TransferState& state_;
+  Link& link_;
+  const std::string path_;
+  const int mode_;
+  int fd_ = -1;
+  std::vector<uint8_t> image_;  // Channels mode, rebuilt on every accepted request
+  bool accepted_ = false;
+  bool finished_ = false;  // the receiver said CMD_FINISH
+  uint64_t bytesServed_ = 0;
+  FrameBuffer tx_;
+  FrameBuffer rx_;
 };
 
-int DownloadSession::Run() {
+WorkerOutcome DownloadSession::Run() {
   const char* error = Serve();
-  bool completed = false;
+  WorkerOutcome outcome = WorkerOutcome::Stopped;
   if (error != nullptr) {
-    worker::SendStatus(m_job, 3, error);
-    worker::SendDone(m_job, 0);
+    if (state_.running.load()) outcome = WorkerOutcome::Failed;
+    context_.notify.NotifyStatus(3, error);
+    context_.notify.NotifyDone(false);
   } else {
     // A stop, a watchdog trip or a lost port is never reported as a success.
-    completed = m_finished && m_job.m_bWatchdogTripped.load() == 0;
-    if (completed) worker::SendStatus(m_job, -1, text::kComplete);
-    worker::SendProgress(m_job, 0);
+    if (finished_ && !state_.watchdogTripped.load()) outcome = WorkerOutcome::Completed;
+    if (outcome == WorkerOutcome::Completed)
+      context_.notify.NotifyStatus(kUntilReplaced, text::kComplete);
+    Progress(0, 0);
   }
   Release();
-  return completed ? 1 : 0;
+  return outcome;
 }
 
 const char* DownloadSession::Serve() {
   if (!OpenFile()) return text::kFileOpenError;
-  m_link.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
+  link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
   for (;;) {
-    switch (worker::WaitForFrame(m_job, m_rx)) {
-      case Wait::kStopped: return nullptr;
-      case Wait::kHungUp: return text::kPortDisconnected;
-      case Wait::kFrame: break;
+    switch (worker::WaitForFrame(context_, rx_)) {
+      case Wait::Stopped:
+        return nullptr;
+      case Wait::HungUp:
+        return text::kPortDisconnected;
+      case Wait::Frame:
+        break;
     }
     if (const char* error = HandleFrame()) return error;
   }
 }
 
 const char* DownloadSession::HandleFrame() {
-  switch (m_rx.Command()) {
-    case CMD_REQUEST: return OnRequest();
-    case CMD_BLOCK_REQUEST: return OnBlockRequest();
-    case CMD_FINISH: OnFinish(); return nullptr;
+  switch (rx_.Command()) {
+    case CMD_REQUEST:
+      return OnRequest();
+    case CMD_BLOCK_REQUEST:
+      return OnBlockRequest();
+    case CMD_FINISH:
+      OnFinish();
+      return nullptr;
     default:
       // The receiver is out of step: serve nothing more until it asks again.
-      m_accepted = false;
+      accepted_ = false;
       return nullptr;
   }
 }
 
 const char* DownloadSession::OnRequest() {
-  worker::SendStatus(m_job, -1, text::kDownloading);
-  m_job.m_nWatchdog.store(0);
-  m_accepted = true;
+  // Armed before the front end hears of it, so what it shows next knows the receiver asked.
+  state_.watchdog.store(0);
+  context_.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
+  accepted_ = true;
   // The answer goes out before the image is built; the receiver's next frames wait in the queue.
-  worker::SendEmptyFrame(m_link, m_tx, m_rx.Sequence(), CMD_ACCEPT_DOWNLOAD);
-  if (m_mode != MODE_CHANNELS) return nullptr;
-  if (m_job.m_nFileSize.load() <= 0) return text::kFileOpenError;
+  worker::SendEmptyFrame(link_, tx_, rx_.Sequence(), CMD_ACCEPT_DOWNLOAD);
+  if (mode_ != MODE_CHANNELS) return nullptr;
+  if (state_.fileSize.load() <= 0) return text::kFileOpenError;
   // A short request carries a short value; missing bytes count as zero, never as stale ones.
   uint8_t value[4] = {};
-  std::memcpy(value, m_rx.Payload(), std::min<size_t>(m_rx.Length(), sizeof value));
+  std::memcpy(value, rx_.Payload(), std::min<size_t>(rx_.Length(), sizeof value));
   return PackImage(GetBE32(value));
 }
 
 const char* DownloadSession::PackImage(uint32_t requestValue) {
-  std::vector<uint8_t>().swap(m_image);  // free the earlier image before building the next
+  std::vector<uint8_t>().swap(image_);  // free the earlier image before building the next
   uint32_t size = 0;
   try {
-    size = PackChannelImage(requestValue, m_path, m_image, m_mode, m_packTrace);
+    size = PackChannelImage(requestValue, path_, image_, context_.packTrace);
   } catch (const std::bad_alloc&) {
-    std::vector<uint8_t>().swap(m_image);
+    std::vector<uint8_t>().swap(image_);
     return text::kFileSizeOver;
   }
-  if (size == 0 || size > m_image.size()) return text::kPackagingError;
+  if (size == 0 || size > image_.size()) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;
-  m_image.resize(size);
-  m_job.m_nFileSize.store(static_cast<int>(size));
+  image_.resize(size);
+  state_.fileSize.store(size);
   return nullptr;
 }
 
 const char* DownloadSession::OnBlockRequest() {
-  worker::SendStatus(m_job, -1, text::kDownloading);
-  m_job.m_nWatchdog.store(0);
-  if (!m_accepted) return nullptr;
-  if (m_rx.Length() < 6) return nullptr;  // no length and offset in it: nothing to answer
-  const uint16_t length = GetBE16(m_rx.Payload());
-  const uint32_t offset = GetBE32(m_rx.Payload() + 2);
+  state_.watchdog.store(0);
+  context_.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
+  if (!accepted_) return nullptr;
+  if (rx_.Length() < 6) return nullptr;  // no length and offset in it: nothing to answer
+  const uint16_t length = GetBE16(rx_.Payload());
+  const uint32_t offset = GetBE32(rx_.Payload() + 2);
   const uint64_t size = ServedSize();
+  // In 64 bits: an offset near 2^32 plus a length must not wrap into the file.
   if (uint64_t{offset} + length > size) return text::kOutOfRange;
-  m_tx.SetHeader(m_rx.Sequence(), CMD_BLOCK_DATA, length);
+  tx_.SetHeader(rx_.Sequence(), CMD_BLOCK_DATA, length);
   if (!CopyBlock(offset, length)) return text::kReadingFail;
-  SendFrame(m_link, m_tx.Data());
-  worker::SendProgress(m_job, size == 0 ? 0 : static_cast<int>(uint64_t{offset} * 100 / size));
+  SendFrame(link_, tx_.Data());
+  bytesServed_ = std::max(bytesServed_, uint64_t{offset} + length);
+  Progress(size == 0 ? 0 : static_cast<int>(uint64_t{offset} * 100 / size), bytesServed_);
   return nullptr;
 }
 
 void DownloadSession::OnFinish() {
-  worker::SendProgress(m_job, 100);
-  m_finished = true;
+  Progress(100, ServedSize());
+  finished_ = true;
   // The front end ends the transfer while handling this, so the loop stops at its next test.
-  worker::SendDone(m_job, 1);
+  context_.notify.NotifyDone(true);
+}
+
+void DownloadSession::Progress(int percent, uint64_t bytesDone) {
+  context_.notify.NotifyProgress({percent, bytesDone, ServedSize()});
 }
 
 bool DownloadSession::OpenFile() {
   // Non-blocking, so that a FIFO given as the file cannot hang the worker in open().
-  m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (m_fd < 0) return false;
+  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) return false;
   struct stat info {};
-  return ::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode);
+  return ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // The bytes of the data from `offset`: from the image in Channels mode, else one read of the file.
 bool DownloadSession::CopyBlock(uint32_t offset, uint16_t length) {
-  if (m_mode == MODE_CHANNELS) {
-    if (uint64_t{offset} + length > m_image.size()) return false;
-    std::memcpy(m_tx.Payload(), m_image.data() + offset, length);
+  if (mode_ == MODE_CHANNELS) {
+    if (uint64_t{offset} + length > image_.size()) return false;
+    std::memcpy(tx_.Payload(), image_.data() + offset, length);
     return true;
   }
-  const ssize_t got = ::pread(m_fd, m_tx.Payload(), length, static_cast<off_t>(offset));
+  // A file cut short since it was measured gives fewer bytes: never serve stale ones.
+  const ssize_t got = ::pread(fd_, tx_.Payload(), length, static_cast<off_t>(offset));
   return got == static_cast<ssize_t>(length);
 }
 
 // The size being served: the measured file, or in Channels mode the image built from it.
 uint64_t DownloadSession::ServedSize() const {
-  const int size = m_job.m_nFileSize.load();
+  const int64_t size = state_.fileSize.load();
   const uint64_t served = size > 0 ? static_cast<uint64_t>(size) : 0;
-  return m_mode == MODE_CHANNELS ? std::min<uint64_t>(served, m_image.size()) : served;
+  return mode_ == MODE_CHANNELS ? std::min<uint64_t>(served, image_.size()) : served;
 }
 
 void DownloadSession::Release() {
-  std::vector<uint8_t>().swap(m_image);
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
+  std::vector<uint8_t>().swap(image_);
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
   // The next start measures the file again.
-  m_job.m_nFileSize.store(0);
+  state_.fileSize.store(0);
 }
 
 }  // namespace
 
-int DownloadWorker(TransferJob& job) {
-  DownloadSession session(job);
+WorkerOutcome DownloadWorker(WorkerContext& context) {
+  DownloadSession session(context);
   return session.Run();
 }
 

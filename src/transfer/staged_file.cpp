@@ -53,30 +53,30 @@ void SyncDirectory(const std::string& directory) {
 
 bool StagedFile::Open(const std::string& target) {
   Discard();
-  m_target = ResolveTarget(target);
+  target_ = ResolveTarget(target);
   mode_t mode = 0666 & ~CurrentUmask();
   struct stat info {};
-  if (::stat(m_target.c_str(), &info) == 0) {
+  if (::stat(target_.c_str(), &info) == 0) {
     // Only what could be opened for writing in place may be replaced.
-    if (!S_ISREG(info.st_mode) || ::access(m_target.c_str(), W_OK) != 0) return false;
+    if (!S_ISREG(info.st_mode) || ::access(target_.c_str(), W_OK) != 0) return false;
     mode = info.st_mode & 07777;
   }
-  const size_t slash = m_target.rfind('/');
-  const std::string base = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
-  std::string pattern = m_target.substr(0, m_target.size() - base.size()) + "." + base + ".XXXXXX";
+  const size_t slash = target_.rfind('/');
+  const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+  std::string pattern = target_.substr(0, target_.size() - base.size()) + "." + base + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  m_fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (m_fd < 0) return false;
-  m_tempPath = name.data();
-  ::fchmod(m_fd, mode);
+  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd_ < 0) return false;
+  tempPath_ = name.data();
+  ::fchmod(fd_, mode);
   return true;
 }
 
 bool StagedFile::Write(const uint8_t* data, size_t size) {
-  if (m_fd < 0) return false;
+  if (fd_ < 0) return false;
   while (size > 0) {
-    const ssize_t written = ::write(m_fd, data, size);
+    const ssize_t written = ::write(fd_, data, size);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
@@ -86,24 +86,24 @@ bool StagedFile::Write(const uint8_t* data, size_t size) {
 }
 
 bool StagedFile::Commit() {
-  if (m_fd < 0) return false;
-  const bool synced = ::fsync(m_fd) == 0;
-  const bool closed = ::close(m_fd) == 0;
-  m_fd = -1;
-  if (!synced || !closed || ::rename(m_tempPath.c_str(), m_target.c_str()) != 0) {
+  if (fd_ < 0) return false;
+  const bool synced = ::fsync(fd_) == 0;
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  if (!synced || !closed || ::rename(tempPath_.c_str(), target_.c_str()) != 0) {
     Discard();
     return false;
   }
-  m_tempPath.clear();
-  SyncDirectory(DirectoryOf(m_target));
+  tempPath_.clear();
+  SyncDirectory(DirectoryOf(target_));
   return true;
 }
 
 void StagedFile::Discard() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
-  if (!m_tempPath.empty()) ::unlink(m_tempPath.c_str());
-  m_tempPath.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+  tempPath_.clear();
 }
 
 }  // namespace kestal

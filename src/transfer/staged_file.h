@@ -24,12 +24,12 @@ class StagedFile {
   // Removes the temporary file, if any; the target stays as it was.
   void Discard();
 
-  const std::string& TempPath() const { return m_tempPath; }
+  const std::string& TempPath() const { return tempPath_; }
 
  private:
-  int m_fd = -1;
-  std::string m_target;
-  std::string m_tempPath;
+  int fd_ = -1;
+  std::string target_;
+  std::string tempPath_;
 };
 
 }  // namespace kestal

@@ -6,90 +6,113 @@
 #include <system_error>
 
 #include "link/link.h"
-#include "ports/port_info.h"
-#include "transfer/workers.h"
+#include "transfer/status_texts.h"
 
 namespace kestal {
 
 namespace {
-// Controls that ToggleControls switches, in the order it switches them.
-constexpr int kInputControls[] = {IDC_FILE, IDC_PATH, IDC_PORT, IDC_MODE, IDC_TO_RECEIVER,
-                                  IDC_TO_COMPUTER};
 constexpr int kStatusTicksPerSecond = 20;
 }  // namespace
 
-TransferController::TransferController(TransferJob& job, Link& link, ControllerView& view)
-    : m_job(job), m_link(link), m_view(view), m_download(DownloadWorker), m_upload(UploadWorker) {}
+// Carries each notification to the front end's thread and waits there until it is handled.
+// The calls copy what they carry: a released waiter's stack may be gone when they run.
+class TransferController::WorkerNotify : public TransferNotify {
+ public:
+  explicit WorkerNotify(TransferController& controller) : controller_(controller) {}
+
+  void NotifyStatus(int displayTime, const std::string& text) override {
+    controller_.calls_.PostAndWait(
+        [c = &controller_, displayTime, text] { c->OnTransferStatus(displayTime, text); });
+  }
+  void NotifyProgress(const TransferProgress& progress) override {
+    controller_.calls_.PostAndWait(
+        [c = &controller_, progress] { c->OnTransferProgress(progress); });
+  }
+  void NotifyDone(bool completed) override {
+    controller_.calls_.PostAndWait([c = &controller_, completed] { c->OnTransferDone(completed); });
+  }
+
+ private:
+  TransferController& controller_;
+};
+
+TransferController::TransferController(Link& link, TransferFrontEnd& frontEnd, CallQueue& calls)
+    : link_(link),
+      frontEnd_(frontEnd),
+      calls_(calls),
+      download_(DownloadWorker),
+      upload_(UploadWorker),
+      notify_(std::make_unique<WorkerNotify>(*this)) {}
 
 TransferController::~TransferController() {
-  m_job.m_bRunning.store(0);
-  m_job.m_bTransferActive.store(0);
+  state_.running.store(false);
+  state_.active.store(false);
   // Wakes a worker waiting for bytes, so that it sees the cleared flag at once.
-  if (WorkerAlive()) m_link.CloseLink();
-  JoinWorker();
+  if (workerAlive_.load()) link_.CloseLink();
+  if (worker_.joinable()) worker_.join();
 }
 
 void TransferController::SetWorkers(WorkerProc download, WorkerProc upload) {
-  m_download = std::move(download);
-  m_upload = std::move(upload);
+  download_ = std::move(download);
+  upload_ = std::move(upload);
 }
 
-void TransferController::StartTransfer() {
-  if (!WorkerAlive()) JoinWorker();  // reap the thread of an earlier transfer
-  // One link and one worker: while a transfer runs (or its worker still winds down), a second
-  // start must not touch the job, the timers or the open link.
-  if (m_job.m_bRunning.load() != 0 || WorkerAlive()) return;
+bool TransferController::Busy() const { return state_.running.load() || workerAlive_.load(); }
 
-  m_job.m_bWatchdogTripped.store(0);
-  m_view.ReadControls();
-  m_job.m_nWatchdog.store(-1);
-  if (m_job.m_strFilePath.empty()) {
+void TransferController::StartTransfer(const TransferRequest& request,
+                                       const std::string& devicePath) {
+  if (!workerAlive_.load() && worker_.joinable()) worker_.join();  // an earlier transfer's
+  // One link and one worker: while a transfer runs (or its worker still winds down), a second
+  // start must not touch the state, the timers or the open link.
+  if (Busy()) return;
+
+  state_.watchdogTripped.store(false);
+  state_.watchdog.store(-1);
+  if (request.path.empty()) {
     ShowStatus(3, text::kSelectFile);
-    m_view.RefreshControls();
     return;
   }
-  if (m_job.m_nDirection.load() == DIR_TO_RECEIVER && !MeasureFile()) {
+  if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request.path)) {
     ShowStatus(3, text::kFileSizeOver);
     return;
   }
-  const PortInfo* port = m_view.SelectedPort();
-  m_link.Queue().Reset();  // no worker runs and the link is closed: stale bytes go
-  if (port == nullptr || m_link.OpenLink(*port, LINK_BAUD) == 0) {
+  link_.Queue().Reset();  // no worker runs and the link is closed: stale bytes go
+  if (devicePath.empty() || link_.OpenLink(devicePath, kLinkBaud) != OpenResult::Ok) {
     ShowStatus(3, text::kOpenPortFailed);
     return;
   }
-  ShowStatus(-1, text::kWaiting);
-  m_job.m_pLink = &m_link;
-  m_view.StartTimer(TIMER_WATCHDOG, WATCHDOG_PERIOD_MS);
-  if (!LaunchWorker()) return;
-  m_job.m_bTransferActive.store(1);
-  ToggleControls();
+  ShowStatus(kUntilReplaced, text::kWaiting);
+  frontEnd_.StartTimer(TransferTimer::Watchdog, kWatchdogPeriod);
+  if (!LaunchWorker(request)) return;
+  state_.active.store(true);
+  view_.inputsEnabled = false;
   SetProgress(0);
+  Push();
 }
 
 // Every start towards the receiver measures the file, so the size served always belongs to the
 // file being served. A missing file leaves 0; the worker reports it.
-bool TransferController::MeasureFile() {
+bool TransferController::MeasureFile(const std::string& path) {
   struct stat info {};
-  if (::stat(m_job.m_strFilePath.c_str(), &info) != 0) {
-    m_job.m_nFileSize.store(0);
+  if (::stat(path.c_str(), &info) != 0) {
+    state_.fileSize.store(0);
     return true;
   }
   if (info.st_size > INT_MAX) return false;
-  m_job.m_nFileSize.store(static_cast<int>(info.st_size));
+  state_.fileSize.store(info.st_size);
   return true;
 }
 
-bool TransferController::LaunchWorker() {
-  WorkerProc proc = m_job.m_nDirection.load() == DIR_TO_RECEIVER ? m_download : m_upload;
-  m_job.m_bRunning.store(1);
-  m_bWorkerAlive.store(1, std::memory_order_release);
+bool TransferController::LaunchWorker(const TransferRequest& request) {
+  WorkerProc proc = request.direction == DIR_TO_RECEIVER ? download_ : upload_;
+  state_.running.store(true);
+  workerAlive_.store(true);
   try {
-    m_worker = std::thread([this, proc = std::move(proc)] { RunWorker(proc); });
+    worker_ = std::thread([this, proc = std::move(proc), request] { RunWorker(proc, request); });
   } catch (const std::system_error&) {
-    m_bWorkerAlive.store(0, std::memory_order_release);
-    m_job.m_bRunning.store(0);
-    m_view.StopTimer(TIMER_WATCHDOG);
+    workerAlive_.store(false);
+    state_.running.store(false);
+    frontEnd_.StopTimer(TransferTimer::Watchdog);
     CloseAndResetLink();
     ShowStatus(3, text::kExternalError);
     return false;
@@ -98,148 +121,141 @@ bool TransferController::LaunchWorker() {
 }
 
 // The worker thread's body. The worker has released everything when its procedure returns;
-// the exit notice lets the front end join the thread (and end the process in command-line mode).
-void TransferController::RunWorker(const WorkerProc& proc) {
-  int result = 0;
+// the exit notice lets the front end's thread join the thread.
+void TransferController::RunWorker(const WorkerProc& proc, const TransferRequest& request) {
+  WorkerContext context{request, state_, link_, *notify_, packTrace_};
+  WorkerOutcome outcome = WorkerOutcome::Failed;
   try {
-    result = proc(m_job);
+    outcome = proc(context);
   } catch (...) {
-    result = 0;
+    outcome = WorkerOutcome::Failed;
   }
-  m_bWorkerAlive.store(0, std::memory_order_release);
-  if (m_job.m_hNotifyWnd) m_job.m_hNotifyWnd->NotifyWorkerExit(result == 1);
+  workerAlive_.store(false);
+  calls_.Post([this, outcome] { OnWorkerExit(outcome); });
 }
 
-void TransferController::JoinWorker() {
-  if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
-}
-
-void TransferController::OnWorkerExit() {
+void TransferController::OnWorkerExit(WorkerOutcome outcome) {
   // A newer worker may have started since this notice was sent; never wait for a live one.
-  if (!WorkerAlive()) JoinWorker();
+  if (!workerAlive_.load() && worker_.joinable()) worker_.join();
+  frontEnd_.TransferEnded(outcome);
 }
 
 void TransferController::OnStop() {
   SetProgress(0);
-  if (m_job.m_bRunning.load() != 0) {
-    m_strStatus = text::kInterrupted;
-    m_job.m_shownStatus.Changed();
-  }
+  // Straight into the line: a countdown still running for an earlier text keeps running.
+  if (state_.running.load()) view_.status = text::kInterrupted;
   StopTransfer();
+  Push();
 }
 
-void TransferController::OnTimer(int id) {
-  if (id == TIMER_WATCHDOG) OnWatchdogTick();
-  if (id == TIMER_STATUS) OnStatusTick();
+void TransferController::AbandonTransfer() {
+  // Set before the stop clears `running`, so the worker does not report a completed transfer.
+  state_.watchdogTripped.store(true);
+  StopTransfer();
+  Push();
+}
+
+void TransferController::OnTimer(TransferTimer timer) {
+  if (timer == TransferTimer::Watchdog) OnWatchdogTick();
+  if (timer == TransferTimer::Status) OnStatusTick();
+  Push();
 }
 
 void TransferController::OnWatchdogTick() {
   // The worker stores 0 concurrently; an increment must never overwrite its reset.
-  int count = m_job.m_nWatchdog.load();
-  while (count >= 0 && !m_job.m_nWatchdog.compare_exchange_weak(count, count + 1)) {
+  int count = state_.watchdog.load();
+  while (count >= 0 && !state_.watchdog.compare_exchange_weak(count, count + 1)) {
   }
-  if (count < 0 || count + 1 <= WATCHDOG_LIMIT) return;
-  m_view.StopTimer(TIMER_WATCHDOG);
-  m_job.m_nWatchdog.store(-1);
+  if (count < 0 || count + 1 <= kWatchdogLimit) return;
+  frontEnd_.StopTimer(TransferTimer::Watchdog);
+  state_.watchdog.store(-1);
   SetProgress(0);
-  m_view.RefreshControls();
-  if (m_job.m_bTransferActive.load() == 0) return;
+  if (!state_.active.load()) return;
   ShowStatus(3, text::kExternalError);
-  // Set before the stop clears m_bRunning, so the worker knows why its loop ended.
-  m_job.m_bWatchdogTripped.store(1);
+  // Set before the stop clears `running`, so the worker knows why its loop ended.
+  state_.watchdogTripped.store(true);
   StopTransfer();
 }
 
 void TransferController::OnStatusTick() {
-  if (--m_nStatusCountdown >= 0) return;
-  m_view.StopTimer(TIMER_STATUS);
-  m_strStatus.clear();
-  m_job.m_shownStatus.Changed();
-  m_view.RefreshControls();
+  if (--statusCountdown_ >= 0) return;
+  frontEnd_.StopTimer(TransferTimer::Status);
+  view_.status.clear();
 }
 
-void TransferController::OnTransferStatus(std::unique_ptr<StatusNote> note) {
-  if (!note || m_job.m_bClosing.load() != 0) return;
-  ShowStatus(note->nDisplayTime, note->szText);
-  if (note->nDisplayTime == -1) m_job.m_shownStatus.NoteShown();
+void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
+  if (state_.closing.load()) return;
+  ShowStatus(displayTime, text);
 }
 
-void TransferController::OnTransferProgress(int percent) {
-  if (m_job.m_bClosing.load() != 0) return;
-  SetProgress(percent);
-  m_job.m_shownProgress.NoteShown();
+void TransferController::OnTransferProgress(const TransferProgress& progress) {
+  if (state_.closing.load()) return;
+  view_.bytesDone = progress.bytesDone;
+  view_.bytesTotal = progress.bytesTotal;
+  SetProgress(progress.percent);
+  Push();
 }
 
-void TransferController::OnTransferDone(int /*completed*/) { FinishTransfer(); }
+void TransferController::OnTransferDone(bool /*completed*/) {
+  FinishTransfer();
+  Push();
+}
 
 void TransferController::OnClose() {
-  m_job.m_bClosing.store(1);
-  m_job.m_bRunning.store(0);
-  m_job.m_bTransferActive.store(0);
+  state_.closing.store(true);
+  state_.running.store(false);
+  state_.active.store(false);
   CloseAndResetLink();
 }
 
-void TransferController::ShowStatus(int displayTime, const std::string& message) {
-  if (m_job.m_bClosing.load() != 0) return;
-  m_job.m_shownStatus.Changed();
-  m_view.StopTimer(TIMER_STATUS);
-  if (message.empty()) return;
-  m_strStatus = message;
-  if (displayTime == -1) {
-    m_view.RefreshControls();
-    return;
+void TransferController::ShowStatus(int displayTime, const std::string& text) {
+  if (state_.closing.load()) return;
+  frontEnd_.StopTimer(TransferTimer::Status);
+  if (text.empty()) return;
+  view_.status = text;
+  if (displayTime != kUntilReplaced) {
+    const long long ticks = static_cast<long long>(displayTime) * kStatusTicksPerSecond;
+    statusCountdown_ = ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);
+    frontEnd_.StartTimer(TransferTimer::Status, kStatusTick);
   }
-  const long long ticks = static_cast<long long>(displayTime) * kStatusTicksPerSecond;
-  m_nStatusCountdown = ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);
-  m_view.RefreshControls();
-  m_view.StartTimer(TIMER_STATUS, STATUS_TICK_MS);
+  // Shown at once: one handler may show two texts in turn, and each must be seen.
+  Push();
 }
 
 void TransferController::SetProgress(int percent) {
-  m_job.m_shownProgress.Changed();
-  m_view.SetProgressPos(percent);
-  m_strPercent = std::to_string(percent) + "%";
-  m_view.RefreshControls();
-}
-
-void TransferController::ToggleControls() {
-  m_bControlsEnabled = m_bControlsEnabled == 0 ? 1 : 0;
-  const bool enable = m_bControlsEnabled != 0;
-  for (int id : kInputControls) {
-    const bool softwareOnly = id == IDC_TO_COMPUTER && m_job.m_nMode.load() == MODE_SOFTWARE;
-    m_view.EnableControl(id, enable && !softwareOnly);
-  }
+  view_.percent = percent;
+  view_.percentText = std::to_string(percent) + "%";
 }
 
 void TransferController::StopTransfer() {
-  m_view.StopTimer(TIMER_WATCHDOG);
-  m_job.m_nWatchdog.store(-1);
-  m_bControlsEnabled = 0;
-  ToggleControls();
-  m_view.RefreshControls();
-  m_job.m_bTransferActive.store(0);
-  m_job.m_bRunning.store(0);
+  frontEnd_.StopTimer(TransferTimer::Watchdog);
+  state_.watchdog.store(-1);
+  view_.inputsEnabled = true;
+  state_.active.store(false);
+  state_.running.store(false);
   CloseAndResetLink();
 }
 
 void TransferController::FinishTransfer() {
-  if (m_job.m_bClosing.load() != 0) return;
+  if (state_.closing.load()) return;
   SetProgress(0);
-  m_view.StopTimer(TIMER_WATCHDOG);
-  m_job.m_nWatchdog.store(-1);
-  m_view.RefreshControls();
-  m_job.m_bRunning.store(0);
-  m_job.m_bTransferActive.store(0);
-  CloseAndResetLink();
-  m_bControlsEnabled = 0;
-  ToggleControls();
+  StopTransfer();
 }
 
 void TransferController::CloseAndResetLink() {
-  m_link.CloseLink();
+  link_.CloseLink();
   // The queue's consumer is the worker: it is emptied only once no worker reads it any more
   // (otherwise at the next start, before the link opens again).
-  if (!WorkerAlive()) m_link.Queue().Reset();
+  if (!workerAlive_.load()) link_.Queue().Reset();
+}
+
+void TransferController::Push() {
+  if (state_.closing.load()) return;
+  view_.running = state_.running.load();
+  view_.awaitingRequest = view_.running && state_.watchdog.load() == -1;
+  if (view_ == shown_) return;
+  shown_ = view_;
+  frontEnd_.Show(view_);
 }
 
 }  // namespace kestal

@@ -1,98 +1,94 @@
 #pragma once
-// Starts, watches and ends a transfer, and shows what the worker reports. No toolkit here:
-// the front end implements ControllerView and calls the handlers on its window thread.
+// Starts, watches and ends a transfer, and keeps what the front end shows of it. No toolkit
+// here: every public member runs on the front end's thread (the one that owns `calls`), and the
+// worker's notifications reach the handlers through `calls`, each waiting until handled.
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
-#include "transfer/control_ids.h"
-#include "transfer/transfer_job.h"
+#include "transfer/call_queue.h"
+#include "transfer/transfer_front_end.h"
+#include "transfer/transfer_notify.h"
+#include "transfer/transfer_request.h"
+#include "transfer/transfer_state.h"
+#include "transfer/workers.h"
 
 namespace kestal {
 
 class Link;
-struct PortInfo;
 
-constexpr int TIMER_WATCHDOG = 1;
-constexpr int TIMER_STATUS = 3;
-constexpr int WATCHDOG_PERIOD_MS = 1600;
-constexpr int STATUS_TICK_MS = 50;  // 20 ticks make one second of display time
-constexpr int WATCHDOG_LIMIT = 3;   // trips when the counter exceeds this
-constexpr uint32_t LINK_BAUD = 115200;
-
-// What the controller needs from its window.
-class ControllerView {
- public:
-  virtual ~ControllerView() = default;
-  // Members to controls: status, percentage, path, mode, direction, progress.
-  virtual void RefreshControls() = 0;
-  // Controls to members: path, mode and direction into the job.
-  virtual void ReadControls() = 0;
-  virtual void EnableControl(int id, bool enable) = 0;
-  virtual void SetProgressPos(int percent) = 0;
-  // Starting an id that runs restarts it.
-  virtual void StartTimer(int id, int periodMs) = 0;
-  virtual void StopTimer(int id) = 0;
-  // The port list's selected entry, nullptr when nothing is selected.
-  virtual const PortInfo* SelectedPort() = 0;
-};
+constexpr std::chrono::milliseconds kWatchdogPeriod{1600};
+constexpr std::chrono::milliseconds kStatusTick{50};  // 20 ticks make one second of display
+constexpr int kWatchdogLimit = 3;                     // trips when the counter exceeds this
+constexpr uint32_t kLinkBaud = 115200;
 
 class TransferController {
  public:
-  using WorkerProc = std::function<int(TransferJob&)>;
+  using WorkerProc = std::function<WorkerOutcome(WorkerContext&)>;
 
-  TransferController(TransferJob& job, Link& link, ControllerView& view);
-  // Ends a running transfer and joins its worker. The front end must already make the
-  // worker's notifications return without waiting (it is closing).
+  TransferController(Link& link, TransferFrontEnd& frontEnd, CallQueue& calls);
+  // Ends a running transfer and joins its worker. The front end must have aborted `calls`
+  // first, so that no notification of the worker waits for its thread.
   ~TransferController();
+  TransferController(const TransferController&) = delete;
+  TransferController& operator=(const TransferController&) = delete;
 
-  // Handlers, all on the window thread.
-  void StartTransfer();
+  // The start button. `devicePath` empty: no port is selected.
+  void StartTransfer(const TransferRequest& request, const std::string& devicePath);
+  // The stop button.
   void OnStop();
-  void OnTimer(int id);
-  void OnTransferStatus(std::unique_ptr<StatusNote> note);
-  void OnTransferProgress(int percent);
-  void OnTransferDone(int completed);
+  // Ends the transfer as a watchdog trip does, without a text: the front end gave up waiting.
+  void AbandonTransfer();
+  void OnTimer(TransferTimer timer);
+  // The window closes: end everything, show nothing more.
   void OnClose();
-
+  // Shows `text` until replaced (kUntilReplaced) or for `displayTime` seconds.
   void ShowStatus(int displayTime, const std::string& text);
-  void SetProgress(int percent);
-  void ToggleControls();
-  void StopTransfer();
-  void FinishTransfer();
 
-  // A worker thread exists and its procedure has not yet returned.
-  bool WorkerAlive() const { return m_bWorkerAlive.load(std::memory_order_acquire) != 0; }
-  // Joins a worker thread; only once its notifications no longer need the window thread.
-  void JoinWorker();
-  // Called by the front end when it receives NotifyWorkerExit (window thread).
-  void OnWorkerExit();
+  const TransferView& View() const { return view_; }
+  // A transfer runs, or its worker has not yet returned: a new one cannot start.
+  bool Busy() const;
+  const TransferState& State() const { return state_; }
 
+  // Where the channel packer's trace goes; set while idle.
+  void SetPackTrace(PackTrace trace) { packTrace_ = std::move(trace); }
   // Tests replace the workers.
   void SetWorkers(WorkerProc download, WorkerProc upload);
 
-  std::string m_strStatus;
-  std::string m_strPercent;
-  int m_nStatusCountdown = 0;
-  int m_bControlsEnabled = 1;
-
  private:
-  void CloseAndResetLink();
-  bool MeasureFile();
-  bool LaunchWorker();
-  void RunWorker(const WorkerProc& proc);
+  class WorkerNotify;  // the worker's side: posts each notification and waits for it
+
+  void OnTransferStatus(int displayTime, const std::string& text);
+  void OnTransferProgress(const TransferProgress& progress);
+  void OnTransferDone(bool completed);
+  void OnWorkerExit(WorkerOutcome outcome);
   void OnWatchdogTick();
   void OnStatusTick();
+  void SetProgress(int percent);
+  void StopTransfer();
+  void FinishTransfer();
+  void CloseAndResetLink();
+  bool MeasureFile(const std::string& path);
+  bool LaunchWorker(const TransferRequest& request);
+  void RunWorker(const WorkerProc& proc, const TransferRequest& request);
+  // Hands the view to the front end when it differs from what it was last handed.
+  void Push();
 
-  TransferJob& m_job;
-  Link& m_link;
-  ControllerView& m_view;
-  WorkerProc m_download;
-  WorkerProc m_upload;
-  std::thread m_worker;
-  std::atomic<int> m_bWorkerAlive{0};
+  Link& link_;
+  TransferFrontEnd& frontEnd_;
+  CallQueue& calls_;
+  TransferState state_;
+  TransferView view_;
+  TransferView shown_;
+  int statusCountdown_ = 0;
+  PackTrace packTrace_;
+  WorkerProc download_;
+  WorkerProc upload_;
+  std::unique_ptr<WorkerNotify> notify_;
+  std::thread worker_;
+  std::atomic<bool> workerAlive_{false};
 };
 
 }  // namespace kestal

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "transfer/staged_file.h"
+#include "transfer/status_texts.h"
 #include "transfer/worker_io.h"
 #include "transfer/workers.h"
 
@@ -28,10 +29,13 @@ std::string WritingError(uint32_t offset) {
 
 class UploadSession {
  public:
-  explicit UploadSession(TransferJob& job)
-      : m_job(job), m_link(*job.m_pLink), m_path(job.m_strFilePath) {}
+  explicit UploadSession(WorkerContext& context)
+      : context_(context),
+        state_(context.state),
+        link_(context.link),
+        path_(context.request.path) {}
 
-  int Run();
+  WorkerOutcome Run();
 
  private:
   Failure Exchange();
@@ -39,91 +43,96 @@ class UploadSession {
   Failure QuerySize();
   Failure FetchBlocks();
   Failure FetchBlock(uint16_t length);
-  int Fail(const std::string& message);
-  int Complete();
+  WorkerOutcome Fail(const std::string& message);
+  WorkerOutcome Complete();
   void Accept(uint8_t sequence);
-  bool Running() const { return m_job.m_bRunning.load() != 0; }
+  void Progress(int percent);
+  bool Running() const { return state_.running.load(); }
 
-  TransferJob& m_job;
-  Link& m_link;
-  const std::string m_path;
-  uint8_t m_sequence = 255;  // the sequence number last used
-  uint32_t m_size = 0;       // of the receiver's data set; 0 until it answered
-  uint32_t m_offset = 0;     // bytes received and written so far
-  StagedFile m_file;
-  FrameBuffer m_tx;
-  FrameBuffer m_rx;
+  WorkerContext& context_;
+  TransferState& state_;
+  Link& link_;
+  const std::string path_;
+  uint8_t sequence_ = 255;  // the sequence number last used
+  uint32_t size_ = 0;       // of the receiver's data set; 0 until it answered
+  uint32_t offset_ = 0;     // bytes received and written so far
+  StagedFile file_;
+  FrameBuffer tx_;
+  FrameBuffer rx_;
 };
 
-int UploadSession::Run() {
+WorkerOutcome UploadSession::Run() {
   const Failure failure = Exchange();
   return failure ? Fail(*failure) : Complete();
 }
 
 Failure UploadSession::Exchange() {
-  m_link.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
-  if (WaitForRequest() == Wait::kHungUp) return text::kPortDisconnected;
-  m_job.m_nWatchdog.store(0);
-  if (m_path.size() > kMaxTargetPath || !m_file.Open(m_path)) return text::kFileOpenError;
-  worker::SendStatus(m_job, -1, text::kUploading);
+  link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
+  // A stop while waiting goes on regardless: the size query then finds the transfer stopped
+  // and it ends as a communication error, as it always has.
+  if (WaitForRequest() == Wait::HungUp) return text::kPortDisconnected;
+  state_.watchdog.store(0);
+  if (path_.size() > kMaxTargetPath || !file_.Open(path_)) return text::kFileOpenError;
+  context_.notify.NotifyStatus(kUntilReplaced, text::kUploading);
   if (Failure failure = QuerySize()) return failure;
-  if (m_size == 0) return text::kCommunicationError;
+  if (size_ == 0) return text::kCommunicationError;
   if (Failure failure = FetchBlocks()) return failure;
   // Only a complete data set, safely on disk, replaces the target.
-  if (!m_file.Commit()) return WritingError(m_offset);
+  if (!file_.Commit()) return WritingError(offset_);
   return std::nullopt;
 }
 
 Wait UploadSession::WaitForRequest() {
   for (;;) {
-    const Wait wait = worker::WaitForFrame(m_job, m_rx);
-    if (wait != Wait::kFrame) return wait;
-    if (m_rx.Command() == CMD_REQUEST) {
-      Accept(m_rx.Sequence());
+    const Wait wait = worker::WaitForFrame(context_, rx_);
+    if (wait != Wait::Frame) return wait;
+    if (rx_.Command() == CMD_REQUEST) {
+      Accept(rx_.Sequence());
       return wait;
     }
   }
 }
 
 void UploadSession::Accept(uint8_t sequence) {
-  worker::SendEmptyFrame(m_link, m_tx, sequence, CMD_ACCEPT_UPLOAD);
-  m_sequence = sequence;
+  worker::SendEmptyFrame(link_, tx_, sequence, CMD_ACCEPT_UPLOAD);
+  sequence_ = sequence;
 }
 
 Failure UploadSession::QuerySize() {
   while (Running()) {
-    ++m_sequence;
-    m_tx.SetHeader(m_sequence, CMD_SIZE_QUERY, 2);
-    PutBE16(m_tx.Payload(), DATA_TYPE_CHANNELS);
-    SendFrame(m_link, m_tx.Data());
-    const Wait wait = worker::WaitForFrame(m_job, m_rx);
-    if (wait == Wait::kHungUp) return text::kPortDisconnected;
-    if (wait == Wait::kFrame) {
-      // A reply too short to hold a size is no reply.
-      if (m_rx.Sequence() == m_sequence && m_rx.Command() == CMD_SIZE_REPLY && m_rx.Length() >= 4) {
-        m_size = GetBE32(m_rx.Payload());
+    ++sequence_;
+    tx_.SetHeader(sequence_, CMD_SIZE_QUERY, 2);
+    PutBE16(tx_.Payload(), DATA_TYPE_CHANNELS);
+    SendFrame(link_, tx_.Data());
+    const Wait wait = worker::WaitForFrame(context_, rx_);
+    if (wait == Wait::HungUp) return text::kPortDisconnected;
+    if (wait == Wait::Frame) {
+      // A reply too short to hold a size is no reply; a stale sequence is an old answer.
+      if (rx_.Sequence() == sequence_ && rx_.Command() == CMD_SIZE_REPLY && rx_.Length() >= 4) {
+        size_ = GetBE32(rx_.Payload());
         return std::nullopt;
       }
-      if (m_rx.Command() == CMD_REQUEST) Accept(m_rx.Sequence());
+      // The receiver was reset and asks again: accept it and ask once more.
+      if (rx_.Command() == CMD_REQUEST) Accept(rx_.Sequence());
     }
-    m_job.m_nWatchdog.store(0);
+    state_.watchdog.store(0);
     if (!Running()) return text::kCommunicationError;
   }
   return std::nullopt;  // stopped before asking: the size stays 0
 }
 
 Failure UploadSession::FetchBlocks() {
-  while (m_offset < m_size && Running()) {
-    m_job.m_nWatchdog.store(0);
-    const auto length = static_cast<uint16_t>(std::min<uint32_t>(m_size - m_offset, UPLOAD_BLOCK_MAX));
+  while (offset_ < size_ && Running()) {
+    state_.watchdog.store(0);
+    const auto length =
+        static_cast<uint16_t>(std::min<uint32_t>(size_ - offset_, UPLOAD_BLOCK_MAX));
     if (Failure failure = FetchBlock(length)) return failure;
-    if (!m_file.Write(m_rx.Payload(), length)) return WritingError(m_offset);
-    m_offset += length;
-    worker::SendProgress(m_job, static_cast<int>(std::min<uint64_t>(
-                                    100, uint64_t{m_offset} * 100 / m_size)));
+    if (!file_.Write(rx_.Payload(), length)) return WritingError(offset_);
+    offset_ += length;
+    Progress(static_cast<int>(std::min<uint64_t>(100, uint64_t{offset_} * 100 / size_)));
   }
   // Stopped between blocks: the data set is incomplete, so nothing replaces the target.
-  if (m_offset < m_size) return std::string();
+  if (offset_ < size_) return std::string();
   return std::nullopt;
 }
 
@@ -131,42 +140,50 @@ Failure UploadSession::FetchBlock(uint16_t length) {
   for (int attemptsLeft = UPLOAD_ATTEMPTS;; --attemptsLeft) {
     if (attemptsLeft == 0) return text::kCommunicationError;
     if (!Running()) return std::string();
-    ++m_sequence;
-    m_tx.SetHeader(m_sequence, CMD_BLOCK_REQUEST, 6);
-    PutBE16(m_tx.Payload(), length);
-    PutBE32(m_tx.Payload() + 2, m_offset);
-    SendFrame(m_link, m_tx.Data());
-    const Wait wait = worker::WaitForFrame(m_job, m_rx);
-    if (wait == Wait::kHungUp) return text::kPortDisconnected;
-    if (wait == Wait::kFrame && m_rx.Sequence() == m_sequence &&
-        m_rx.Command() == CMD_BLOCK_DATA && m_rx.Length() == length) {
+    ++sequence_;
+    tx_.SetHeader(sequence_, CMD_BLOCK_REQUEST, 6);
+    PutBE16(tx_.Payload(), length);
+    PutBE32(tx_.Payload() + 2, offset_);
+    SendFrame(link_, tx_.Data());
+    const Wait wait = worker::WaitForFrame(context_, rx_);
+    if (wait == Wait::HungUp) return text::kPortDisconnected;
+    // Only the answer to this very request, whole, is written; anything else costs an attempt.
+    if (wait == Wait::Frame && rx_.Sequence() == sequence_ && rx_.Command() == CMD_BLOCK_DATA &&
+        rx_.Length() == length) {
       return std::nullopt;
     }
   }
 }
 
-// Every failed end: its text if any, then the end; nothing is sent to the receiver, and the
-// temporary file goes, leaving the target as it was.
-int UploadSession::Fail(const std::string& message) {
-  m_file.Discard();
-  if (!message.empty()) worker::SendStatus(m_job, 3, message);
-  worker::SendDone(m_job, 0);
-  return 0;
+void UploadSession::Progress(int percent) {
+  context_.notify.NotifyProgress({percent, offset_, size_});
 }
 
-int UploadSession::Complete() {
+// Every failed end: its text if any, then the end; nothing is sent to the receiver, and the
+// temporary file goes, leaving the target as it was.
+WorkerOutcome UploadSession::Fail(const std::string& message) {
+  const WorkerOutcome outcome = Running() ? WorkerOutcome::Failed : WorkerOutcome::Stopped;
+  file_.Discard();
+  if (!message.empty()) context_.notify.NotifyStatus(3, message);
+  context_.notify.NotifyDone(false);
+  return outcome;
+}
+
+WorkerOutcome UploadSession::Complete() {
   // After a stop the link is closed already; there is no one to tell.
-  if (Running()) worker::SendEmptyFrame(m_link, m_tx, static_cast<uint8_t>(m_sequence + 1), CMD_FINISH);
-  worker::SendStatus(m_job, -1, text::kComplete);
-  worker::SendProgress(m_job, 100);
-  worker::SendDone(m_job, 1);
-  return 1;
+  if (Running()) {
+    worker::SendEmptyFrame(link_, tx_, static_cast<uint8_t>(sequence_ + 1), CMD_FINISH);
+  }
+  context_.notify.NotifyStatus(kUntilReplaced, text::kComplete);
+  Progress(100);
+  context_.notify.NotifyDone(true);
+  return WorkerOutcome::Completed;
 }
 
 }  // namespace
 
-int UploadWorker(TransferJob& job) {
-  UploadSession session(job);
+WorkerOutcome UploadWorker(WorkerContext& context) {
+  UploadSession session(context);
   return session.Run();
 }
 

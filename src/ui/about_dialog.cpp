@@ -6,7 +6,7 @@
 #include "ui/app_icon.h"
 #include "ui/dialog_units.h"
 
-namespace kestal {
+namespace kestal::ui {
 namespace {
 
 constexpr int kWidthDlu = 235;
@@ -48,4 +48,4 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -1,7 +1,7 @@
 #pragma once
 #include <QDialog>
 
-namespace kestal {
+namespace kestal::ui {
 
 // The About box: program name and version, and an OK button.
 class AboutDialog : public QDialog {
@@ -9,4 +9,4 @@ class AboutDialog : public QDialog {
   explicit AboutDialog(QWidget* parent = nullptr);
 };
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -4,7 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace kestal {
+namespace kestal::ui {
 namespace {
 
 // Drawn on a 32 x 32 design grid and scaled to `size`.
@@ -54,4 +54,4 @@ QIcon MakeAppIcon() {
   return icon;
 }
 
-}  // namespace kestal
+}  // namespace kestal::ui

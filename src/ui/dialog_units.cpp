@@ -2,15 +2,15 @@
 
 #include <QFontMetrics>
 
-namespace kestal {
+namespace kestal::ui {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   // The average over the 52 Latin letters, rounded, as dialog units have always used.
   const int letters = metrics.horizontalAdvance(
       QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  m_charWidth = (letters / 26 + 1) / 2;
-  m_lineHeight = metrics.height();
+  charWidth_ = (letters / 26 + 1) / 2;
+  lineHeight_ = metrics.height();
 }
 
 QRect DialogUnits::ToPixels(const DialogRect& r) const {
@@ -21,4 +21,4 @@ QRect DialogUnits::ToPixels(const DialogRect& r) const {
                QPoint(ToPixelsX(r.x + r.width) - 1, ToPixelsY(r.y + r.height) - 1));
 }
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -5,7 +5,7 @@
 #include <QRect>
 #include <QSize>
 
-namespace kestal {
+namespace kestal::ui {
 
 struct DialogRect {
   int x, y, width, height;
@@ -15,17 +15,17 @@ class DialogUnits {
  public:
   explicit DialogUnits(const QFont& font);
 
-  int ToPixelsX(int dluX) const { return dluX * m_charWidth / 4; }
-  int ToPixelsY(int dluY) const { return dluY * m_lineHeight / 8; }
+  int ToPixelsX(int dluX) const { return dluX * charWidth_ / 4; }
+  int ToPixelsY(int dluY) const { return dluY * lineHeight_ / 8; }
   QRect ToPixels(const DialogRect& r) const;
   QSize ToPixels(int width, int height) const { return {ToPixelsX(width), ToPixelsY(height)}; }
 
-  int CharWidth() const { return m_charWidth; }
-  int LineHeight() const { return m_lineHeight; }
+  int CharWidth() const { return charWidth_; }
+  int LineHeight() const { return lineHeight_; }
 
  private:
-  int m_charWidth;   // rounded average width of the Latin letters
-  int m_lineHeight;
+  int charWidth_;  // rounded average width of the Latin letters
+  int lineHeight_;
 };
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -2,7 +2,7 @@
 
 #include "ui/main_dialog.h"
 
-namespace kestal {
+namespace kestal::ui {
 
 std::string MainApp::FileArgument(int argc, char** argv) {
   return argc > 1 && argv[1] ? std::string(argv[1]) : std::string();
@@ -14,4 +14,4 @@ int MainApp::Run(int argc, char** argv) {
   return dialog.ExitStatus();
 }
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -3,7 +3,7 @@
 // send at once, or nothing), runs it until it closes, and returns the exit status.
 #include <string>
 
-namespace kestal {
+namespace kestal::ui {
 
 class MainApp {
  public:
@@ -14,4 +14,4 @@ class MainApp {
   static std::string FileArgument(int argc, char** argv);
 };
 
-}  // namespace kestal
+}  // namespace kestal::ui

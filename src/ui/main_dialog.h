@@ -1,23 +1,23 @@
 #pragma once
 // MainDialog: the program's only window. The user picks a mode, a direction, a file and a
-// serial port and starts or stops a transfer; the window owns the transfer job, the serial
-// link, the port list and the transfer controller, and keeps the user's choices in settings.
+// serial port and starts or stops a transfer. The window owns the serial link, the port list,
+// the call queue its worker's notifications come through and the transfer controller, shows
+// what the controller pushes, and keeps the user's choices in the settings.
 #include <QDialog>
 #include <QFileDialog>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "link/serial_link.h"
-#include "ports/port_info.h"
+#include "ports/port_discovery.h"
+#include "transfer/call_queue.h"
 #include "transfer/transfer_controller.h"
-#include "transfer/note_shortcut.h"
-#include "transfer/transfer_job.h"
-#include "ui/notify_bridge.h"
+#include "ui/settings.h"
 
 class QButtonGroup;
 class QComboBox;
@@ -29,7 +29,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 
-namespace kestal {
+namespace kestal::ui {
 
 // What the file button asks the user for.
 struct FileDialogRequest {
@@ -40,10 +40,10 @@ struct FileDialogRequest {
   QFileDialog::Options options;
 };
 
-class MainDialog : public QDialog, public ControllerView {
+class MainDialog : public QDialog, public TransferFrontEnd {
  public:
-  // Fills the port list; throws the message text (std::string) on failure.
-  using Discovery = std::function<void(PortList&)>;
+  // Finds the ports the list offers; an error text is shown and its ports are not offered.
+  using Discovery = std::function<DiscoveryResult()>;
 
   // `commandLinePath` non-empty: command-line mode, the file is sent at once.
   // An empty `discovery` means the machine's ports (EnumeratePorts).
@@ -53,25 +53,17 @@ class MainDialog : public QDialog, public ControllerView {
 
   // The window's initialisation; runs once, when the window is first shown.
   void InitDialog();
-  bool Initialised() const { return m_bInitialised; }
-
+  bool Initialised() const { return initialised_; }
   // The program's exit status once the window has closed.
-  int ExitStatus() const { return m_nExitStatus; }
+  int ExitStatus() const { return exitStatus_; }
 
-  // ControllerView, on the window thread.
-  void RefreshControls() override;
-  void ReadControls() override;
-  void EnableControl(int id, bool enable) override;
-  void SetProgressPos(int percent) override;
-  void StartTimer(int id, int periodMs) override;
-  void StopTimer(int id) override;
-  const PortInfo* SelectedPort() override;
+  // TransferFrontEnd, on the window thread.
+  void Show(const TransferView& view) override;
+  void StartTimer(TransferTimer timer, std::chrono::milliseconds period) override;
+  void StopTimer(TransferTimer timer) override;
+  void TransferEnded(WorkerOutcome outcome) override;
 
-  TransferJob& Job() { return m_job; }
-  TransferController& Controller() { return *m_controller; }
-  SerialLink& Link() { return m_link; }
-  const PortList& Ports() const { return m_portList; }
-  const std::string& StoredPort() const { return m_strPort; }
+  TransferController& Controller() { return *controller_; }
 
  protected:
   // User interaction that tests replace: a modal box with an OK button, a box that does not
@@ -90,7 +82,7 @@ class MainDialog : public QDialog, public ControllerView {
 
  private:
   void CreateControls();
-  QWidget* Control(int id) const;
+  void ConnectControls();
   bool FillPortList();
   void RestoreSettings();
   void SelectStoredPort();
@@ -101,42 +93,52 @@ class MainDialog : public QDialog, public ControllerView {
   void OnModeChanged();
   void OnDirection();
   void OnFileButton();
+  void OnStart();
   void TakeDroppedFile(const QString& path);
-  void OnWorkerExit(bool completed);
 
-  // Changing the path forgets the size measured for the previous file.
-  void SetFilePath(const std::string& path);
-  void SavePathForMode();
-  bool TransferBusy() const;
+  void EnableInputs(bool enable);
+  void SetDirection(int direction);
+  int SelectedMode() const;
   int SelectedDirection() const;
+  void TakeFilePath();
+  void SetFilePath(const std::string& path);
+  void ShowFilePath();
+  void SavePathForMode();
+  const PortInfo* SelectedPort() const;
+  QTimer* TimerFor(TransferTimer timer) const;
 
-  NotifyBridge m_bridge;  // before the job and controller: outlives the worker
-  TransferJob m_job;
-  NoteShortcut m_notify{m_bridge, m_job};  // the worker's way to the bridge
-  PortList m_portList;
-  SerialLink m_link;
-  std::unique_ptr<TransferController> m_controller;
-  Discovery m_discovery;
-  std::string m_strPort;
-  bool m_bInitialised = false;
-  int m_nExitStatus = 0;
-  bool m_bExitStatusSet = false;  // a command-line transfer has ended
+  const std::string commandLinePath_;
+  const Discovery discovery_;
+  Settings settings_;
+  PortList ports_;
+  // The path the window works with: the field's text as taken at a start or a mode, direction
+  // or file choice. Like the other controls, the field shows it again whenever the window
+  // refreshes, so text typed and not yet taken gives way to it.
+  std::string filePath_;
+  std::string storedPort_;  // the port setting: a prefix of the list entry to select
+  SerialLink link_;
+  CallQueue calls_;  // before the controller: its worker's notifications come through it
+  std::unique_ptr<TransferController> controller_;
+  int startedDirection_ = -1;  // of the transfer whose worker runs or last ran
+  bool initialised_ = false;
+  int exitStatus_ = 0;
+  bool exitStatusSet_ = false;  // a command-line transfer has ended
 
-  QComboBox* m_cbMode = nullptr;
-  QComboBox* m_cbPort = nullptr;
-  QRadioButton* m_toReceiver = nullptr;
-  QRadioButton* m_toComputer = nullptr;
-  QButtonGroup* m_directionGroup = nullptr;
-  QPushButton* m_fileButton = nullptr;
-  QLineEdit* m_pathEdit = nullptr;
-  QPushButton* m_startButton = nullptr;
-  QPushButton* m_stopButton = nullptr;
-  QProgressBar* m_progress = nullptr;
-  QLabel* m_statusLine = nullptr;
-  QLabel* m_percentLabel = nullptr;
-  std::map<int, QWidget*> m_controls;
-  std::map<int, QTimer*> m_timers;
-  QPointer<QMessageBox> m_noticeBox;  // the reader's notice on screen, if any
+  QComboBox* cbMode_ = nullptr;
+  QComboBox* cbPort_ = nullptr;
+  QRadioButton* toReceiver_ = nullptr;
+  QRadioButton* toComputer_ = nullptr;
+  QButtonGroup* directionGroup_ = nullptr;
+  QPushButton* fileButton_ = nullptr;
+  QLineEdit* pathEdit_ = nullptr;
+  QPushButton* startButton_ = nullptr;
+  QPushButton* stopButton_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QLabel* statusLine_ = nullptr;
+  QLabel* percentLabel_ = nullptr;
+  QTimer* watchdogTimer_ = nullptr;
+  QTimer* statusTimer_ = nullptr;
+  QPointer<QMessageBox> noticeBox_;  // the reader's notice on screen, if any
 };
 
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -1,4 +1,6 @@
-// MainDialog: what the user's actions do (port, mode, direction, file, drops, keys, closing).
+// MainDialog: what the user's actions do (port, mode, direction, file, start, drops, keys,
+// closing).
+#include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -7,15 +9,13 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QUrl>
 
-#include "transfer/control_ids.h"
 #include "ui/file_probe.h"
 #include "ui/main_dialog.h"
-#include "ui/settings_key.h"
-#include "ui/settings_names.h"
 
-namespace kestal {
+namespace kestal::ui {
 namespace {
 
 const QString kIrdFilter = QStringLiteral("IRD File (*.ird);;All file (*.*)");
@@ -30,49 +30,75 @@ QString FirstDroppedFile(const QMimeData* data) {
 
 }  // namespace
 
+int MainDialog::SelectedMode() const { return cbMode_->currentIndex(); }
+
+int MainDialog::SelectedDirection() const {
+  if (toReceiver_->isChecked()) return DIR_TO_RECEIVER;
+  if (toComputer_->isChecked()) return DIR_TO_COMPUTER;
+  return -1;
+}
+
+void MainDialog::SetDirection(int direction) {
+  if (QAbstractButton* button = directionGroup_->button(direction)) button->setChecked(true);
+}
+
+// The worker reads the path while it runs: it is not replaced under it.
+void MainDialog::TakeFilePath() {
+  if (!controller_->Busy()) filePath_ = pathEdit_->text().toStdString();
+}
+
+void MainDialog::SetFilePath(const std::string& path) {
+  filePath_ = path;
+  ShowFilePath();
+}
+
+void MainDialog::ShowFilePath() {
+  const QString path = QString::fromStdString(filePath_);
+  if (pathEdit_->text() != path) pathEdit_->setText(path);
+}
+
+void MainDialog::SavePathForMode() { settings_.SetFileFor(SelectedMode(), filePath_); }
+
+const PortInfo* MainDialog::SelectedPort() const {
+  const int entry = cbPort_->currentIndex();
+  if (entry < 0) return nullptr;
+  bool ok = false;
+  const int record = cbPort_->itemData(entry).toInt(&ok);
+  if (!ok || record < 0 || record >= static_cast<int>(ports_.size())) return nullptr;
+  return &ports_[static_cast<size_t>(record)];
+}
+
 void MainDialog::OnPortChanged(int index) {
-  m_strPort = m_cbPort->itemText(index).toStdString();
-  SettingsKey key;
-  if (!key.Open(SettingsRoot::CurrentUser, SETTINGS_PATH)) return;
-  key.SetString(VALUE_PORT, m_strPort);
-  key.Close();
-  RefreshControls();
+  storedPort_ = cbPort_->itemText(index).toStdString();
+  if (!settings_.Exists()) return;
+  settings_.SetPort(storedPort_);
+  ShowFilePath();
 }
 
 // A mode change always applies the mode's rules (Software sends only; direction back to
-// "To Reciever"); the settings key, when it opens, stores the mode and supplies its last file.
+// "To Reciever") and brings back the mode's last file; the file stores the mode.
 void MainDialog::OnModeChanged() {
-  ReadControls();
-  const int mode = m_job.m_nMode;
-  SettingsKey key;
-  const bool opened = key.Open(SettingsRoot::CurrentUser, SETTINGS_PATH);
-  std::string path;
-  if (opened) {
-    key.SetDword(VALUE_MODE, static_cast<uint32_t>(mode));
-    if (const char* value = PathValueForMode(mode)) key.GetString(value, path);
-  }
-  SetFilePath(path);
-  EnableControl(IDC_TO_COMPUTER, mode != MODE_SOFTWARE);
-  m_job.m_nDirection = DIR_TO_RECEIVER;
-  RefreshControls();
+  const int mode = SelectedMode();
+  settings_.SetMode(mode);
+  SetFilePath(settings_.FileFor(mode));
+  toComputer_->setEnabled(mode != MODE_SOFTWARE);
+  SetDirection(DIR_TO_RECEIVER);
   OnDirection();
-  key.Close();
 }
 
 void MainDialog::OnDirection() {
-  ReadControls();
-  m_startButton->setText(m_job.m_nDirection == DIR_TO_RECEIVER ? QStringLiteral("Download")
+  TakeFilePath();
+  startButton_->setText(SelectedDirection() == DIR_TO_RECEIVER ? QStringLiteral("Download")
                                                                : QStringLiteral("Upload"));
 }
 
 void MainDialog::OnFileButton() {
-  ReadControls();
-  m_job.m_nFileSize = 0;
-  const int mode = m_job.m_nMode;
+  TakeFilePath();
+  const int mode = SelectedMode();
   if (mode != MODE_SOFTWARE && mode != MODE_CHANNELS) return;
 
   FileDialogRequest request;
-  request.initialPath = QString::fromStdString(m_job.m_strFilePath);
+  request.initialPath = QString::fromStdString(filePath_);
   if (mode == MODE_SOFTWARE) {
     request.filter = kIrdFilter;
     request.defaultSuffix = QStringLiteral("IRD");
@@ -80,33 +106,43 @@ void MainDialog::OnFileButton() {
     request.filter = kFduFilter;
     request.defaultSuffix = QStringLiteral("fdu");
     // The upload worker replaces the chosen file, so an existing one is taken without asking.
-    request.saveAs = m_job.m_nDirection == DIR_TO_COMPUTER;
+    request.saveAs = SelectedDirection() == DIR_TO_COMPUTER;
     if (request.saveAs) request.options = QFileDialog::DontConfirmOverwrite;
   }
-  if (const std::optional<QString> chosen = AskFileName(request)) {
-    SetFilePath(chosen->toStdString());
-    if (mode == MODE_SOFTWARE) m_job.m_nFileSize = FileSizeOf(*chosen);
-  }
+  if (const std::optional<QString> chosen = AskFileName(request)) filePath_ = chosen->toStdString();
   SavePathForMode();
-  RefreshControls();
+  ShowFilePath();
 }
 
-// Path and size never change under a running worker: drops are refused during a transfer.
+// A second start while a transfer runs (or its worker winds down) does nothing.
+void MainDialog::OnStart() {
+  if (controller_->Busy()) return;
+  TakeFilePath();
+  const TransferRequest request{filePath_, SelectedMode(), SelectedDirection()};
+  const PortInfo* port = SelectedPort();
+  if (port) link_.SetFriendlyName(port->friendlyName);
+  startedDirection_ = request.direction;
+  controller_->StartTransfer(request, port ? port->devicePath : std::string());
+}
+
+// The worker reads the file while it runs: drops are refused during a transfer.
 void MainDialog::dragEnterEvent(QDragEnterEvent* event) {
-  if (!TransferBusy() && !FirstDroppedFile(event->mimeData()).isEmpty())
+  if (!controller_->Busy() && !FirstDroppedFile(event->mimeData()).isEmpty())
     event->acceptProposedAction();
   else
     event->ignore();
 }
 
 void MainDialog::dragMoveEvent(QDragMoveEvent* event) {
-  if (!TransferBusy()) event->acceptProposedAction();
-  else event->ignore();
+  if (!controller_->Busy())
+    event->acceptProposedAction();
+  else
+    event->ignore();
 }
 
 void MainDialog::dropEvent(QDropEvent* event) {
   const QString path = FirstDroppedFile(event->mimeData());
-  if (TransferBusy() || path.isEmpty()) {
+  if (controller_->Busy() || path.isEmpty()) {
     event->ignore();
     return;
   }
@@ -115,10 +151,9 @@ void MainDialog::dropEvent(QDropEvent* event) {
 }
 
 void MainDialog::TakeDroppedFile(const QString& path) {
-  m_job.m_strFilePath = path.toStdString();
+  filePath_ = path.toStdString();
   if (!FileReadable(path)) ShowMessage(QStringLiteral("Error111"), QString());
-  m_job.m_nFileSize = FileSizeOf(path);
-  RefreshControls();
+  ShowFilePath();
   SavePathForMode();
 }
 
@@ -136,22 +171,12 @@ void MainDialog::keyPressEvent(QKeyEvent* event) {
 }
 
 void MainDialog::closeEvent(QCloseEvent* event) {
-  m_controller->OnClose();
+  controller_->OnClose();
   // From here on the worker's notifications return at once; its thread is joined when the
   // window is destroyed.
-  m_bridge.Abort();
-  if (m_job.m_bCommandLine && !m_bExitStatusSet) m_nExitStatus = 1;
+  calls_.Abort();
+  if (!commandLinePath_.empty() && !exitStatusSet_) exitStatus_ = 1;
   QDialog::closeEvent(event);
 }
 
-// In command-line mode the program ends once the file has been sent: status 0 when the
-// transfer completed, 1 after every other end.
-void MainDialog::OnWorkerExit(bool completed) {
-  m_controller->OnWorkerExit();
-  if (!m_job.m_bCommandLine || m_job.m_nDirection != DIR_TO_RECEIVER) return;
-  m_nExitStatus = completed ? 0 : 1;
-  m_bExitStatusSet = true;
-  close();
-}
-
-}  // namespace kestal
+}  // namespace kestal::ui

@@ -9,7 +9,7 @@
 
 namespace {
 
-class ScreenshotDialog : public kestal::MainDialog {
+class ScreenshotDialog : public kestal::ui::MainDialog {
  public:
   ScreenshotDialog() : MainDialog(std::string()) {}
 

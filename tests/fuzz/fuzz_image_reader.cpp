@@ -5,10 +5,9 @@
 // and with every CRC the length fields reach recomputed, which carries the fuzzer past the CRC
 // checks into the block, chunk and zlib rules.
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <numeric>
 
+#include "common/byte_order.h"
 #include "fuzz/fuzz_input.h"
 #include "image/crc16.h"
 #include "image/file_maker.h"
@@ -20,9 +19,9 @@ namespace {
 void CheckValidReport(const ImageReport& report, size_t size) {
   Check(report.error.empty(), "a valid image carries an error text");
   Check(report.blockCount == report.blocks.size(), "block count differs from the blocks found");
-  const size_t chunkTotal = std::accumulate(
-      report.blocks.begin(), report.blocks.end(), size_t{0},
-      [](size_t total, const ImageBlockInfo& b) { return total + b.chunkLength; });
+  const size_t chunkTotal =
+      std::accumulate(report.blocks.begin(), report.blocks.end(), size_t{0},
+                      [](size_t total, const ImageBlockInfo& b) { return total + b.chunkLength; });
   Check(report.content.size() == chunkTotal, "content size differs from the sum of chunk lengths");
   size_t offset = IMAGE_HEADER_SIZE;
   for (size_t i = 0; i < report.blocks.size(); ++i) {
@@ -37,13 +36,7 @@ void CheckValidReport(const ImageReport& report, size_t size) {
   Check(offset == size, "the blocks do not end where the image ends");
 }
 
-uint16_t BE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-
-void PutCrc(uint8_t* part, size_t size) {
-  const uint16_t crc = Crc16(part + 4, size - 4);
-  part[2] = static_cast<uint8_t>(crc >> 8);
-  part[3] = static_cast<uint8_t>(crc);
-}
+void PutCrc(uint8_t* part, size_t size) { PutBE16(part + 2, Crc16(part + 4, size - 4)); }
 
 // The image with the header's CRC and each block's CRC recomputed, block by block as far as
 // the length fields stay inside the image.
@@ -52,7 +45,7 @@ std::vector<uint8_t> WithRightCrcs(const uint8_t* data, size_t size) {
   if (size < IMAGE_HEADER_SIZE) return image;
   PutCrc(image.data(), IMAGE_HEADER_SIZE);
   for (size_t offset = IMAGE_HEADER_SIZE; size - offset >= IMAGE_BLOCK_HEAD;) {
-    const size_t blockSize = 2u + BE16(&image[offset]);
+    const size_t blockSize = 2u + GetBE16(&image[offset]);
     if (blockSize < IMAGE_BLOCK_HEAD || blockSize > size - offset) break;
     PutCrc(&image[offset], blockSize);
     offset += blockSize;
@@ -62,10 +55,6 @@ std::vector<uint8_t> WithRightCrcs(const uint8_t* data, size_t size) {
 
 void InspectAndCheck(const uint8_t* data, size_t size) {
   const ImageReport report = InspectImage(data, size, true);
-  if (std::getenv("KESTAL_FUZZ_VERBOSE")) {
-    std::fprintf(stderr, "valid %d, %zu content bytes, %s\n", report.valid, report.content.size(),
-                 report.error.c_str());
-  }
   if (report.valid) {
     CheckValidReport(report, size);
   } else {

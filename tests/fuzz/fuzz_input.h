@@ -9,21 +9,19 @@ namespace kestal::fuzz {
 
 class FuzzInput {
  public:
-  FuzzInput(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+  FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
 
-  bool Empty() const { return m_pos >= m_size; }
-  size_t Left() const { return m_size - m_pos; }
+  bool Empty() const { return pos_ >= size_; }
+  size_t Left() const { return size_ - pos_; }
   // The next byte, or 0 once the input is used up.
   uint8_t Byte();
-  // The next 32-bit big-endian number; missing bytes read as 0.
-  uint32_t BE32();
   // Up to `count` bytes; fewer when the input runs out.
   std::vector<uint8_t> Bytes(size_t count);
 
  private:
-  const uint8_t* m_data;
-  size_t m_size;
-  size_t m_pos = 0;
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
 };
 
 // Aborts with `what` unless `condition` holds.

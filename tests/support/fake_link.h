@@ -1,96 +1,69 @@
 #pragma once
-// Test doubles for the link: a manual clock, and a link whose "receiver" is a script. Time only
-// moves when the code under test waits, so time-out rules are tested exactly and instantly.
-// Single-threaded: the code under test runs on the test's own thread.
-#include <atomic>
+// A Link whose far end is a script, on a manual clock: time moves only while the code under
+// test waits, jumping to the next scripted arrival or to its deadline, so every time limit is
+// tested exactly and instantly. Single-threaded: the code under test runs on the test's thread.
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
-#include "link/clock.h"
 #include "link/frame_codec.h"
-#include "link/link.h"
-#include "ports/port_info.h"
 
 namespace kestal::testing {
 
+using Bytes = std::vector<uint8_t>;
+
 class ManualClock : public Clock {
  public:
-  uint64_t NowMs() const override { return m_now.load(); }
-  void Set(uint64_t ms) { m_now.store(ms); }
-  void Advance(uint64_t ms) { m_now.fetch_add(ms); }
+  uint64_t NowMs() const override { return nowMs_; }
+  void Advance(uint64_t ms) { nowMs_ += ms; }
 
  private:
-  std::atomic<uint64_t> m_now{1000};
+  uint64_t nowMs_ = 1000;
 };
 
-// Wire bytes of a frame: sync, sequence, command, length, payload, sum.
-std::vector<uint8_t> WireFrame(uint8_t sequence, uint8_t command,
-                               const std::vector<uint8_t>& payload);
-// The same with a deliberately wrong sum.
-std::vector<uint8_t> WireFrameBadSum(uint8_t sequence, uint8_t command,
-                                     const std::vector<uint8_t>& payload);
+// Wire bytes of a frame: sync, sequence, command, length, payload, sum (plus `sumError`).
+Bytes WireFrame(uint8_t sequence, uint8_t command, const Bytes& payload, uint8_t sumError = 0);
 
-// A frame the code under test sent, as the receiver would parse it.
-struct SentFrame {
+struct Frame {
   uint8_t sequence = 0;
   uint8_t command = 0;
-  std::vector<uint8_t> payload;
-  bool sumOk = false;
+  Bytes payload;
+  bool intact = false;
 };
+// The whole frames in a byte stream; bytes outside frames (the wake-up burst) are skipped.
+std::vector<Frame> ParseFrames(const Bytes& stream);
 
-// Splits a byte stream into frames; bytes outside frames (the wake-up burst) are kept apart.
-class FrameSplitter {
+class FakeLink : public Link {
  public:
-  // Feeds bytes; returns the frames completed by them.
-  std::vector<SentFrame> Feed(const uint8_t* data, size_t size);
-  const std::vector<uint8_t>& Loose() const { return m_loose; }
+  ManualClock clock;
+  Bytes sent;                                // everything written, in order
+  std::function<void(const Bytes&)> onSend;  // each write; may DeliverAt replies
+  OpenResult openResult = OpenResult::Ok;    // what the next OpenLink gives
 
- private:
-  std::vector<uint8_t> m_pending;
-  std::vector<uint8_t> m_loose;
-};
+  // `bytes` reach the receive queue once the clock reaches `timeMs`.
+  void DeliverAt(uint64_t timeMs, const Bytes& bytes) { scheduled_.emplace(timeMs, bytes); }
+  void Deliver(const Bytes& bytes) { DeliverAt(clock.NowMs(), bytes); }
+  // The far end goes away at `timeMs`, after the bytes due by then.
+  void HangUpAt(uint64_t timeMs) { hangUpAtMs_ = timeMs; }
 
-class ScriptedLink : public Link {
- public:
-  explicit ScriptedLink(ManualClock& clock) : m_clock(clock) {}
-
-  // Bytes that arrive at the queue at `timeMs` on the clock (or now).
-  void DeliverAt(uint64_t timeMs, const std::vector<uint8_t>& bytes);
-  void Deliver(const std::vector<uint8_t>& bytes) { DeliverAt(m_clock.NowMs(), bytes); }
-  void HangUp() { m_hungUp = true; }
-
-  // Called with every frame the code under test sends (after the burst); may Deliver replies.
-  std::function<void(const SentFrame&)> onFrame;
-  // Called each time waiting moves the clock; may stop the code under test.
-  std::function<void(uint64_t nowMs)> onAdvance;
-
-  // Everything sent, raw, and the frames found in it.
-  std::vector<uint8_t> sentBytes;
-  std::vector<SentFrame> sentFrames;
-  int openCount = 0;
-  int closeCount = 0;
-  bool failOpen = false;
-
-  int OpenLink(const PortInfo&, uint32_t) override;
-  void CloseLink() override;
-  int SendBytes(const uint8_t* data, int count) override;
-  ReceiveQueue& Queue() override { return m_queue; }
-  void WaitForData(uint64_t deadlineMs) override;
-  const Clock& GetClock() const override { return m_clock; }
-  bool IsOpen() const override { return m_open; }
-  bool IsHungUp() const override { return m_hungUp; }
+  OpenResult OpenLink(const std::string& devicePath, uint32_t baud) override;
+  void CloseLink() override { open_ = false; }
+  SendResult SendBytes(const uint8_t* data, size_t count) override;
+  ReceiveQueue& Queue() override;
+  void WaitForBytes(uint64_t deadlineMs, size_t count) override;
+  const Clock& GetClock() const override { return clock; }
+  bool IsOpen() const override { return open_; }
+  bool IsHungUp() const override;
 
  private:
   void DeliverDue();
 
-  ManualClock& m_clock;
-  ReceiveQueue m_queue;
-  std::multimap<uint64_t, std::vector<uint8_t>> m_scheduled;
-  FrameSplitter m_splitter;
-  bool m_open = true;
-  bool m_hungUp = false;
+  ReceiveQueue queue_;
+  std::multimap<uint64_t, Bytes> scheduled_;
+  std::optional<uint64_t> hangUpAtMs_;
+  bool open_ = true;
 };
 
 }  // namespace kestal::testing

@@ -1,0 +1,420 @@
+// kestal-cli against kestal-sim, one row per case: what the tool must print and return, and
+// what the emulator (which checks every byte the tool sends) must report. Rows where the tool
+// misbehaves on purpose check the emulator itself: it must fail and say why.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+
+#include "support/sim_process.h"
+
+namespace kestal::testing {
+namespace {
+
+const std::string kWaiting = "Waiting For Request. Reset SetTop Box.";
+const std::string kDownloading = "Downloading Processing...";
+const std::string kUploading = "Uploading...";
+const std::string kComplete = "Transfer complete !";
+const std::string kInterrupted = "Interrupted by user!";
+
+struct Row {
+  const char* name;
+  const char* fileName = "data.ird";    // in the scratch directory, filled with TestBytes
+  std::optional<size_t> fileSize = {};  // none: the file does not exist
+  // Arguments, with @file, @other (the file with its middle byte changed), @target (a file
+  // holding older data), @port (the emulator's port name). No emulator when `sim` is empty.
+  std::vector<std::string> sim = {};
+  std::vector<std::string> cli = {};
+  int cliExit = 0;
+  std::vector<std::string> texts = {};  // the tool's status lines; not checked for usage errors
+  int simExit = 0;
+  std::string simReport = {};  // a part of what the emulator wrote on stderr
+  int signal = 0;              // sent to the tool once the emulator traced `signalAfter`
+  std::string signalAfter = {};
+  bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
+  rlim_t fileSizeLimit = RLIM_INFINITY;
+};
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+std::string RowName(const ::testing::TestParamInfo<Row>& param) { return param.param.name; }
+
+// The files a row works on, and its arguments with the placeholders filled in.
+struct RowFiles {
+  ScratchDir dir;
+  std::vector<uint8_t> data;
+  std::vector<uint8_t> old = TestBytes(300, 99);
+
+  explicit RowFiles(const Row& row) {
+    if (row.fileSize) {
+      data = TestBytes(*row.fileSize, static_cast<uint32_t>(*row.fileSize));
+      WriteBytes(dir.File(row.fileName), data);
+      std::vector<uint8_t> other = data;
+      if (!other.empty()) other[other.size() / 2] ^= 0xFF;
+      WriteBytes(dir.File("other"), other);
+    }
+    WriteBytes(dir.File("target.fdu"), old);
+  }
+  std::vector<std::string> Fill(const Row& row, std::vector<std::string> args) const {
+    for (auto& arg : args) {
+      if (arg == "@file") arg = dir.File(row.fileName);
+      if (arg == "@other") arg = dir.File("other");
+      if (arg == "@target") arg = dir.File("target.fdu");
+      if (arg == "@port") arg = kSimPort;
+    }
+    return args;
+  }
+};
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<std::string> Send(const std::vector<std::string>& options = {}) {
+  return Join({"send", "--port", "@port"}, Join(options, {"@file"}));
+}
+std::vector<std::string> Receive(const std::vector<std::string>& options = {}) {
+  return Join({"receive", "--port", "@port"}, Join(options, {"@target"}));
+}
+std::vector<std::string> Expect(const char* mode, const std::vector<std::string>& options = {}) {
+  return Join({"download", "--mode", mode, "--expect", "@file"}, options);
+}
+std::vector<std::string> Serve(const std::vector<std::string>& faults = {}) {
+  return Join(faults, {"upload", "--serve", "@file"});
+}
+
+const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
+const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
+// Traced by the emulator once the receiving tool has the first block: it is past the size query.
+const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
+
+class TransferTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(TransferTable, Row) {
+  const Row& row = GetParam();
+  const RowFiles setup(row);
+  const std::vector<std::string> before = setup.dir.Entries();
+  std::unique_ptr<Sim> sim;
+  ChildOptions options{{"XDG_RUNTIME_DIR=" + setup.dir.Path().string()}};
+  if (!row.sim.empty()) {
+    sim = std::make_unique<Sim>(setup.Fill(row, row.sim));
+    ASSERT_FALSE(sim->Device().empty()) << sim->Process().Output(Stream::Err);
+    options = sim->ToolOptions();
+  }
+  options.fileSizeLimit = row.fileSizeLimit;
+  const std::vector<std::string> cliArgs = setup.Fill(row, row.cli);
+  std::unique_ptr<ChildProcess> holder;
+  if (row.holdPort) {
+    holder = std::make_unique<ChildProcess>(CliPath(), cliArgs, options);
+    ASSERT_TRUE(holder->WaitForLine(Stream::Err, kWaiting, 10s));
+  }
+  ChildProcess cli(CliPath(), cliArgs, options);
+  if (row.signal != 0) {
+    ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
+    cli.Signal(row.signal);
+  }
+
+  EXPECT_EQ(cli.Wait(), row.cliExit) << cli.Output(Stream::Err);
+  if (row.cliExit != 2) {
+    EXPECT_EQ(cli.Lines(Stream::Err), row.texts);
+  }
+  if (holder) {
+    EXPECT_EQ(holder->Wait(), 0) << holder->Output(Stream::Err);
+  }
+  if (sim) {
+    EXPECT_EQ(sim->Process().Wait(), row.simExit) << sim->Process().Output(Stream::Err);
+    EXPECT_NE(sim->Process().Output(Stream::Err).find(row.simReport), std::string::npos)
+        << sim->Process().Output(Stream::Err);
+  }
+  // A receive replaces the target only when it completed; nothing else is left behind, except
+  // the temporary file of a tool killed outright, which had no chance to remove it.
+  const bool replaced = row.cli[0] == "receive" && row.cliExit == 0;
+  EXPECT_EQ(ReadBytes(setup.dir.File("target.fdu")), replaced ? setup.data : setup.old);
+  if (row.signal != SIGKILL) {
+    EXPECT_EQ(setup.dir.Entries(), before);
+  }
+}
+
+// Every block edge: one byte, exactly a block, a block and a byte; offsets past 16 bits.
+INSTANTIATE_TEST_SUITE_P(
+    Send, TransferTable,
+    ::testing::Values(Row{.name = "SoftwareOneByte",
+                          .fileSize = 1,
+                          .sim = Expect("software"),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 1 bytes"},
+                      Row{.name = "SoftwareExactlyOneBlock",
+                          .fileSize = 1024,
+                          .sim = Expect("software", {"--block-size", "1024"}),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 1024 bytes"},
+                      Row{.name = "SoftwareOneBlockAndOneByte",
+                          .fileSize = 1025,
+                          .sim = Expect("software", {"--block-size", "1024"}),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 1025 bytes"},
+                      Row{.name = "SoftwareOffsetsBeyond16Bits",
+                          .fileSize = 70000,
+                          .sim = Expect("software", {"--block-size", "4096"}),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 70000 bytes"},
+                      Row{.name = "SoftwareThroughNoiseAndBadSums",
+                          .fileSize = 12000,
+                          .sim = Join({"--noise", "24", "--bad-sum-every", "4", "--reply-timeout",
+                                       "300", "--attempts", "20"},
+                                      Expect("software")),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 12000 bytes"},
+                      Row{.name = "EarlyBlockRequestIsNotAnswered",
+                          .fileSize = 4000,
+                          .sim = Join({"--block-request-before-request"}, Expect("software")),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 4000 bytes"},
+                      Row{.name = "ChannelsSmallerThanABlock",
+                          .fileName = "data.fdu",
+                          .fileSize = 100,
+                          .sim = Expect("channels"),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "channel list 100 bytes in"},
+                      Row{.name = "ChannelsInThreeImageChunks",
+                          .fileName = "data.fdu",
+                          .fileSize = 70000,
+                          .sim = Expect("channels", {"--block-size", "777"}),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "channel list 70000 bytes in"},
+                      Row{.name = "ChannelsByTheModeOption",
+                          .fileName = "data.bin",
+                          .fileSize = 5000,
+                          .sim = Expect("channels"),
+                          .cli = Send({"--mode", "channels"}),
+                          .texts = kSent,
+                          .simReport = "channel list 5000 bytes in"}),
+    RowName);
+
+// 255 and 256 straddle a block; 70000 bytes take 275 blocks, so the sequence number wraps.
+INSTANTIATE_TEST_SUITE_P(Receive, TransferTable,
+                         ::testing::Values(Row{.name = "OneByte",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 1,
+                                               .sim = Serve(),
+                                               .cli = Receive(),
+                                               .texts = kReceived,
+                                               .simReport = "served 1 of 1 bytes"},
+                                           Row{.name = "OneByteShortOfABlock",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 255,
+                                               .sim = Serve(),
+                                               .cli = Receive(),
+                                               .texts = kReceived,
+                                               .simReport = "served 255 of 255 bytes in 1 blocks"},
+                                           Row{.name = "ExactlyOneBlockAndTheEmptyNext",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 256,
+                                               .sim = Serve(),
+                                               .cli = Receive(),
+                                               .texts = kReceived,
+                                               .simReport = "served 256 of 256 bytes"},
+                                           Row{.name = "SequenceNumberWraps",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 70000,
+                                               .sim = Serve(),
+                                               .cli = Receive(),
+                                               .texts = kReceived,
+                                               .simReport = "served 70000 of 70000 bytes"},
+                                           Row{.name = "ThroughNoise",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 3000,
+                                               .sim = Serve({"--noise", "40", "--seed", "7"}),
+                                               .cli = Receive(),
+                                               .texts = kReceived,
+                                               .simReport = "served 3000 of 3000 bytes"},
+                                           Row{.name = "TimeoutBoundsOnlyTheFirstRequest",
+                                               .fileName = "data.fdu",
+                                               .fileSize = 20000,
+                                               .sim = Serve({"--baud", "115200"}),
+                                               .cli = Receive({"--timeout", "0.5"}),
+                                               .texts = kReceived,
+                                               .simReport = "served 20000 of 20000 bytes"}),
+                         RowName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Failure, TransferTable,
+    ::testing::Values(
+        Row{.name = "RequestPastTheEnd",
+            .fileSize = 3000,
+            .sim = Expect("software", {"--past-end"}),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, "Error : ....."},
+            .simReport = "did not answer the request past the end and closed the port"},
+        Row{.name = "MissingFile",
+            .sim = {"--timeout", "1", "download", "--mode", "software", "--size", "100"},
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, "Error : File open error."},
+            .simExit = 1,
+            .simReport = "no wake-up burst"},
+        Row{.name = "EmptyChannelList",
+            .fileName = "data.fdu",
+            .fileSize = 0,
+            .sim = {"download", "--mode", "channels"},
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, "Error : File open error."},
+            .simExit = 1,
+            .simReport = "the tool closed the port while asked"},
+        Row{.name = "EmptyDataSet",
+            .fileName = "data.fdu",
+            .fileSize = 0,
+            .sim = Serve(),
+            .cli = Receive(),
+            .cliExit = 1,
+            .texts = {kWaiting, kUploading, "Communication error."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before CMD_FINISH"},
+        Row{.name = "HangUpDuringSend",
+            .fileSize = 200000,
+            .sim = Join({"--hangup-after", "20"}, Expect("software")),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, "Error : Port disconnected."},
+            .simReport = "hung up after 20 blocks"},
+        Row{.name = "HangUpDuringReceive",
+            .fileName = "data.fdu",
+            .fileSize = 70000,
+            .sim = Serve({"--hangup-after", "60"}),
+            .cli = Receive(),
+            .cliExit = 1,
+            .texts = {kWaiting, kUploading, "Error : Port disconnected."},
+            .simReport = "hung up after 60 blocks"},
+        Row{.name = "SilenceTripsTheWatchdog",
+            .fileSize = 50000,
+            .sim = Join({"--silence-after", "2"}, Expect("software")),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, "External Error Occurred!"},
+            .simReport = "went silent after 2 blocks; the tool closed the port"},
+        Row{.name = "WriteFailsAtOnce",
+            .fileName = "data.fdu",
+            .fileSize = 5000,
+            .sim = Serve(),
+            .cli = Receive(),
+            .cliExit = 1,
+            .texts = {kWaiting, kUploading, "Writing error 0"},
+            .simExit = 1,
+            .fileSizeLimit = 100},
+        // The count is of the whole blocks written before the failing one. (The limit also
+        // bounds the tool's stderr, which these tests read from a file.)
+        Row{.name = "WriteFailsInsideABlock",
+            .fileName = "data.fdu",
+            .fileSize = 5000,
+            .sim = Serve(),
+            .cli = Receive(),
+            .cliExit = 1,
+            .texts = {kWaiting, kUploading, "Writing error 510"},
+            .simExit = 1,
+            .fileSizeLimit = 600}),
+    RowName);
+
+INSTANTIATE_TEST_SUITE_P(
+    Ending, TransferTable,
+    ::testing::Values(Row{.name = "HeldPortCannotBeOpened",
+                          .fileSize = 5000,
+                          .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
+                          .cli = Send(),
+                          .cliExit = 1,
+                          .texts = {"Open port failed!"},
+                          .simReport = "download ok, 5000 bytes",
+                          .holdPort = true},
+                      Row{.name = "PortThatIsNoSerialLine",
+                          .fileSize = 10,
+                          .cli = {"send", "--port", "/dev/null", "@file"},
+                          .cliExit = 1,
+                          .texts = {"Open port failed!"}},
+                      Row{.name = "NoRequestWithinTheTimeout",
+                          .fileSize = 10,
+                          .sim = {"--idle-before-request", "30000", "download", "--mode",
+                                  "software", "--size", "100"},
+                          .cli = Send({"--timeout", "1"}),
+                          .cliExit = 1,
+                          .texts = {kWaiting, "No request from the receiver within 1 s."},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before the request"},
+                      Row{.name = "InterruptDuringSend",
+                          .fileSize = 50000,
+                          .sim = Join({"--baud", "9600", "--trace"},
+                                      Expect("software", {"--block-size", "64"})),
+                          .cli = Send(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kDownloading, kInterrupted},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port while asked",
+                          .signal = SIGINT,
+                          .signalAfter = "< CMD_BLOCK_DATA"},
+                      Row{.name = "TerminateDuringReceive",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--baud", "9600", "--trace"}),
+                          .cli = Receive(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kUploading, kInterrupted},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before CMD_FINISH",
+                          .signal = SIGTERM,
+                          .signalAfter = kSecondBlockAsked},
+                      Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
+                      Row{.name = "UsageUnknownMode",
+                          .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
+                          .cliExit = 2},
+                      Row{.name = "UsageNegativeTimeout",
+                          .cli = {"send", "--port", "/dev/null", "--timeout", "-1", "x.ird"},
+                          .cliExit = 2},
+                      Row{.name = "UsageReceiveHasNoMode",
+                          .cli = {"receive", "--port", "/dev/null", "--mode", "channels", "x.fdu"},
+                          .cliExit = 2},
+                      Row{.name = "UsagePortNamesNothing",
+                          .cli = {"send", "--port", "no-such-port", "x.ird"},
+                          .cliExit = 2}),
+    RowName);
+
+// The emulator is the oracle: a tool sending other data or leaving mid-transfer must fail it.
+INSTANTIATE_TEST_SUITE_P(
+    Oracle, TransferTable,
+    ::testing::Values(Row{.name = "OtherSoftwareData",
+                          .fileSize = 3000,
+                          .sim = {"download", "--mode", "software", "--expect", "@other"},
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simExit = 1,
+                          .simReport = "data differs at offset 1500"},
+                      Row{.name = "OtherChannelList",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = {"download", "--mode", "channels", "--expect", "@other"},
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simExit = 1,
+                          .simReport = "channel list differs at offset 1500"},
+                      Row{.name = "ToolKilledBeforeFinish",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--baud", "9600", "--trace"}),
+                          .cli = Receive(),
+                          .cliExit = 128 + SIGKILL,
+                          .texts = {kWaiting, kUploading},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before CMD_FINISH",
+                          .signal = SIGKILL,
+                          .signalAfter = kSecondBlockAsked}),
+    RowName);
+
+}  // namespace
+}  // namespace kestal::testing

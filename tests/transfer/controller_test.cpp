@@ -1,0 +1,146 @@
+// The controller's own rules, driven by calling its timer handler directly: the watchdog, the
+// status line's countdown, and a start while busy. Its workers are scripted here; the real ones
+// meet the emulator in the end-to-end table.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "support/fake_link.h"
+#include "transfer/status_texts.h"
+#include "transfer/transfer_controller.h"
+
+namespace kestal {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct FrontEnd : TransferFrontEnd {
+  std::vector<TransferView> views;
+  std::map<TransferTimer, milliseconds> timers;  // the running ones
+  std::vector<WorkerOutcome> ended;
+  void Show(const TransferView& view) override { views.push_back(view); }
+  void StartTimer(TransferTimer timer, milliseconds period) override { timers[timer] = period; }
+  void StopTimer(TransferTimer timer) override { timers.erase(timer); }
+  void TransferEnded(WorkerOutcome outcome) override { ended.push_back(outcome); }
+};
+
+std::atomic<int> launches{0};
+
+// Arms the watchdog as a worker does at the receiver's request, then runs until stopped.
+WorkerOutcome ArmedWorker(WorkerContext& context) {
+  ++launches;
+  context.state.watchdog.store(0);
+  context.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
+  while (context.state.running.load()) std::this_thread::yield();
+  return WorkerOutcome::Stopped;
+}
+
+class ControllerTest : public ::testing::Test {
+ protected:
+  ControllerTest() {
+    launches = 0;
+    controller_.SetWorkers(ArmedWorker, ArmedWorker);
+  }
+  // The controller's destructor needs the worker's notifications released first.
+  ~ControllerTest() override { calls_.Abort(); }
+
+  // Handles the worker's notifications on this thread (the front end's) until `done`.
+  void PumpUntil(const std::function<bool()>& done) {
+    while (!done()) {
+      calls_.RunPending();
+      std::this_thread::yield();
+    }
+  }
+  const TransferView& Shown() const { return front_.views.back(); }
+  void StartAndWaitForRequest() {
+    controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+    PumpUntil([this] { return Shown().status == text::kDownloading; });
+  }
+
+  testing::FakeLink link_;
+  FrontEnd front_;
+  CallQueue calls_{[] {}};
+  TransferController controller_{link_, front_, calls_};
+};
+
+TEST_F(ControllerTest, WatchdogTripsOnlyWhenTheCounterExceedsItsLimit) {
+  StartAndWaitForRequest();
+  EXPECT_EQ(front_.timers.at(TransferTimer::Watchdog), milliseconds(1600));
+  EXPECT_TRUE(Shown().running);
+  EXPECT_FALSE(Shown().inputsEnabled);
+  EXPECT_FALSE(Shown().awaitingRequest);
+  for (int tick = 0; tick < kWatchdogLimit; ++tick) controller_.OnTimer(TransferTimer::Watchdog);
+  EXPECT_TRUE(Shown().running);
+
+  controller_.OnTimer(TransferTimer::Watchdog);
+  EXPECT_EQ(Shown().status, text::kExternalError);
+  EXPECT_FALSE(Shown().running);
+  EXPECT_TRUE(Shown().inputsEnabled);
+  EXPECT_EQ(Shown().percentText, "0%");
+  EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
+  EXPECT_TRUE(controller_.State().watchdogTripped.load());
+  PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_EQ(front_.ended, std::vector<WorkerOutcome>{WorkerOutcome::Stopped});
+  EXPECT_FALSE(controller_.Busy());
+}
+
+TEST_F(ControllerTest, TimedStatusStaysTwentyTicksPerSecondThenClears) {
+  controller_.ShowStatus(3, text::kFileSizeOver);
+  EXPECT_EQ(front_.timers.at(TransferTimer::Status), milliseconds(50));
+  for (int tick = 0; tick < 60; ++tick) controller_.OnTimer(TransferTimer::Status);
+  EXPECT_EQ(Shown().status, text::kFileSizeOver);
+  controller_.OnTimer(TransferTimer::Status);
+  EXPECT_EQ(Shown().status, "");
+  EXPECT_EQ(front_.timers.count(TransferTimer::Status), 0u);
+
+  // A text until replaced stops the countdown of the one before it.
+  controller_.ShowStatus(3, text::kSelectFile);
+  controller_.ShowStatus(kUntilReplaced, text::kWaiting);
+  EXPECT_EQ(front_.timers.count(TransferTimer::Status), 0u);
+}
+
+TEST_F(ControllerTest, SecondStartWhileBusyChangesNothing) {
+  StartAndWaitForRequest();
+  const size_t shownBefore = front_.views.size();
+  controller_.StartTransfer({"", MODE_SOFTWARE, DIR_TO_RECEIVER}, "");
+  controller_.StartTransfer({"other.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  EXPECT_EQ(front_.views.size(), shownBefore);
+  EXPECT_EQ(launches.load(), 1);
+
+  controller_.OnStop();
+  EXPECT_EQ(Shown().status, text::kInterrupted);
+  EXPECT_TRUE(Shown().inputsEnabled);
+  PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_FALSE(controller_.Busy());
+}
+
+TEST_F(ControllerTest, StartRefusedWithoutFileOrPortShowsWhyForThreeSeconds) {
+  controller_.StartTransfer({"", MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, text::kSelectFile);
+  link_.openResult = OpenResult::Busy;
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, text::kOpenPortFailed);
+  EXPECT_EQ(front_.timers.count(TransferTimer::Status), 1u);
+  EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
+  EXPECT_FALSE(controller_.Busy());
+  EXPECT_EQ(launches.load(), 0);
+}
+
+TEST(CallQueue, AbortReleasesAWaiterWhoseCallNeverRan) {
+  std::atomic<bool> posted{false};
+  CallQueue calls([&] { posted = true; });
+  bool ran = false;
+  bool handled = true;
+  std::thread poster([&] { handled = calls.PostAndWait([&] { ran = true; }); });
+  while (!posted) std::this_thread::yield();
+  calls.Abort();
+  poster.join();
+  EXPECT_FALSE(handled);
+  EXPECT_FALSE(ran);
+  EXPECT_FALSE(calls.Post([] {}));
+}
+
+}  // namespace
+}  // namespace kestal

@@ -1,0 +1,174 @@
+// What the emulator cannot make a worker meet: answers out of step in an upload, block requests
+// that wrap past 2^32 or ask for 65,535 bytes, and a source file that shrinks mid-transfer.
+// The workers run on the test's thread against a scripted link.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/fake_link.h"
+#include "support/scratch_dir.h"
+#include "transfer/status_texts.h"
+#include "transfer/workers.h"
+
+namespace kestal {
+namespace {
+
+using testing::Bytes;
+using testing::FakeLink;
+using testing::Frame;
+
+struct Recorder : TransferNotify {
+  std::vector<std::string> statuses;
+  std::vector<TransferProgress> progress;
+  void NotifyStatus(int, const std::string& text) override { statuses.push_back(text); }
+  void NotifyProgress(const TransferProgress& p) override { progress.push_back(p); }
+  void NotifyDone(bool) override {}
+};
+
+// A receiver that answers each frame the worker sends, once that frame is whole on the line.
+class Receiver {
+ public:
+  using Answer = std::function<void(const Frame&)>;
+  Receiver(FakeLink& link, Answer answer) : link_(link), answer_(std::move(answer)) {
+    link.onSend = [this](const Bytes&) { OnSend(); };
+  }
+  std::vector<Frame> Sent() const { return testing::ParseFrames(link_.sent); }
+
+ private:
+  void OnSend() {
+    if (!requested_) {  // the wake-up burst
+      requested_ = true;
+      link_.Deliver(testing::WireFrame(7, CMD_REQUEST, {0, 0, 0, 0}));
+      return;
+    }
+    const std::vector<Frame> frames = Sent();
+    for (; answered_ < frames.size(); ++answered_) answer_(frames[answered_]);
+  }
+
+  FakeLink& link_;
+  Answer answer_;
+  bool requested_ = false;
+  size_t answered_ = 0;
+};
+
+Bytes Be32(uint32_t value) {
+  Bytes bytes(4);
+  PutBE32(bytes.data(), value);
+  return bytes;
+}
+
+Bytes BlockRequest(uint16_t length, uint32_t offset) {
+  Bytes payload(6);
+  PutBE16(payload.data(), length);
+  PutBE32(payload.data() + 2, offset);
+  return payload;
+}
+
+class WorkerTest : public ::testing::Test {
+ protected:
+  WorkerOutcome Run(const std::string& path, int mode, int direction) {
+    context_.request = {path, mode, direction};
+    state_.running.store(true);
+    return direction == DIR_TO_RECEIVER ? DownloadWorker(context_) : UploadWorker(context_);
+  }
+  void Reply(const Frame& to, uint8_t command, const Bytes& payload, int sequenceShift = 0) {
+    link_.Deliver(
+        testing::WireFrame(static_cast<uint8_t>(to.sequence + sequenceShift), command, payload));
+  }
+
+  testing::ScratchDir dir_;
+  FakeLink link_;
+  TransferState state_;
+  Recorder notify_;
+  WorkerContext context_{{}, state_, link_, notify_, {}};
+};
+
+TEST_F(WorkerTest, UploadWritesOnlyTheAnswersToItsOwnRequests) {
+  const Bytes data = testing::TestBytes(600, 1);
+  std::map<uint32_t, int> tries;  // per offset (or the size query)
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command != CMD_SIZE_QUERY && frame.command != CMD_BLOCK_REQUEST) return;
+    const bool query = frame.command == CMD_SIZE_QUERY;
+    const int attempt = tries[query ? ~0u : GetBE32(&frame.payload[2])]++;
+    if (query) {
+      if (attempt == 0) Reply(frame, CMD_SIZE_REPLY, Be32(600), -1);  // an older query's answer
+      if (attempt == 1) Reply(frame, CMD_SIZE_REPLY, {0, 0});         // too short for a size
+      if (attempt == 2) Reply(frame, CMD_SIZE_REPLY, Be32(600));
+    } else {
+      const uint16_t length = GetBE16(frame.payload.data());
+      const auto at = data.begin() + GetBE32(&frame.payload[2]);
+      const Bytes block(at, at + length);
+      if (attempt == 0) Reply(frame, CMD_BLOCK_DATA, block, -1);                   // stale
+      if (attempt == 1) Reply(frame, CMD_BLOCK_DATA, Bytes(at, at + length - 1));  // short
+      if (attempt == 2) Reply(frame, CMD_SIZE_REPLY, block);                       // wrong kind
+      if (attempt == 3) Reply(frame, CMD_BLOCK_DATA, block);
+    }
+  });
+  const std::string target = dir_.File("list.fdu");
+  EXPECT_EQ(Run(target, MODE_CHANNELS, DIR_TO_COMPUTER), WorkerOutcome::Completed);
+  EXPECT_EQ(testing::ReadBytes(target), data);
+  const std::vector<Frame> sent = receiver.Sent();
+  EXPECT_EQ(sent.back().command, CMD_FINISH);
+  EXPECT_EQ(sent.size(), 1u + 3u + 3u * 4u + 1u);  // accept, queries, block tries, finish
+  EXPECT_EQ(notify_.statuses, (std::vector<std::string>{text::kUploading, text::kComplete}));
+  EXPECT_EQ(notify_.progress.back().bytesDone, 600u);
+  EXPECT_EQ(notify_.progress.back().bytesTotal, 600u);
+}
+
+TEST_F(WorkerTest, UploadGivesUpAfterItsAttemptsAndKeepsTheOldTarget) {
+  const std::string target = dir_.File("list.fdu");
+  testing::WriteBytes(target, {1, 2, 3});
+  int blockRequests = 0;
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command == CMD_SIZE_QUERY) Reply(frame, CMD_SIZE_REPLY, Be32(300));
+    if (frame.command == CMD_BLOCK_REQUEST) {
+      ++blockRequests;
+      Reply(frame, CMD_BLOCK_DATA, Bytes(255), 1);  // always out of step
+    }
+  });
+  EXPECT_EQ(Run(target, MODE_CHANNELS, DIR_TO_COMPUTER), WorkerOutcome::Failed);
+  EXPECT_EQ(blockRequests, UPLOAD_ATTEMPTS);
+  EXPECT_EQ(notify_.statuses.back(), text::kCommunicationError);
+  EXPECT_EQ(testing::ReadBytes(target), (Bytes{1, 2, 3}));
+  EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"list.fdu"});  // no staged file left
+}
+
+TEST_F(WorkerTest, DownloadServesFullLengthBlocksAndRefusesOffsetsThatWrap) {
+  const std::string path = dir_.File("big.ird");
+  const Bytes data = testing::TestBytes(70000, 2);
+  testing::WriteBytes(path, data);
+  state_.fileSize.store(70000);
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command == CMD_ACCEPT_DOWNLOAD)
+      Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(65535, 0), 1);
+    // 0xFFFFFF00 + 0x200 is 0x100 in 32 bits: inside the file, were the sum allowed to wrap.
+    if (frame.command == CMD_BLOCK_DATA)
+      Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(0x200, 0xFFFFFF00), 1);
+  });
+  EXPECT_EQ(Run(path, MODE_SOFTWARE, DIR_TO_RECEIVER), WorkerOutcome::Failed);
+  const std::vector<Frame> sent = receiver.Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1].command, CMD_BLOCK_DATA);
+  EXPECT_TRUE(sent[1].intact);
+  EXPECT_EQ(sent[1].payload, Bytes(data.begin(), data.begin() + 65535));
+  EXPECT_EQ(notify_.statuses.back(), text::kOutOfRange);
+  EXPECT_EQ(notify_.progress.front().bytesDone, 65535u);
+  EXPECT_EQ(notify_.progress.front().bytesTotal, 70000u);
+}
+
+TEST_F(WorkerTest, DownloadStopsWhenTheSourceShrinksMidTransfer) {
+  const std::string path = dir_.File("image.ird");
+  testing::WriteBytes(path, testing::TestBytes(1000, 3));
+  state_.fileSize.store(1000);  // as measured at the start
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command != CMD_ACCEPT_DOWNLOAD) return;
+    std::filesystem::resize_file(path, 100);
+    Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(500, 0), 1);
+  });
+  EXPECT_EQ(Run(path, MODE_SOFTWARE, DIR_TO_RECEIVER), WorkerOutcome::Failed);
+  EXPECT_EQ(notify_.statuses.back(), text::kReadingFail);
+  EXPECT_EQ(receiver.Sent().size(), 1u);  // the accept, and no block of stale bytes
+}
+
+}  // namespace
+}  // namespace kestal
