@@ -1,16 +1,17 @@
 #pragma once
-// PackChannelImage against zlib's own compress2 + uncompress of the same 32762-byte chunks.
+// How fast PackChannelImage packs a file, against zlib alone doing the same compression.
 #include <string>
 
 namespace kestal::bench {
 
-struct PackingResult {
-  double packMBps = 0;       // PackChannelImage, file to image
-  double zlibMBps = 0;       // compress2 + uncompress of each chunk, from memory
-  double imageRatio = 0;     // image size / file size
+struct PackingFigures {
+  double packMBps = 0;
+  double zlibMBps = 0;
+  double imageRatio = 0;  // image size / file size
 };
 
-// Best of `rounds` for each side; `path` is a file already in the page cache.
-PackingResult MeasurePacking(const std::string& path, int rounds);
+// The fastest of `rounds` for each side, taken in turns so a slow spell of the machine falls
+// on both alike.
+PackingFigures MeasurePacking(const std::string& path, int rounds);
 
 }  // namespace kestal::bench

@@ -1,1 +1,0 @@
-// Carrier of the shared precompiled GoogleTest headers.
