@@ -2,14 +2,17 @@
 BUILD      ?= build/release
 TSAN_BUILD ?= build/tsan
 ASAN_BUILD ?= build/asan
+WIN_BUILD  ?= build/windows
 JOBS       ?= $(shell nproc)
+PREFIX     ?= /usr
 CMAKE_GEN  := -G Ninja
 
 # Let ccache share objects between clones in other folders (CI builds a fresh clone).
 export CCACHE_BASEDIR  := $(CURDIR)
 export CCACHE_NOHASHDIR := 1
 
-.PHONY: all deps build test size test-asan test-tsan fuzz ci bench demo screenshot clean
+.PHONY: all deps build test size test-asan test-tsan fuzz ci bench demo screenshot install package \
+	clean
 
 all: build
 
@@ -24,6 +27,15 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
+
+# kestal-cli.exe, cross-built with MinGW-w64 and linked statically.
+.PHONY: windows test-windows
+windows: deps
+	bash scripts/build-windows.sh $(WIN_BUILD)
+
+# kestal-cli.exe under Wine against the Linux emulator.
+test-windows: windows build
+	bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
 
 # Lines of code in tests/ against src/, bench/ and scripts/; fails above 35 %.
 size:
@@ -66,6 +78,16 @@ demo: build
 
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)
+
+# The programs, man pages, desktop entry and icon under $(DESTDIR)$(PREFIX).
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A .deb in $(BUILD)/package, then checked: its files, its dependencies, a scratch install, lintian.
+package: build
+	rm -f $(BUILD)/package/*.deb
+	cd $(BUILD) && cpack -G DEB
+	bash scripts/check-package.sh $(BUILD)/package/kestal_*.deb
 
 clean:
 	rm -rf build

@@ -1,12 +1,16 @@
 #pragma once
-// The command line's front end of a transfer: it prints the controller's status texts and a
-// progress bar on stderr, runs the controller's timers on the event loop, and turns the end of
+// The command line's TransferFrontEnd: prints each new status text and its detail on stderr,
+// shows progress as the options ask (a bar on a terminal, plain lines otherwise, or JSON
+// events on stdout), runs the controller's timers on the event loop, and turns the end of
 // the transfer into the process's outcome.
 #include <chrono>
+#include <optional>
 #include <string>
 
 #include "cli/console_output.h"
 #include "cli/event_loop.h"
+#include "cli/json_event.h"
+#include "cli/progress_text.h"
 #include "cli/transfer_options.h"
 #include "ports/port_info.h"
 #include "transfer/transfer_controller.h"
@@ -22,8 +26,9 @@ int ExitCodeFor(Outcome outcome);
 
 class CliFrontEnd : public TransferFrontEnd {
  public:
+  // `json`: where --progress=json writes its events (stdout); unused otherwise.
   CliFrontEnd(EventLoop& loop, const TransferOptions& options, const PortInfo& port,
-              ConsoleOutput& console);
+              ConsoleOutput& console, ConsoleOutput& json);
 
   // Must be called before Start().
   void Attach(TransferController& controller) { controller_ = &controller; }
@@ -31,7 +36,8 @@ class CliFrontEnd : public TransferFrontEnd {
   // Loop thread: starts the transfer and, with --timeout, the clock on the first request.
   // The loop is told to quit when the transfer is over (or never started).
   void Start();
-  // Loop thread: SIGINT/SIGTERM. The first acts as the Stop button; a second gives up waiting.
+  // Loop thread: a terminating signal. The first acts as the Stop button; a second gives up
+  // waiting.
   void OnSignal();
   Outcome GetOutcome() const { return outcome_; }
 
@@ -42,23 +48,44 @@ class CliFrontEnd : public TransferFrontEnd {
 
  private:
   void OnFirstRequestTimeout();
-  void DrawBar();
+  void ReportStatus(const std::string& status, const std::string& detail);
+  void ShowDetail(const TransferView& view);
+  void ShowProgress();
+  void DrawBar(const ProgressFigures& figures, std::chrono::steady_clock::time_point now);
+  void PrintPlainProgress(const ProgressFigures& figures,
+                          std::chrono::steady_clock::time_point now);
+  void EmitJson(const char* phase, std::optional<int> exitStatus = {});
+  ProgressFigures Measure(std::chrono::steady_clock::time_point now);
+  bool ErrorsOnly() const;
+  bool PlainLines() const;
   void End(Outcome outcome);
 
   EventLoop& loop_;
   const TransferOptions& options_;
   PortInfo port_;
   ConsoleOutput& console_;
+  ConsoleOutput& json_;
   TransferController* controller_ = nullptr;
 
   Outcome outcome_ = Outcome::Running;
-  TransferView view_;        // as last shown
-  std::string shownStatus_;  // the last status text printed
+  TransferView view_;           // as last shown
+  std::string shownStatus_;     // the controller's status text as last shown
+  std::string reportedStatus_;  // the last status text reported, ours included
+  std::string shownDetail_;     // the last detail printed
+  // While waiting for the first request the detail counts the seconds: only a change in its
+  // words (a hint) is worth a line of its own.
+  std::optional<std::string> waitWords_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   // Rate measurement: from the first bytes seen moving.
   bool rateStarted_ = false;
   std::chrono::steady_clock::time_point rateStart_{};
   uint64_t rateStartBytes_ = 0;
   std::chrono::steady_clock::time_point lastBarDraw_{};
+  // Plain lines: the tenth of the transfer and the time of the last one printed.
+  int plainTenth_ = 0;
+  std::chrono::steady_clock::time_point lastPlainLine_{};
+  uint64_t jsonBytes_ = 0;  // bytes done in the last progress event
+  int jsonPercent_ = 0;
 };
 
 }  // namespace kestal::cli

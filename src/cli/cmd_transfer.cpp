@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/port_auto.h"
 #include "cli/port_choice.h"
 #include "cli/transfer_session.h"
 
@@ -17,6 +18,7 @@ int Run(VerbArgs& args) {
   if (!args.modeName.empty()) {
     args.options.mode = args.modeName == "channels" ? MODE_CHANNELS : MODE_SOFTWARE;
   }
+  if (args.options.port == kAutoPort) return RunOnAnsweringPort(args.options);
   const auto port = ResolvePort(args.options.port);
   if (!port) {
     std::fprintf(stderr, "Unknown port: %s (see kestal-cli ports)\n", args.options.port.c_str());

@@ -1,38 +1,87 @@
 #include "cli/console_output.h"
 
+#include <unistd.h>
+
+#include <utility>
+
+#include "cli/signal_mask.h"
+#include "cli/terminal.h"
+
 namespace kestal::cli {
 
 namespace {
 constexpr const char* kEraseLine = "\r\033[K";
-}
+// Beyond this many unwritten lines (a trace into a stalled pipe) memory would grow without
+// bound; later lines are counted instead.
+constexpr size_t kMaxQueuedLines = 100000;
+}  // namespace
 
 ConsoleOutput::ConsoleOutput(std::FILE* stream, bool showBar)
-    : stream_(stream), showBar_(showBar) {}
+    : stream_(stream), showBar_(showBar), writer_([this] { WriteLoop(); }) {}
 
-void ConsoleOutput::Line(const std::string& text) {
-  EraseBar();
-  std::fputs(text.c_str(), stream_);
-  std::fputc('\n', stream_);
-  if (!bar_.empty()) std::fputs(bar_.c_str(), stream_);
-  std::fflush(stream_);
+ConsoleOutput::~ConsoleOutput() {
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  work_.notify_one();
+  writer_.join();
 }
 
+void ConsoleOutput::Line(const std::string& text) { Enqueue(&text, nullptr); }
+
 void ConsoleOutput::Bar(const std::string& text) {
-  if (!showBar_) return;
-  EraseBar();
-  bar_ = text;
-  std::fputs(bar_.c_str(), stream_);
-  std::fflush(stream_);
+  if (showBar_) Enqueue(nullptr, &text);
 }
 
 void ConsoleOutput::ClearBar() {
-  EraseBar();
-  bar_.clear();
-  std::fflush(stream_);
+  const std::string none;
+  Enqueue(nullptr, &none);
 }
 
-void ConsoleOutput::EraseBar() {
-  if (!bar_.empty()) std::fputs(kEraseLine, stream_);
+int ConsoleOutput::Columns() const { return showBar_ ? TerminalColumns(stream_) : 0; }
+
+void ConsoleOutput::Enqueue(const std::string* line, const std::string* bar) {
+  {
+    std::lock_guard lock(mutex_);
+    if (line != nullptr && lines_.size() >= kMaxQueuedLines) {
+      ++droppedLines_;
+    } else if (line != nullptr) {
+      lines_.push_back(*line);
+    }
+    if (bar != nullptr && *bar != bar_) {
+      bar_ = *bar;
+      barChanged_ = true;
+    }
+  }
+  work_.notify_one();
+}
+
+void ConsoleOutput::WriteLoop() {
+  // Signals are for the signal watcher's thread; a default action here would end the process.
+  BlockSignalsInThisThread();
+  std::string onScreen;  // the bar as last written
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    work_.wait(lock, [this] { return closing_ || barChanged_ || !lines_.empty(); });
+    if (lines_.empty() && !barChanged_) return;  // closing, and everything written
+    std::deque<std::string> lines;
+    lines.swap(lines_);
+    const size_t dropped = std::exchange(droppedLines_, 0);
+    const std::string bar = bar_;
+    barChanged_ = false;
+    lock.unlock();
+    if (!onScreen.empty()) std::fputs(kEraseLine, stream_);
+    for (const auto& line : lines) {
+      std::fputs(line.c_str(), stream_);
+      std::fputc('\n', stream_);
+    }
+    if (dropped > 0) std::fprintf(stream_, "(%zu lines not shown: output fell behind)\n", dropped);
+    std::fputs(bar.c_str(), stream_);
+    std::fflush(stream_);
+    onScreen = bar;
+    lock.lock();
+  }
 }
 
 }  // namespace kestal::cli

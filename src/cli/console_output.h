@@ -1,8 +1,15 @@
 #pragma once
-// The transfer verbs' stderr: whole lines for status texts and traces, and on a terminal one
-// progress bar line kept below them and redrawn in place. Used from the loop thread only.
+// One output stream of the transfer verbs: whole lines (status texts, traces, JSON events) and,
+// on a terminal, one progress bar line kept below them and redrawn in place. Called from the
+// loop thread; a thread of its own does the writing, so a reader that stops reading (a pager,
+// Ctrl-S, a full pipe) never holds up the loop and the worker waiting on it. Lines are written
+// in order; bars that could not be drawn in time give way to the newest.
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace kestal::cli {
 
@@ -10,6 +17,10 @@ class ConsoleOutput {
  public:
   // `showBar`: the stream is a terminal, so carriage returns redraw a line.
   ConsoleOutput(std::FILE* stream, bool showBar);
+  // Writes what is still queued, then ends the writer.
+  ~ConsoleOutput();
+  ConsoleOutput(const ConsoleOutput&) = delete;
+  ConsoleOutput& operator=(const ConsoleOutput&) = delete;
 
   // Prints a line of its own; a bar on screen is taken down first and redrawn after it.
   void Line(const std::string& text);
@@ -18,13 +29,23 @@ class ConsoleOutput {
   // Takes the bar off the screen for good.
   void ClearBar();
   bool ShowsBar() const { return showBar_; }
+  // The terminal's width in columns; 0 when unknown.
+  int Columns() const;
 
  private:
-  void EraseBar();
+  void Enqueue(const std::string* line, const std::string* bar);
+  void WriteLoop();
 
   std::FILE* stream_;
-  bool showBar_;
-  std::string bar_;  // the bar on screen, empty when none
+  const bool showBar_;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::deque<std::string> lines_;  // queued, not yet written
+  std::string bar_;                // the bar as it should be on screen, empty when none
+  bool barChanged_ = false;
+  size_t droppedLines_ = 0;  // lines given up while the queue was full
+  bool closing_ = false;
+  std::thread writer_;  // last: started once the members above exist
 };
 
 }  // namespace kestal::cli

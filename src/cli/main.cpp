@@ -1,18 +1,20 @@
 // kestal-cli: the headless front end. The one place that knows the option parser: it declares
 // every verb and option, fills the verbs' plain argument structs and runs the chosen verb.
 #include <CLI/CLI.hpp>
+#include <map>
 #include <memory>
 
 #include "cli/commands.h"
+#include "common/std_streams.h"
 
 namespace kestal::cli {
 namespace {
 
 constexpr const char* kExitStatusFooter =
     "Status texts go to stderr, one line each; on a terminal a progress bar follows them.\n"
-    "Exit status: 0 transfer completed; 1 transfer failed, stopped (SIGINT/SIGTERM) or timed "
-    "out, or the port could not be opened; 2 usage error, including a --port that names no "
-    "existing path and no discovered port.";
+    "Exit status: 0 transfer completed; 1 transfer failed, stopped by a signal (SIGINT, "
+    "SIGTERM, SIGHUP, SIGQUIT, ...) or timed out, or the port could not be opened; 2 usage "
+    "error, including a --port that names no existing path and no discovered port.";
 
 const CLI::Validator kRequestValueText(
     [](std::string& text) -> std::string {
@@ -63,6 +65,14 @@ void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
                   "(default: wait until stopped)")
       ->check(CLI::PositiveNumber);
   verb.add_flag("--trace", args.options.trace, "print every frame sent and received");
+  const std::map<std::string, ProgressStyle> styles{{"auto", ProgressStyle::Auto},
+                                                    {"plain", ProgressStyle::Plain},
+                                                    {"json", ProgressStyle::Json}};
+  verb.add_option("--progress", args.options.progress,
+                  "auto: a bar on a terminal, else a line every 10 % or 5 s; plain: those lines "
+                  "always; json: one JSON object per line on stdout (see the man page)")
+      ->transform(CLI::CheckedTransformer(styles, CLI::ignore_case));
+  verb.add_flag("-q,--quiet", args.options.quiet, "print errors only");
 }
 
 void AddTransferCommands(CLI::App& app, int& exitCode) {
@@ -90,7 +100,9 @@ void AddTransferCommands(CLI::App& app, int& exitCode) {
 }  // namespace kestal::cli
 
 int main(int argc, char** argv) {
+  kestal::OpenMissingStdStreams();
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};
+  app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION);
   app.require_subcommand(1);
   int exitCode = 0;
   kestal::cli::AddImageCommands(app, exitCode);

@@ -31,14 +31,10 @@ std::string FormatDuration(uint64_t seconds) {
   return text;
 }
 
-std::string FormatProgressLine(const ProgressFigures& figures, int barWidth) {
-  const int percent = std::clamp(figures.percent, 0, 100);
-  const int filled = percent * barWidth / 100;
-  std::string line = "[" + std::string(static_cast<size_t>(filled), '#') +
-                     std::string(static_cast<size_t>(barWidth - filled), '.') + "]";
+std::string FormatProgressFigures(const ProgressFigures& figures) {
   char text[64];
-  std::snprintf(text, sizeof text, " %3d%%", percent);
-  line += text;
+  std::snprintf(text, sizeof text, "%3d%%", std::clamp(figures.percent, 0, 100));
+  std::string line = text;
   if (figures.bytesTotal > 0) {
     const uint64_t done = std::min(figures.bytesDone, figures.bytesTotal);
     line += "  " + std::to_string(done) + "/" + std::to_string(figures.bytesTotal) + " B";
@@ -52,6 +48,30 @@ std::string FormatProgressLine(const ProgressFigures& figures, int barWidth) {
     if (figures.bytesPerSecond > 0) line += "  " + FormatRate(figures.bytesPerSecond);
   }
   return line;
+}
+
+std::string FormatProgressLine(const ProgressFigures& figures, int barWidth) {
+  const int percent = std::clamp(figures.percent, 0, 100);
+  const int filled = percent * barWidth / 100;
+  return "[" + std::string(static_cast<size_t>(filled), '#') +
+         std::string(static_cast<size_t>(barWidth - filled), '.') + "] " +
+         FormatProgressFigures(figures);
+}
+
+std::string FitProgressLine(const ProgressFigures& figures, int columns) {
+  if (columns <= 0) return FormatProgressLine(figures);
+  // The last column stays free: a line that fills it wraps on some terminals.
+  const int room = columns - 1;
+  const int figuresWidth = static_cast<int>(FormatProgressFigures(figures).size());
+  const int barWidth = std::clamp(room - figuresWidth - 3, kMinBarWidth, kMaxBarWidth);
+  return FitToWidth(FormatProgressLine(figures, barWidth), columns);
+}
+
+std::string FitToWidth(std::string text, int columns) {
+  if (columns > 1 && text.size() > static_cast<size_t>(columns - 1)) {
+    text.resize(static_cast<size_t>(columns - 1));
+  }
+  return text;
 }
 
 }  // namespace kestal::cli

@@ -12,9 +12,21 @@ struct ProgressFigures {
   double bytesPerSecond = 0;  // 0 = not measured yet
 };
 
-// "[#########...........]  45%  22528/49152 B  11.2 KB/s  0:02 left". Figures not known yet are
-// left out.
-std::string FormatProgressLine(const ProgressFigures& figures, int barWidth = 24);
+// The bar's width on a terminal whose width is unknown, and its bounds when fitted to one.
+constexpr int kDefaultBarWidth = 24;
+constexpr int kMinBarWidth = 10;
+constexpr int kMaxBarWidth = 40;
+
+// " 45%  22528/49152 B  11.2 KB/s  0:02 left": the line printed when the output is no terminal.
+// Figures not known yet are left out.
+std::string FormatProgressFigures(const ProgressFigures& figures);
+// "[#########...........]  45%  22528/49152 B  11.2 KB/s  0:02 left".
+std::string FormatProgressLine(const ProgressFigures& figures, int barWidth = kDefaultBarWidth);
+// The bar line for a terminal `columns` wide (0: unknown): the bar shrinks first, then the
+// line is cut, so it never wraps.
+std::string FitProgressLine(const ProgressFigures& figures, int columns);
+// `text` cut to fit a terminal `columns` wide (0: unknown, not cut).
+std::string FitToWidth(std::string text, int columns);
 
 // "512 B/s", "11.2 KB/s", "1.5 MB/s".
 std::string FormatRate(double bytesPerSecond);

@@ -12,11 +12,29 @@
 namespace kestal::cli {
 namespace {
 
+// Every signal whose default action ends the process and that can be caught: each would leave
+// a receive's temporary file behind. SIGPIPE is ignored instead and SIGXFSZ stays with the write
+// that exceeded the limit, which then fails on its own.
+constexpr int kTerminatingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1,
+                                       SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGIO,
+                                       SIGPWR,  SIGXCPU, SIGSTKFLT};
+
+// A signal ignored when the program started (nohup) stays ignored: watching it would turn it
+// into a stop.
+bool IgnoredAtStart(int signal) {
+  struct sigaction action {};
+  return sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN;
+}
+
+void AddUnlessIgnored(sigset_t& set, int signal) {
+  if (!IgnoredAtStart(signal)) sigaddset(&set, signal);
+}
+
 sigset_t WatchedSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (const int signal : kTerminatingSignals) AddUnlessIgnored(set, signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) AddUnlessIgnored(set, signal);
   return set;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// Turns SIGINT and SIGTERM into calls on an ordinary thread, so the loop thread can handle them
+// Turns SIGINT, SIGTERM, SIGHUP, SIGQUIT and every other catchable signal that would end the
+// process into calls on an ordinary thread, so the loop thread can handle them
 // like a press of the Stop button. The signals are blocked and read from a signalfd: no handler
 // runs at an arbitrary point of another thread.
 #include <signal.h>
@@ -24,10 +25,12 @@ class SignalWatcher {
   void Watch();
 
   std::function<void(int)> onSignal_;
+#ifndef _WIN32  // Windows calls a console control handler instead: signal_watcher_win32.cpp
   sigset_t previousMask_{};
   int signalFd_ = -1;
   int quit_[2] = {-1, -1};
   std::thread thread_;
+#endif
 };
 
 }  // namespace kestal::cli

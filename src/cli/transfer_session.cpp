@@ -15,9 +15,12 @@ namespace kestal::cli {
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
                 bool isTerminal) {
   // A reader of our stderr going away (`| head`) must not kill the process mid-transfer.
+#ifdef SIGPIPE  // Windows has none: a write to a closed pipe just fails there
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   EventLoop loop;
   ConsoleOutput console(stream, isTerminal);
+  ConsoleOutput json(stdout, false);
   SerialLink link;
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
@@ -31,7 +34,7 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
     };
   }
 
-  CliFrontEnd frontEnd(loop, options, port, console);
+  CliFrontEnd frontEnd(loop, options, port, console, json);
   {
     TransferController controller(link, frontEnd, loop.Calls());
     frontEnd.Attach(controller);

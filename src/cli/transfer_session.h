@@ -9,8 +9,9 @@
 namespace kestal::cli {
 
 // Opens `port`, runs the transfer the options describe and returns the exit status: 0 for a
-// completed transfer, 1 for one that failed, was stopped (SIGINT/SIGTERM) or timed out.
-// Status texts, traces and (when `isTerminal`) the progress bar go to `console`.
+// completed transfer, 1 for one that failed, was stopped by a signal or timed out.
+// Status texts, traces and progress go to `console` (a bar when `isTerminal`); the events of
+// --progress=json to stdout.
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* console,
                 bool isTerminal);
 

@@ -1,6 +1,7 @@
 #include "link/posix_serial.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -70,6 +71,17 @@ bool ConfigureRaw8N1(int fd, uint32_t baud) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// USB serial adapters hold received bytes up to their latency timer (16 ms by default) before
+// handing them on, and a receiver that asks for every block would wait that long each time.
+// Drivers that can shorten it (ftdi_sio, ...) offer ASYNC_LOW_LATENCY; a pseudo-terminal or a
+// driver without it refuses the ioctl, and the port works as before.
+void RequestLowLatency(int fd) {
+  serial_struct serial{};
+  if (::ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0) return;
+  serial.flags |= ASYNC_LOW_LATENCY;
+  (void)::ioctl(fd, TIOCSSERIAL, &serial);
+}
+
 }  // namespace
 
 OpenResult OpenExclusiveRawPort(const std::string& path, uint32_t baud, int& fd) {
@@ -90,6 +102,7 @@ OpenResult OpenExclusiveRawPort(const std::string& path, uint32_t baud, int& fd)
     fd = -1;
     return ResultOf(err);
   }
+  RequestLowLatency(fd);
   return OpenResult::Ok;
 }
 

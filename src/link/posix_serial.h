@@ -10,7 +10,8 @@ namespace kestal::posix {
 
 // Opens `path` for non-blocking reads and writes, held exclusively (an advisory lock, which
 // also stops root and this very process, then TIOCEXCL), raw binary-transparent 8N1 at `baud`,
-// both directions flushed. On Ok `fd` holds the descriptor; otherwise nothing is left open.
+// both directions flushed, low latency asked of the driver where it offers it. On Ok `fd`
+// holds the descriptor; otherwise nothing is left open.
 OpenResult OpenExclusiveRawPort(const std::string& path, uint32_t baud, int& fd);
 
 // Releases what OpenExclusiveRawPort took and closes the descriptor.

@@ -16,6 +16,11 @@ namespace kestal {
 
 namespace {
 constexpr size_t kReadChunk = 2048;
+constexpr uint64_t kDropNoticePeriodMs = 1000;
+// A nap shorter than this is not worth a wake-up of its own; a longer one than this would keep a
+// frame reader that gave up, or a hang-up, waiting.
+constexpr auto kShortestNap = std::chrono::milliseconds(2);
+constexpr auto kLongestNap = std::chrono::milliseconds(50);
 }  // namespace
 
 // One open of the port. Shared by the link, its reader and any write in progress, so a
@@ -45,6 +50,9 @@ SerialLink::~SerialLink() { CloseLink(); }
 OpenResult SerialLink::OpenLink(const std::string& devicePath, uint32_t baud) {
   CloseLink();  // one reader per queue, ever
   hungUp_.store(false, std::memory_order_release);
+  droppedBytes_ = 0;
+  droppedReported_ = false;
+  byteTime_ = std::chrono::nanoseconds(baud == 0 ? 0 : 10'000'000'000LL / baud);  // 8N1: 10 bits
 
   auto port = std::make_shared<OpenPort>();
   const OpenResult opened = posix::OpenExclusiveRawPort(devicePath, baud, port->fd);
@@ -164,7 +172,25 @@ void SerialLink::ReadPort(std::shared_ptr<OpenPort> port) {
       MarkHungUp();
       return;  // a gone device stays readable for ever; waiting on it again would spin
     }
+    NapWhileArriving(*port);
   }
+}
+
+// At line speed a long frame arrives a dozen bytes a millisecond, and waking for every piece
+// costs more than the rest of a transfer. While the frame reader still misses bytes, the port
+// is left alone for about the time they take on the line, less a couple of pieces so the last
+// of them are read as they come. A close ends the nap at once.
+void SerialLink::NapWhileArriving(const OpenPort& port) {
+  const uint32_t wanted = wantedBytes_.load();
+  const uint32_t held = queue_.Count();
+  if (wanted <= held) return;
+  const auto nap =
+      std::min<std::chrono::nanoseconds>(byteTime_ * (wanted - held), kLongestNap) - kShortestNap;
+  if (nap < kShortestNap) return;
+  pollfd wake{port.wakeFd, POLLIN, 0};
+  (void)::poll(
+      &wake, 1,
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(nap).count()));
 }
 
 bool SerialLink::DrainPort(int fd) {
@@ -190,11 +216,26 @@ bool SerialLink::DrainPort(int fd) {
 
 void SerialLink::QueueChunk(const uint8_t* chunk, size_t size) {
   if (!queue_.PushChunk(chunk, size)) {
-    Notice("m_QueueRead FULL!");
+    NoteDroppedChunk(size);
     return;
   }
   std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with WaitForBytes' store
   if (queue_.Count() >= wantedBytes_.load()) SignalData();
+}
+
+void SerialLink::NoteDroppedChunk(size_t size) {
+  // Noise at full speed fills the queue thousands of times a second: one notice a second,
+  // counting what was lost since the last one, keeps stderr readable and the core free.
+  droppedBytes_ += size;
+  const uint64_t now = clock_.NowMs();
+  if (droppedReported_ && now - lastDropNotice_ < kDropNoticePeriodMs) return;
+  lastDropNotice_ = now;
+  if (!droppedReported_) {
+    droppedReported_ = true;
+    Notice("m_QueueRead FULL!");
+  } else {
+    Notice("m_QueueRead FULL! " + std::to_string(droppedBytes_) + " bytes dropped so far");
+  }
 }
 
 void SerialLink::MarkHungUp() {

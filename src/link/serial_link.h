@@ -2,6 +2,7 @@
 // SerialLink: one serial port opened exclusively, raw 8N1, with a reader thread that moves
 // received bytes into the receive queue.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -15,9 +16,9 @@ namespace kestal {
 
 class SerialLink : public Link {
  public:
-  // Receives the reader's notices ("m_QueueRead FULL!", "Error while creating ThreadWatchComm,
-  // ..."). Called on the reader thread (the second one on the opening thread); must not block. Set
-  // it while the link is closed.
+  // Receives the reader's notices ("m_QueueRead FULL!", at most once a second with the bytes
+  // dropped so far; "Error while creating ThreadWatchComm, ..."). Called on the reader thread (the
+  // second one on the opening thread); must not block. Set it while the link is closed.
   using NoticeHandler = std::function<void(const std::string& text)>;
 
   explicit SerialLink(const Clock& clock = SystemClock());
@@ -44,7 +45,9 @@ class SerialLink : public Link {
   void ReadPort(std::shared_ptr<OpenPort> port);
   // Reads until nothing is left; false when the device is gone.
   bool DrainPort(int fd);
+  void NapWhileArriving(const OpenPort& port);
   void QueueChunk(const uint8_t* chunk, size_t size);
+  void NoteDroppedChunk(size_t size);
   void MarkHungUp();
   void JoinReader();
   static SendResult WriteAll(const OpenPort& port, const uint8_t* data, size_t total);
@@ -66,7 +69,13 @@ class SerialLink : public Link {
   // wakes it only once they are there: at 115200 baud bytes come in pieces of about a dozen,
   // and waking the worker for each would cost more than the rest of the transfer.
   std::atomic<uint32_t> wantedBytes_{0};
+  std::chrono::nanoseconds byteTime_{0};  // one byte on the line; set while the reader is stopped
   NoticeHandler onNotice_;
+  // Reader thread only (reset while it does not run): bytes lost to a full queue since the
+  // open, and when they were last reported.
+  uint64_t droppedBytes_ = 0;
+  bool droppedReported_ = false;
+  uint64_t lastDropNotice_ = 0;
 };
 
 }  // namespace kestal

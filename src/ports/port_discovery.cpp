@@ -15,14 +15,19 @@ std::string UnreadableText(const std::string& path, int err) {
   return "Could not read " + path + ". (err=" + code + ")";
 }
 
-namespace {
-
-// Device nodes are "other" files, which std::filesystem::equivalent refuses to compare.
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat first {};
   struct stat second {};
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+namespace {
+
+// The name `kestal-cli ports` prints for the by-id link: its last component.
+std::string ByIdName(const PortInfo& record) {
+  const std::size_t slash = record.byIdPath.rfind('/');
+  return slash == std::string::npos ? record.byIdPath : record.byIdPath.substr(slash + 1);
 }
 
 // Friendly name defaults to the port name, and an empty description is derived from the
@@ -57,10 +62,14 @@ DiscoveryResult EnumeratePorts(const DiscoveryRoots& roots) {
 
 const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   if (nameOrPath.empty()) return nullptr;
-  for (const auto field : {&PortInfo::devicePath, &PortInfo::portName, &PortInfo::friendlyName}) {
+  for (const auto field :
+       {&PortInfo::devicePath, &PortInfo::portName, &PortInfo::friendlyName, &PortInfo::byIdPath}) {
     for (const PortInfo& record : list) {
       if (record.*field == nameOrPath) return &record;
     }
+  }
+  for (const PortInfo& record : list) {
+    if (!record.byIdPath.empty() && ByIdName(record) == nameOrPath) return &record;
   }
   // Any other path to the same device: a virtual port's link, /dev/serial/by-id/..., ...
   if (nameOrPath.find('/') == std::string::npos) return nullptr;

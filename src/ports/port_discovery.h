@@ -20,7 +20,8 @@ struct DiscoveryResult {
 
 DiscoveryResult EnumeratePorts(const DiscoveryRoots& roots = {});
 
-// Finds a port by device path, port name or friendly name; nullptr when none matches.
+// Finds a port by device path, port name, friendly name, or its /dev/serial/by-id link's path or
+// name; nullptr when none matches.
 const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath);
 
 }  // namespace kestal

@@ -14,6 +14,10 @@ std::string EnumerateSysfsPorts(PortList& list, const std::string& sysClassTty,
 // Links in the virtual port directory whose targets are character devices.
 std::string EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir);
 
+// Both paths lead to the same file (device nodes included, which std::filesystem::equivalent
+// refuses to compare).
+bool SameFile(const std::string& a, const std::string& b);
+
 // "Could not read <path>. (err=<errno in lower-case hex>)"
 std::string UnreadableText(const std::string& path, int err);
 

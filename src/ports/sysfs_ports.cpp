@@ -61,6 +61,34 @@ std::optional<std::string> FindUsbProduct(fs::path dir) {
   return std::nullopt;
 }
 
+// The USB device the port belongs to: the nearest ancestor that names its vendor and product.
+std::optional<fs::path> FindUsbDevice(fs::path dir) {
+  for (; !dir.empty() && dir != dir.root_path() && !IsUsbBusRoot(dir.filename());
+       dir = dir.parent_path()) {
+    if (ReadAttribute(dir / "idVendor") && ReadAttribute(dir / "idProduct")) return dir;
+  }
+  return std::nullopt;
+}
+
+void AddUsbIdentity(PortInfo& record, const fs::path& deviceDir) {
+  const auto usbDevice = FindUsbDevice(deviceDir);
+  if (!usbDevice) return;
+  record.usbVendorProduct =
+      *ReadAttribute(*usbDevice / "idVendor") + ":" + *ReadAttribute(*usbDevice / "idProduct");
+  record.serialNumber = ReadAttribute(*usbDevice / "serial").value_or("");
+}
+
+// udev's stable name for `node`: the link under <dev>/serial/by-id that leads to it.
+std::string FindByIdPath(const fs::path& devDir, const fs::path& node) {
+  const fs::path byIdDir = devDir / "serial" / "by-id";
+  std::vector<std::string> names;
+  if (!ListEntryNames(byIdDir.string(), names).empty()) return {};
+  for (const std::string& name : names) {
+    if (SameFile((byIdDir / name).string(), node.string())) return (byIdDir / name).string();
+  }
+  return {};
+}
+
 std::string FriendlyName(const std::string& name, const fs::path& deviceDir, bool usb) {
   if (!usb) return "Communications Port (" + name + ")";
   return FindUsbProduct(deviceDir).value_or("USB Serial Port") + " (" + name + ")";
@@ -85,6 +113,8 @@ std::string EnumerateSysfsPorts(PortList& list, const std::string& sysClassTty,
     record.portName = name;
     record.usb = IsOnUsb(deviceDir);
     record.friendlyName = FriendlyName(name, deviceDir, record.usb);
+    if (record.usb) AddUsbIdentity(record, deviceDir);
+    record.byIdPath = FindByIdPath(devDir, node);
     list.push_back(std::move(record));
   }
   return {};

@@ -165,6 +165,7 @@ std::string EnumerateVirtualPorts(PortList& list, const std::string& virtualPort
     record.devicePath = device.string();
     record.portName = name;
     record.friendlyName = "Virtual Port (" + name + ")";
+    record.virtualPort = true;
     list.push_back(std::move(record));
   }
   return {};

@@ -32,7 +32,8 @@ int RunReported(SimWire& wire, const std::function<SimEnd()>& body) {
 ReceiverExchange::ReceiverExchange(const SimSession& session)
     : wire_(session.link, session.options, session.log),
       options_(session.options),
-      onPeerConnected_(session.onPeerConnected) {}
+      onPeerConnected_(session.onPeerConnected),
+      onPeerLeft_(session.onPeerLeft) {}
 
 uint64_t ReceiverExchange::ReplyWindowMs(size_t payloadBytes) const {
   uint64_t window = options_.replyTimeoutMs;
@@ -55,6 +56,7 @@ Step ReceiverExchange::Open(uint8_t acceptCommand) {
   if (options_.blockRequestBeforeRequest) {
     if (Step end = SendStrayBlockRequest()) return end;
   }
+  if (options_.finishBeforeRequest) return FinishUnasked();
   return RequestUntilAccepted(acceptCommand);
 }
 
@@ -68,6 +70,17 @@ Step ReceiverExchange::IdleBeforeRequest() {
     }
   }
   return {};
+}
+
+// A receiver that ends before it asked: the tool has sent nothing and must say so (which only its
+// own report shows); here it must just close the port.
+SimEnd ReceiverExchange::FinishUnasked() {
+  wire_.Send(NextSequence(), CMD_FINISH, {});
+  Step ignored;
+  if (!WaitForHangUp(options_.timeoutMs, {}, ignored)) {
+    return Fault("the tool kept the port open after CMD_FINISH");
+  }
+  return {0, "finished before any request; the tool closed the port"};
 }
 
 Step ReceiverExchange::SendStrayBlockRequest() {
@@ -90,21 +103,35 @@ Step ReceiverExchange::RequestUntilAccepted(uint8_t acceptCommand) {
   const uint8_t wrongAccept =
       acceptCommand == CMD_ACCEPT_DOWNLOAD ? CMD_ACCEPT_UPLOAD : CMD_ACCEPT_DOWNLOAD;
   const uint8_t requestSequence = NextSequence();
+  bool toolAway = false;
   for (uint32_t attempt = 0; attempt < options_.attempts; ++attempt) {
     wire_.Send(requestSequence, CMD_REQUEST, BE32Payload(options_.requestValue));
     const uint64_t until = wire_.Now() + ReplyWindowMs(0);
     for (;;) {
       const WaitResult result = wire_.Receive(until);
-      if (result == WaitResult::HungUp) return Fault("the tool closed the port before accepting");
+      if (result == WaitResult::HungUp) {
+        // A receiver cannot see the port closed at the far end of its cable: it keeps asking,
+        // and a tool that reopens the port (a probe handing it to the transfer) gets the next
+        // request.
+        if (!onPeerLeft_ || !onPeerLeft_())
+          return Fault("the tool closed the port before accepting");
+        toolAway = true;
+        continue;
+      }
       if (result != WaitResult::Frame) break;  // lost or damaged answer: ask again
+      toolAway = false;
       if (wire_.Sequence() != requestSequence) continue;
-      if (wire_.Command() == acceptCommand) return {};
+      if (wire_.Command() == acceptCommand) {
+        if (onPeerConnected_) onPeerConnected_();  // a tool that came back is talking for good
+        return {};
+      }
       if (wire_.Command() == wrongAccept) {
         return Fault(std::string("the tool answered CMD_REQUEST with ") + CommandName(wrongAccept) +
                      ", expected " + CommandName(acceptCommand));
       }
     }
   }
+  if (toolAway) return Fault("the tool closed the port before accepting");
   return Fault(std::string("no ") + CommandName(acceptCommand) + " after " +
                std::to_string(options_.attempts) + " requests");
 }

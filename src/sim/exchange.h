@@ -49,12 +49,14 @@ class ReceiverExchange {
  private:
   Step IdleBeforeRequest();
   Step SendStrayBlockRequest();
+  SimEnd FinishUnasked();
   Step RequestUntilAccepted(uint8_t acceptCommand);
   SimEnd GoSilent();
 
   SimWire wire_;
   const SimOptions& options_;
   std::function<void()> onPeerConnected_;
+  std::function<bool()> onPeerLeft_;
   uint8_t sequence_ = 0;
   uint32_t blocks_ = 0;
 };

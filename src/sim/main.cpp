@@ -8,6 +8,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/std_streams.h"
 #include "ports/virtual_ports.h"
 #include "sim/pty_endpoint.h"
 #include "sim/session.h"
@@ -59,8 +60,16 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
       ->capture_default_str();
   app.add_option("--idle-before-request", o.idleBeforeRequestMs,
                  "Milliseconds between the wake-up burst and CMD_REQUEST");
+  app.add_option("--hold-ms", o.holdMs,
+                 "Hold bytes sent up to N ms, as a USB serial adapter's latency timer does");
   app.add_flag("--block-request-before-request", o.blockRequestBeforeRequest,
                "Send a CMD_BLOCK_REQUEST before CMD_REQUEST; the tool must not answer it");
+  app.add_flag("--finish-before-request", o.finishBeforeRequest,
+               "Download: send CMD_FINISH after the burst, never CMD_REQUEST");
+  app.add_option("--repeat-answer", o.repeatAnswer,
+                 "Upload: answer the N-th block request twice (the copy arrives late)");
+  app.add_option("--request-at-block", o.requestAtBlock,
+                 "Upload: send a stray CMD_REQUEST before answering the N-th block request");
   app.add_option(
       "--silence-after", cl.silenceAfter,
       "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
@@ -126,6 +135,7 @@ int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
     return 1;
   }
   endpoint->SetBaud(cl.options.baud);
+  endpoint->SetHold(cl.options.holdMs);
   const std::string name = cl.name.empty() ? "sim-" + std::to_string(getpid()) : cl.name;
   const std::string linkPath = kestal::RegisterVirtualPort(name, endpoint->SlavePath(), &error);
   if (linkPath.empty()) {
@@ -137,7 +147,8 @@ int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
   std::cout << endpoint->SlavePath() << std::endl;
 
   kestal::sim::SimSession session{*endpoint, cl.options, std::cerr,
-                                  [&] { endpoint->ReleaseOwnSlave(); }};
+                                  [&] { endpoint->ReleaseOwnSlave(); },
+                                  [&] { return endpoint->AwaitClientReturn(); }};
   const int status =
       download ? kestal::sim::RunDownloadRole(session) : kestal::sim::RunUploadRole(session);
   endpoint->CloseLink();
@@ -148,6 +159,7 @@ int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  kestal::OpenMissingStdStreams();
   CommandLine cl;
   CLI::App app{
       "kestal-sim: a virtual receiver on a pseudo-terminal. Prints the device path as the first "

@@ -20,6 +20,10 @@ namespace {
 // A client that stops reading for this long makes a write fail instead of hanging the emulator.
 constexpr int kWriteStallMs = 5000;
 
+// Payload of one full-speed USB bulk packet of an FTDI-style adapter (64 bytes less 2 of
+// modem status): a full packet goes at once, whatever the latency timer.
+constexpr size_t kUsbPacketBytes = 62;
+
 std::string Failure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 }  // namespace
@@ -64,6 +68,14 @@ void PtyEndpoint::ReleaseOwnSlave() {
   ownSlave_ = -1;
 }
 
+bool PtyEndpoint::AwaitClientReturn() {
+  ReleaseOwnSlave();
+  ownSlave_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (ownSlave_ < 0 && errno != EBUSY) return false;  // EBUSY: the client is back already
+  hungUp_ = false;
+  return true;
+}
+
 void PtyEndpoint::SetBaud(uint32_t baud) {
   pacer_ = BytePacer(baud);
   // Paced pieces are a millisecond apart; the default timer slack (50 us) would hand each over
@@ -94,11 +106,37 @@ SendResult PtyEndpoint::SendBytes(const uint8_t* data, size_t total) {
     // has a byte only after its stop bit; writing it at the start of its line time would let
     // every frame arrive up to a piece early.
     if (pacer_.Paced()) std::this_thread::sleep_until(start + pacer_.LineTime(done + piece));
-    if (!WriteAll(data + done, piece)) return SendResult::Failed;
+    if (!Hand(data + done, piece)) return SendResult::Failed;
     done += piece;
   }
   pacer_.Handed(std::chrono::steady_clock::now());
   return SendResult::Ok;
+}
+
+bool PtyEndpoint::Hand(const uint8_t* data, size_t count) {
+  if (hold_.count() == 0) return WriteAll(data, count);
+  if (held_.empty()) heldSince_ = std::chrono::steady_clock::now();
+  held_.insert(held_.end(), data, data + count);
+  size_t sent = 0;
+  for (; held_.size() - sent >= kUsbPacketBytes; sent += kUsbPacketBytes) {
+    if (!WriteAll(held_.data() + sent, kUsbPacketBytes)) return false;
+  }
+  held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(sent));
+  if (sent > 0) heldSince_ = std::chrono::steady_clock::now();  // the timer restarts per packet
+  return FlushDueHeld();
+}
+
+bool PtyEndpoint::FlushDueHeld() {
+  if (held_.empty() || std::chrono::steady_clock::now() < heldSince_ + hold_) return true;
+  const bool written = WriteAll(held_.data(), held_.size());
+  held_.clear();
+  return written;
+}
+
+uint64_t PtyEndpoint::HeldWaitMs() const {
+  const auto left = heldSince_ + hold_ - std::chrono::steady_clock::now();
+  return static_cast<uint64_t>(
+      std::max<int64_t>(0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }
 
 bool PtyEndpoint::WriteAll(const uint8_t* data, size_t count) {
@@ -128,11 +166,13 @@ constexpr uint64_t kWaitSliceMs = 250;
 void PtyEndpoint::WaitForBytes(uint64_t deadlineMs, size_t /*count*/) {
   // Returns as soon as anything is queued: the caller takes it and asks again, and the queue
   // never fills waiting for a count it cannot hold.
-  if (master_ < 0 || hungUp_ || queue_.Count() > 0) return;
+  // Held bytes go on from here too: the emulator writes a frame and then waits for the answer.
+  if (master_ < 0 || hungUp_ || !FlushDueHeld() || queue_.Count() > 0) return;
   const uint64_t now = GetClock().NowMs();
   // Sleeps in slices of at most a quarter second: a sanitizer runtime may hold a signal back
   // until the next call it watches, and SIGTERM must still end the emulator promptly.
-  const uint64_t wait = std::min<uint64_t>(deadlineMs > now ? deadlineMs - now : 0, kWaitSliceMs);
+  uint64_t wait = std::min<uint64_t>(deadlineMs > now ? deadlineMs - now : 0, kWaitSliceMs);
+  if (!held_.empty()) wait = std::min(wait, HeldWaitMs());
   pollfd pfd{master_, POLLIN, 0};
   const int ready = poll(&pfd, 1, static_cast<int>(wait));
   if (ready <= 0) return;  // time-out, or a signal: the caller re-tests its conditions

@@ -13,7 +13,11 @@ struct SimSession {
   Link& link;
   const SimOptions& options;
   std::ostream& log;                      // report lines, "sim: ..."
-  std::function<void()> onPeerConnected;  // called once the tool's wake-up burst has arrived
+  std::function<void()> onPeerConnected;  // called once the tool's wake-up burst has arrived,
+                                          // and again once it has accepted the request
+  // Called when the tool closes the port after the request went out but before accepting it;
+  // true when the line can wait for the tool to come back.
+  std::function<bool()> onPeerLeft;
 };
 
 // The receiver in a transfer to it: asks for the data block by block and checks what arrived.

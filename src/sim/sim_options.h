@@ -32,7 +32,11 @@ struct SimOptions {
   uint64_t replyTimeoutMs = 1500;    // wait for one answer before asking again
   uint32_t attempts = 5;             // tries per request or block before it is a fault
   uint64_t idleBeforeRequestMs = 0;  // pause between the burst and CMD_REQUEST
+  uint32_t holdMs = 0;               // USB adapter latency timer on bytes sent; 0 = none
   bool blockRequestBeforeRequest = false;
+  bool finishBeforeRequest = false;  // download: CMD_FINISH right after the burst, no request
+  uint32_t repeatAnswer = 0;         // upload: the answer to the N-th block request goes twice
+  uint32_t requestAtBlock = 0;       // upload: a stray CMD_REQUEST before the N-th block's answer
   std::optional<uint32_t> silenceAfterBlocks;
   std::optional<uint32_t> hangupAfterBlocks;
   bool trace = false;

@@ -73,8 +73,14 @@ class UploadRole {
                    std::to_string(offset) + ", past the end of " + std::to_string(data_.size()));
     }
     if (Step end = exchange_.BeforeBlock()) return end;
+    const uint32_t nth = ++blockRequests_;
+    if (nth == options_.requestAtBlock) {
+      wire_.Send(exchange_.NextSequence(), CMD_REQUEST, BE32Payload(options_.requestValue));
+    }
     const auto from = data_.begin() + offset;
-    wire_.Send(wire_.Sequence(), CMD_BLOCK_DATA, std::vector<uint8_t>(from, from + length));
+    const std::vector<uint8_t> block(from, from + length);
+    wire_.Send(wire_.Sequence(), CMD_BLOCK_DATA, block);
+    if (nth == options_.repeatAnswer) wire_.Send(wire_.Sequence(), CMD_BLOCK_DATA, block);
     servedEnd_ = std::max<uint64_t>(servedEnd_, uint64_t{offset} + length);
     exchange_.BlockDone();
     return {};
@@ -85,6 +91,7 @@ class UploadRole {
   const SimOptions& options_;
   std::vector<uint8_t> data_;
   uint64_t servedEnd_ = 0;
+  uint32_t blockRequests_ = 0;  // answered so far, counting repeats of the tool
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "image/file_maker.h"
+#include "transfer/file_access.h"
 #include "transfer/status_texts.h"
 #include "transfer/worker_io.h"
 #include "transfer/workers.h"
@@ -43,7 +44,8 @@ class DownloadSession {
   const char* HandleFrame();
   const char* OnRequest();
   const char* OnBlockRequest();
-  void OnFinish();
+  const char* OnFinish();
+  bool SourceChanged() const;
   const char* PackImage(uint32_t requestValue);
   bool OpenFile();
   bool CopyBlock(uint32_t offset, uint16_t length);
@@ -59,7 +61,9 @@ class DownloadSession {
   int fd_ = -1;
   std::vector<uint8_t> image_;  // Channels mode, rebuilt on every accepted request
   bool accepted_ = false;
-  bool finished_ = false;  // the receiver said CMD_FINISH
+  bool requested_ = false;  // a request was accepted at some point
+  struct stat opened_ {};   // the source as opened: a change by the end spoils what was sent
+  bool finished_ = false;   // the receiver said CMD_FINISH
   uint64_t bytesServed_ = 0;
   FrameBuffer tx_;
   FrameBuffer rx_;
@@ -89,6 +93,7 @@ const char* DownloadSession::Serve() {
   for (;;) {
     switch (worker::WaitForFrame(context_, rx_)) {
       case Wait::Stopped:
+      case Wait::TimedOut:  // never: no deadline here
         return nullptr;
       case Wait::HungUp:
         return text::kPortDisconnected;
@@ -106,8 +111,7 @@ const char* DownloadSession::HandleFrame() {
     case CMD_BLOCK_REQUEST:
       return OnBlockRequest();
     case CMD_FINISH:
-      OnFinish();
-      return nullptr;
+      return OnFinish();
     default:
       // The receiver is out of step: serve nothing more until it asks again.
       accepted_ = false;
@@ -120,6 +124,7 @@ const char* DownloadSession::OnRequest() {
   state_.watchdog.store(0);
   context_.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
   accepted_ = true;
+  requested_ = true;
   // The answer goes out before the image is built; the receiver's next frames wait in the queue.
   worker::SendEmptyFrame(link_, tx_, rx_.Sequence(), CMD_ACCEPT_DOWNLOAD);
   if (mode_ != MODE_CHANNELS) return nullptr;
@@ -164,11 +169,24 @@ const char* DownloadSession::OnBlockRequest() {
   return nullptr;
 }
 
-void DownloadSession::OnFinish() {
+const char* DownloadSession::OnFinish() {
+  // Nothing was asked for: the receiver has nothing, whatever its finish says.
+  if (!requested_) return text::kFinishedUnasked;
+  if (SourceChanged()) return text::kReadingFail;
   Progress(100, ServedSize());
   finished_ = true;
   // The front end ends the transfer while handling this, so the loop stops at its next test.
   context_.notify.NotifyDone(true);
+  return nullptr;
+}
+
+// A Software source rewritten while it was served leaves the receiver with a mix of old and new
+// bytes. Channels mode sends an image packed at the request, which is consistent on its own.
+bool DownloadSession::SourceChanged() const {
+  if (mode_ == MODE_CHANNELS) return false;
+  struct stat now {};
+  if (::fstat(fd_, &now) != 0) return true;
+  return !SameFileVersion(opened_, now);
 }
 
 void DownloadSession::Progress(int percent, uint64_t bytesDone) {
@@ -179,8 +197,7 @@ bool DownloadSession::OpenFile() {
   // Non-blocking, so that a FIFO given as the file cannot hang the worker in open().
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd_ < 0) return false;
-  struct stat info {};
-  return ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
+  return ::fstat(fd_, &opened_) == 0 && S_ISREG(opened_.st_mode);
 }
 
 // The bytes of the data from `offset`: from the image in Channels mode, else one read of the file.
@@ -191,8 +208,7 @@ bool DownloadSession::CopyBlock(uint32_t offset, uint16_t length) {
     return true;
   }
   // A file cut short since it was measured gives fewer bytes: never serve stale ones.
-  const ssize_t got = ::pread(fd_, tx_.Payload(), length, static_cast<off_t>(offset));
-  return got == static_cast<ssize_t>(length);
+  return ReadAt(fd_, tx_.Payload(), length, offset) == length;
 }
 
 // The size being served: the measured file, or in Channels mode the image built from it.

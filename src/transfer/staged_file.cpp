@@ -34,12 +34,13 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A symbolic link is followed, so that the file it names is the one replaced.
+// A symbolic link is followed, so that the file it names is the one replaced. Empty for a link
+// that names nothing: replacing the link itself with a file would lose where it pointed.
 std::string ResolveTarget(const std::string& target) {
   struct stat info {};
   if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
   char resolved[PATH_MAX];
-  return ::realpath(target.c_str(), resolved) != nullptr ? std::string(resolved) : target;
+  return ::realpath(target.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
 }
 
 void SyncDirectory(const std::string& directory) {
@@ -54,6 +55,7 @@ void SyncDirectory(const std::string& directory) {
 bool StagedFile::Open(const std::string& target) {
   Discard();
   target_ = ResolveTarget(target);
+  if (target_.empty()) return false;
   mode_t mode = 0666 & ~CurrentUmask();
   struct stat info {};
   if (::stat(target_.c_str(), &info) == 0) {

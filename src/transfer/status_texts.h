@@ -10,6 +10,7 @@ constexpr const char* kFileSizeOver = "Error : File size is over.";
 constexpr const char* kPackagingError = "Error : Packaging error.";
 constexpr const char* kOutOfRange = "Error : .....";
 constexpr const char* kReadingFail = "Error : Reading fail.";
+constexpr const char* kFinishedUnasked = "Error : The receiver finished without asking for data.";
 constexpr const char* kPortDisconnected = "Error : Port disconnected.";
 constexpr const char* kCommunicationError = "Communication error.";
 constexpr const char* kWritingError = "Writing error %d";

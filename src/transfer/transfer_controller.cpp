@@ -6,12 +6,18 @@
 #include <system_error>
 
 #include "link/link.h"
+#include "link/open_failure.h"
+#include "transfer/input_check.h"
 #include "transfer/status_texts.h"
 
 namespace kestal {
 
 namespace {
 constexpr int kStatusTicksPerSecond = 20;
+// While the receiver has not asked, a hint on what to check comes this often.
+constexpr uint64_t kHintEveryMs = 15000;
+constexpr const char* kWaitingHint =
+    "No request yet: reset or power-cycle the receiver; check the cable and the port.";
 }  // namespace
 
 // Carries each notification to the front end's thread and waits there until it is handled.
@@ -72,22 +78,37 @@ void TransferController::StartTransfer(const TransferRequest& request,
     ShowStatus(3, text::kSelectFile);
     return;
   }
+  // Checked before the port is opened: nobody should reset the receiver for a bad file.
+  if (const auto problem = CheckTransferFile(request)) {
+    ShowStatus(3, *problem);
+    return;
+  }
   if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request.path)) {
-    ShowStatus(3, text::kFileSizeOver);
+    ShowStatus(3, text::kFileSizeOver, request.path + " is larger than 2 GB.");
     return;
   }
-  link_.Queue().Reset();  // no worker runs and the link is closed: stale bytes go
-  if (devicePath.empty() || link_.OpenLink(devicePath, kLinkBaud) != OpenResult::Ok) {
-    ShowStatus(3, text::kOpenPortFailed);
-    return;
-  }
-  ShowStatus(kUntilReplaced, text::kWaiting);
+  if (!OpenPort(devicePath)) return;
+  warning_ = ExtensionWarning(request);
+  waitStartMs_ = link_.GetClock().NowMs();
+  ShowStatus(kUntilReplaced, text::kWaiting, warning_);
   frontEnd_.StartTimer(TransferTimer::Watchdog, kWatchdogPeriod);
   if (!LaunchWorker(request)) return;
   state_.active.store(true);
   view_.inputsEnabled = false;
   SetProgress(0);
   Push();
+}
+
+bool TransferController::OpenPort(const std::string& devicePath) {
+  link_.Queue().Reset();  // no worker runs and the link is closed: stale bytes go
+  if (devicePath.empty()) {
+    ShowStatus(3, text::kOpenPortFailed, "No port is selected. Choose one and try again.");
+    return false;
+  }
+  const OpenResult result = link_.OpenLink(devicePath, kLinkBaud);
+  if (result == OpenResult::Ok) return true;
+  ShowStatus(3, text::kOpenPortFailed, DescribeOpenFailure(result, devicePath));
+  return false;
 }
 
 // Every start towards the receiver measures the file, so the size served always belongs to the
@@ -143,7 +164,7 @@ void TransferController::OnWorkerExit(WorkerOutcome outcome) {
 void TransferController::OnStop() {
   SetProgress(0);
   // Straight into the line: a countdown still running for an earlier text keeps running.
-  if (state_.running.load()) view_.status = text::kInterrupted;
+  if (state_.running.load()) SetStatusLine(text::kInterrupted);
   StopTransfer();
   Push();
 }
@@ -166,6 +187,7 @@ void TransferController::OnWatchdogTick() {
   int count = state_.watchdog.load();
   while (count >= 0 && !state_.watchdog.compare_exchange_weak(count, count + 1)) {
   }
+  if (count < 0 && state_.active.load()) ShowWaitingTime();
   if (count < 0 || count + 1 <= kWatchdogLimit) return;
   frontEnd_.StopTimer(TransferTimer::Watchdog);
   state_.watchdog.store(-1);
@@ -180,7 +202,22 @@ void TransferController::OnWatchdogTick() {
 void TransferController::OnStatusTick() {
   if (--statusCountdown_ >= 0) return;
   frontEnd_.StopTimer(TransferTimer::Status);
-  view_.status.clear();
+  SetStatusLine({});
+}
+
+// Disarmed watchdog in a running transfer: the receiver has not asked yet. The time comes from
+// the link's clock, so a late tick still shows the true wait.
+void TransferController::ShowWaitingTime() {
+  const uint64_t elapsedMs = link_.GetClock().NowMs() - waitStartMs_;
+  std::string detail = warning_.empty() ? "" : warning_ + " ";
+  detail += "Waiting for " + std::to_string(elapsedMs / 1000) + " s.";
+  if (elapsedMs >= kHintEveryMs) detail += std::string(" ") + kWaitingHint;
+  view_.detail = detail;
+}
+
+void TransferController::SetStatusLine(const std::string& text) {
+  if (text != view_.status) view_.detail.clear();
+  view_.status = text;
 }
 
 void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
@@ -208,11 +245,13 @@ void TransferController::OnClose() {
   CloseAndResetLink();
 }
 
-void TransferController::ShowStatus(int displayTime, const std::string& text) {
+void TransferController::ShowStatus(int displayTime, const std::string& text,
+                                    const std::string& detail) {
   if (state_.closing.load()) return;
   frontEnd_.StopTimer(TransferTimer::Status);
   if (text.empty()) return;
-  view_.status = text;
+  SetStatusLine(text);
+  if (!detail.empty()) view_.detail = detail;
   if (displayTime != kUntilReplaced) {
     const long long ticks = static_cast<long long>(displayTime) * kStatusTicksPerSecond;
     statusCountdown_ = ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);

@@ -44,8 +44,9 @@ class TransferController {
   void OnTimer(TransferTimer timer);
   // The window closes: end everything, show nothing more.
   void OnClose();
-  // Shows `text` until replaced (kUntilReplaced) or for `displayTime` seconds.
-  void ShowStatus(int displayTime, const std::string& text);
+  // Shows `text` until replaced (kUntilReplaced) or for `displayTime` seconds, with `detail`
+  // on the line under it (empty: none).
+  void ShowStatus(int displayTime, const std::string& text, const std::string& detail = {});
 
   const TransferView& View() const { return view_; }
   // A transfer runs, or its worker has not yet returned: a new one cannot start.
@@ -66,6 +67,10 @@ class TransferController {
   void OnWorkerExit(WorkerOutcome outcome);
   void OnWatchdogTick();
   void OnStatusTick();
+  void ShowWaitingTime();
+  // Sets the status line; a new text clears the detail under it.
+  void SetStatusLine(const std::string& text);
+  bool OpenPort(const std::string& devicePath);
   void SetProgress(int percent);
   void StopTransfer();
   void FinishTransfer();
@@ -83,6 +88,8 @@ class TransferController {
   TransferView view_;
   TransferView shown_;
   int statusCountdown_ = 0;
+  std::string warning_;       // the extension warning of the running transfer, if any
+  uint64_t waitStartMs_ = 0;  // the link clock when it started waiting for the request
   PackTrace packTrace_;
   WorkerProc download_;
   WorkerProc upload_;

@@ -12,6 +12,7 @@ namespace kestal {
 
 struct TransferView {
   std::string status;            // the status line; empty: cleared
+  std::string detail;            // a second line under it (why, what to check); cleared with it
   int percent = 0;               // the progress bar
   std::string percentText;       // the label beside it ("42%"); empty until progress is first set
   uint64_t bytesDone = 0;        // as the worker last reported them

@@ -18,6 +18,16 @@ using worker::Wait;
 // The longest target path accepted, as the receiving side has always limited it.
 constexpr size_t kMaxTargetPath = 1023;
 
+// After a frame that is not the awaited answer (a late copy of an earlier one, a stray request)
+// the answer may still be on its way: asking again at once would leave every later answer one
+// request behind. It gets this long to arrive...
+constexpr uint64_t kLateAnswerGraceMs = 300;
+// ...within this much per block, so that a receiver that answered wrongly and waits to be asked
+// again gets all its attempts well before the watchdog (4.8 s at the earliest) ends the block.
+constexpr uint64_t kBlockGraceBudgetMs = 2400;
+
+enum class Answer { Received, Missed, HungUp };
+
 // nullopt: the step succeeded. Otherwise the transfer ends here, showing the text if not empty.
 using Failure = std::optional<std::string>;
 
@@ -43,6 +53,8 @@ class UploadSession {
   Failure QuerySize();
   Failure FetchBlocks();
   Failure FetchBlock(uint16_t length);
+  Answer AwaitBlock(uint16_t length, uint64_t& graceLeftMs);
+  bool IsBlockAnswer(uint16_t length) const;
   WorkerOutcome Fail(const std::string& message);
   WorkerOutcome Complete();
   void Accept(uint8_t sequence);
@@ -137,6 +149,7 @@ Failure UploadSession::FetchBlocks() {
 }
 
 Failure UploadSession::FetchBlock(uint16_t length) {
+  uint64_t graceLeftMs = kBlockGraceBudgetMs;
   for (int attemptsLeft = UPLOAD_ATTEMPTS;; --attemptsLeft) {
     if (attemptsLeft == 0) return text::kCommunicationError;
     if (!Running()) return std::string();
@@ -145,14 +158,32 @@ Failure UploadSession::FetchBlock(uint16_t length) {
     PutBE16(tx_.Payload(), length);
     PutBE32(tx_.Payload() + 2, offset_);
     SendFrame(link_, tx_.Data());
-    const Wait wait = worker::WaitForFrame(context_, rx_);
-    if (wait == Wait::HungUp) return text::kPortDisconnected;
-    // Only the answer to this very request, whole, is written; anything else costs an attempt.
-    if (wait == Wait::Frame && rx_.Sequence() == sequence_ && rx_.Command() == CMD_BLOCK_DATA &&
-        rx_.Length() == length) {
-      return std::nullopt;
+    const Answer answer = AwaitBlock(length, graceLeftMs);
+    if (answer == Answer::HungUp) return text::kPortDisconnected;
+    if (answer == Answer::Received) return std::nullopt;
+  }
+}
+
+// Waits for the answer to the block request just sent, without a limit until some other frame
+// arrives, then for a grace time taken from the block's budget.
+Answer UploadSession::AwaitBlock(uint16_t length, uint64_t& graceLeftMs) {
+  uint64_t deadline = worker::kNoDeadline;
+  for (;;) {
+    const Wait wait = worker::WaitForFrame(context_, rx_, deadline);
+    if (wait == Wait::HungUp) return Answer::HungUp;
+    if (wait != Wait::Frame) return Answer::Missed;
+    if (IsBlockAnswer(length)) return Answer::Received;
+    if (deadline == worker::kNoDeadline) {
+      const uint64_t grace = std::min(kLateAnswerGraceMs, graceLeftMs);
+      graceLeftMs -= grace;
+      deadline = link_.GetClock().NowMs() + grace;
     }
   }
+}
+
+// Only the answer to this very request, whole, is written.
+bool UploadSession::IsBlockAnswer(uint16_t length) const {
+  return rx_.Sequence() == sequence_ && rx_.Command() == CMD_BLOCK_DATA && rx_.Length() == length;
 }
 
 void UploadSession::Progress(int percent) {

@@ -13,10 +13,19 @@ void SendEmptyFrame(Link& link, FrameBuffer& tx, uint8_t sequence, uint8_t comma
   SendFrame(link, tx.Data());
 }
 
-Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx) {
+Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs) {
   const std::atomic<bool>& running = context.state.running;
+  Link& link = context.link;
   while (running.load()) {
-    const FrameResult result = ReceiveFrame(rx.Data(), context.link);
+    if (deadlineMs != kNoDeadline) {
+      if (link.GetClock().NowMs() >= deadlineMs) return Wait::TimedOut;
+      // Nothing here yet: sleep no later than the deadline, rather than a whole frame's wait.
+      if (link.Queue().Count() == 0 && link.IsOpen() && !link.IsHungUp()) {
+        link.WaitForData(deadlineMs);
+        continue;
+      }
+    }
+    const FrameResult result = ReceiveFrame(rx.Data(), link);
     if (result == FrameResult::Ok) return Wait::Frame;
     // A stop closes the link, which may look like a hang-up; only a running transfer has lost
     // its port.

@@ -30,10 +30,13 @@ class FrameBuffer {
 // Sends a frame with no payload.
 void SendEmptyFrame(Link& link, FrameBuffer& tx, uint8_t sequence, uint8_t command);
 
-enum class Wait { Frame, Stopped, HungUp };
+enum class Wait { Frame, Stopped, HungUp, TimedOut };
 
-// Receives until an intact frame arrives (Frame), the transfer is stopped (Stopped) or the port
-// hangs up while it still runs (HungUp). Time-outs and bad sums only lead to another try.
-Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx);
+constexpr uint64_t kNoDeadline = UINT64_MAX;
+
+// Receives until an intact frame arrives (Frame), the transfer is stopped (Stopped), the port
+// hangs up while it still runs (HungUp) or the link's clock reaches `deadlineMs` (TimedOut).
+// Time-outs of single frames and bad sums only lead to another try.
+Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs = kNoDeadline);
 
 }  // namespace kestal::worker

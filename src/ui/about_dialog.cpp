@@ -1,5 +1,6 @@
 #include "ui/about_dialog.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -16,11 +17,14 @@ constexpr DialogRect kVersionRect{40, 10, 119, 8};
 constexpr DialogRect kNoteRect{40, 25, 119, 8};
 constexpr DialogRect kOkRect{178, 7, 50, 14};
 
+// The texts are English in the source; translations (kestal_<locale>.qm) replace them.
+QString Tr(const char* text) { return QCoreApplication::translate("AboutDialog", text); }
+
 }  // namespace
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("aboutDialog"));
-  setWindowTitle(QString::fromUtf8("kestal 정보"));
+  setWindowTitle(Tr("About kestal"));
   QFont dialogFont = font();
   dialogFont.setPointSize(9);
   setFont(dialogFont);
@@ -33,7 +37,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   icon->setPixmap(MakeAppIcon().pixmap(side, side));
   icon->setGeometry(iconRect);
 
-  auto* version = new QLabel(QString::fromUtf8("kestal 버전 1.0"), this);
+  auto* version = new QLabel(Tr("kestal version %1").arg(QStringLiteral(KESTAL_VERSION)), this);
   version->setObjectName(QStringLiteral("aboutVersion"));
   version->setGeometry(units.ToPixels(kVersionRect));
 
@@ -41,7 +45,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
   note->setObjectName(QStringLiteral("aboutNote"));
   note->setGeometry(units.ToPixels(kNoteRect));
 
-  auto* ok = new QPushButton(QString::fromUtf8("확인"), this);
+  auto* ok = new QPushButton(Tr("OK"), this);
   ok->setObjectName(QStringLiteral("ctl1"));
   ok->setDefault(true);
   ok->setGeometry(units.ToPixels(kOkRect));

@@ -16,12 +16,14 @@
 
 #include "ui/about_dialog.h"
 #include "ui/dialog_units.h"
+#include "ui/port_combo_box.h"
+#include "ui/progress_text.h"
 
 namespace kestal::ui {
 namespace {
 
 constexpr int kClientWidthDlu = 211;
-constexpr int kClientHeightDlu = 165;
+constexpr int kClientHeightDlu = 177;
 constexpr int kTemplatePointSize = 9;
 
 // The window's controls in dialog units, and the frames and labels drawn around them.
@@ -38,8 +40,10 @@ constexpr DialogRect kPortLabel{94, 78, 83, 9};
 constexpr DialogRect kPortList{94, 90, 110, 41};
 constexpr DialogRect kProgressBar{8, 111, 164, 15};
 constexpr DialogRect kPercentLabel{177, 114, 23, 10};
-constexpr DialogRect kStatusFrame{8, 130, 196, 28};
-constexpr DialogRect kStatusLine{14, 142, 181, 8};
+constexpr DialogRect kProgressText{8, 128, 196, 8};
+constexpr DialogRect kStatusFrame{8, 138, 196, 34};
+constexpr DialogRect kStatusLine{14, 150, 181, 8};
+constexpr DialogRect kDetailLine{14, 160, 181, 8};
 
 template <typename Widget>
 Widget* Place(Widget* widget, const DialogUnits& units, const DialogRect& rect, const char* name) {
@@ -104,11 +108,11 @@ void MainDialog::CreateControls() {
 
   Place(new QGroupBox(this), units, kModeFrame, "modeGroup");
   Place(new QLabel(QStringLiteral("Mode"), this), units, kModeLabel, "modeLabel");
-  cbMode_ = PlaceDropDown(new QComboBox(this), units, kModeList, "modeList");
-  cbMode_->addItems({QStringLiteral("Software"), QStringLiteral("Channels")});
-  cbMode_->setCurrentIndex(-1);
+  modeList_ = PlaceDropDown(new QComboBox(this), units, kModeList, "modeList");
+  modeList_->addItems({QStringLiteral("Software"), QStringLiteral("Channels")});
+  modeList_->setCurrentIndex(-1);
 
-  toReceiver_ = Place(new QRadioButton(QStringLiteral("To Reciever"), this), units, kToReceiver,
+  toReceiver_ = Place(new QRadioButton(QStringLiteral("To Receiver"), this), units, kToReceiver,
                       "toReceiver");
   toComputer_ = Place(new QRadioButton(QStringLiteral("To Computer"), this), units, kToComputer,
                       "toComputer");
@@ -125,7 +129,9 @@ void MainDialog::CreateControls() {
   stopButton_ =
       Place(new QPushButton(QStringLiteral("Stop"), this), units, kStopButton, "stopButton");
   Place(new QLabel(QStringLiteral("Communication Port :"), this), units, kPortLabel, "portLabel");
-  cbPort_ = PlaceDropDown(new QComboBox(this), units, kPortList, "portList");
+  auto* portCombo = new PortComboBox(this);
+  portCombo->SetBeforePopup([this] { RefreshPorts(); });
+  portList_ = PlaceDropDown(portCombo, units, kPortList, "portList");
 
   progress_ = Place(new QProgressBar(this), units, kProgressBar, "progressBar");
   progress_->setRange(0, 100);
@@ -134,16 +140,19 @@ void MainDialog::CreateControls() {
   percentLabel_ =
       Place(new QLabel(QStringLiteral("Static"), this), units, kPercentLabel, "percentLabel");
   Place(new QGroupBox(QStringLiteral("Status"), this), units, kStatusFrame, "statusGroup")->lower();
+  progressText_ = Place(new QLabel(this), units, kProgressText, "progressText");
   statusLine_ = Place(new QLabel(QStringLiteral("Static"), this), units, kStatusLine, "statusLine");
+  detailLine_ = Place(new QLabel(this), units, kDetailLine, "detailLine");
 
   watchdogTimer_ = new QTimer(this);
   statusTimer_ = new QTimer(this);
+  portTimer_ = new QTimer(this);
 }
 
 void MainDialog::ConnectControls() {
   // `activated` comes from the user only; selections the program makes run no handler.
-  connect(cbPort_, &QComboBox::activated, this, [this](int index) { OnPortChanged(index); });
-  connect(cbMode_, &QComboBox::activated, this, [this](int) { OnModeChanged(); });
+  connect(portList_, &QComboBox::activated, this, [this](int index) { OnPortChanged(index); });
+  connect(modeList_, &QComboBox::activated, this, [this](int) { OnModeChanged(); });
   connect(toReceiver_, &QRadioButton::clicked, this, [this] { OnDirection(); });
   connect(toComputer_, &QRadioButton::clicked, this, [this] { OnDirection(); });
   connect(fileButton_, &QPushButton::clicked, this, [this] { OnFileButton(); });
@@ -153,20 +162,61 @@ void MainDialog::ConnectControls() {
           [this] { controller_->OnTimer(TransferTimer::Watchdog); });
   connect(statusTimer_, &QTimer::timeout, this,
           [this] { controller_->OnTimer(TransferTimer::Status); });
+  connect(portTimer_, &QTimer::timeout, this, [this] { RefreshPorts(); });
 }
 
 void MainDialog::Show(const TransferView& view) {
   statusLine_->setText(QString::fromStdString(view.status));
+  detailLine_->setText(QString::fromStdString(view.detail));
   percentLabel_->setText(QString::fromStdString(view.percentText));
   progress_->setValue(view.percent);
+  ShowProgressText(view);
   ShowFilePath();
   EnableInputs(view.inputsEnabled);
+  if (CommandLineMode()) PrintStatus(view);
+}
+
+// The rate is measured from the moment the transfer started running.
+void MainDialog::ShowProgressText(const TransferView& view) {
+  if (!view.running) {
+    transferClock_.invalidate();
+  } else if (!transferClock_.isValid()) {
+    transferClock_.start();
+    progressText_->clear();
+  }
+  if (view.bytesTotal == 0) return;
+  const double seconds =
+      transferClock_.isValid() ? static_cast<double>(transferClock_.elapsed()) / 1000.0 : 0.0;
+  progressText_->setText(ProgressText(view.bytesDone, view.bytesTotal, seconds));
+}
+
+// Run from a terminal or a script, the status lines are the only thing anyone sees.
+void MainDialog::PrintStatus(const TransferView& view) {
+  const std::string text = view.detail.empty() ? view.status : view.status + "\n" + view.detail;
+  if (view.status.empty() || text == printedStatus_) return;
+  printedStatus_ = text;
+  PrintLine(QString::fromStdString(text));
+}
+
+void MainDialog::Tell(const QString& text, const QString& caption) {
+  if (CommandLineMode())
+    PrintLine(text);
+  else
+    ShowMessage(text, caption);
+}
+
+// The window closes after the handler that decided it has returned.
+void MainDialog::EndCommandLine(int exitStatus) {
+  exitStatus_ = exitStatus;
+  exitStatusSet_ = true;
+  QMetaObject::invokeMethod(
+      this, [this] { close(); }, Qt::QueuedConnection);
 }
 
 // Software is only ever sent: "To Computer" stays off in that mode.
 void MainDialog::EnableInputs(bool enable) {
   for (QWidget* input :
-       std::initializer_list<QWidget*>{fileButton_, pathEdit_, cbPort_, cbMode_, toReceiver_})
+       std::initializer_list<QWidget*>{fileButton_, pathEdit_, portList_, modeList_, toReceiver_})
     input->setEnabled(enable);
   toComputer_->setEnabled(enable && SelectedMode() != MODE_SOFTWARE);
 }
@@ -185,11 +235,8 @@ void MainDialog::StopTimer(TransferTimer timer) { TimerFor(timer)->stop(); }
 // transfer completed, 1 after every other end. The window closes after the controller's
 // handler has returned.
 void MainDialog::TransferEnded(WorkerOutcome outcome) {
-  if (commandLinePath_.empty() || startedDirection_ != DIR_TO_RECEIVER) return;
-  exitStatus_ = outcome == WorkerOutcome::Completed ? 0 : 1;
-  exitStatusSet_ = true;
-  QMetaObject::invokeMethod(
-      this, [this] { close(); }, Qt::QueuedConnection);
+  if (!CommandLineMode() || startedDirection_ != DIR_TO_RECEIVER) return;
+  EndCommandLine(outcome == WorkerOutcome::Completed ? 0 : 1);
 }
 
 void MainDialog::ShowMessage(const QString& text, const QString& caption) {
@@ -199,8 +246,17 @@ void MainDialog::ShowMessage(const QString& text, const QString& caption) {
   box.exec();
 }
 
+void MainDialog::PrintLine(const QString& text) {
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
 // A reader that keeps overflowing repeats its notice: one box on screen is enough.
 void MainDialog::ShowNotice(const QString& text) {
+  if (CommandLineMode()) {
+    PrintLine(text);
+    return;
+  }
   if (noticeBox_ && noticeBox_->isVisible() && noticeBox_->text() == text) return;
   auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
                               QMessageBox::Ok, this);

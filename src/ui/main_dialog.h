@@ -4,6 +4,7 @@
 // the call queue its worker's notifications come through and the transfer controller, shows
 // what the controller pushes, and keeps the user's choices in the settings.
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QPointer>
 #include <QString>
@@ -45,7 +46,8 @@ class MainDialog : public QDialog, public TransferFrontEnd {
   // Finds the ports the list offers; an error text is shown and its ports are not offered.
   using Discovery = std::function<DiscoveryResult()>;
 
-  // `commandLinePath` non-empty: command-line mode, the file is sent at once.
+  // `commandLinePath` non-empty: command-line mode, the file is sent at once and the window
+  // closes by itself once the transfer has ended or could not start.
   // An empty `discovery` means the machine's ports (EnumeratePorts).
   explicit MainDialog(const std::string& commandLinePath, Discovery discovery = {},
                       QWidget* parent = nullptr);
@@ -67,11 +69,12 @@ class MainDialog : public QDialog, public TransferFrontEnd {
 
  protected:
   // User interaction that tests replace: a modal box with an OK button, a box that does not
-  // block, the file dialog (nullopt when cancelled) and the About box.
+  // block, the file dialog (nullopt when cancelled), the About box and a line on stderr.
   virtual void ShowMessage(const QString& text, const QString& caption);
   virtual void ShowNotice(const QString& text);
   virtual std::optional<QString> AskFileName(const FileDialogRequest& request);
   virtual void RunAboutBox();
+  virtual void PrintLine(const QString& text);
 
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -83,11 +86,20 @@ class MainDialog : public QDialog, public TransferFrontEnd {
  private:
   void CreateControls();
   void ConnectControls();
+  void FinishInit();
   bool FillPortList();
+  void RefreshPorts();
+  void ListPorts(PortList ports);
   void RestoreSettings();
   void SelectStoredPort();
   void TakeCommandLineFile();
   void StartCommandLineTransfer();
+  bool CommandLineMode() const { return !commandLinePath_.empty(); }
+  // A box in the window; in command-line mode a line on stderr, as nobody may be there to click.
+  void Tell(const QString& text, const QString& caption);
+  void EndCommandLine(int exitStatus);
+  void PrintStatus(const TransferView& view);
+  void ShowProgressText(const TransferView& view);
 
   void OnPortChanged(int index);
   void OnModeChanged();
@@ -115,17 +127,20 @@ class MainDialog : public QDialog, public TransferFrontEnd {
   // or file choice. Like the other controls, the field shows it again whenever the window
   // refreshes, so text typed and not yet taken gives way to it.
   std::string filePath_;
-  std::string storedPort_;  // the port setting: a prefix of the list entry to select
+  std::string storedPort_;   // the port setting: a prefix of the friendly name to select
+  bool portsReady_ = false;  // a port has been listed and the rest of the start-up done
   SerialLink link_;
   CallQueue calls_;  // before the controller: its worker's notifications come through it
   std::unique_ptr<TransferController> controller_;
   int startedDirection_ = -1;  // of the transfer whose worker runs or last ran
   bool initialised_ = false;
   int exitStatus_ = 0;
-  bool exitStatusSet_ = false;  // a command-line transfer has ended
+  bool exitStatusSet_ = false;   // a command-line transfer has ended
+  std::string printedStatus_;    // what went to stderr last, so each status is printed once
+  QElapsedTimer transferClock_;  // since the running transfer started, for its rate
 
-  QComboBox* cbMode_ = nullptr;
-  QComboBox* cbPort_ = nullptr;
+  QComboBox* modeList_ = nullptr;
+  QComboBox* portList_ = nullptr;
   QRadioButton* toReceiver_ = nullptr;
   QRadioButton* toComputer_ = nullptr;
   QButtonGroup* directionGroup_ = nullptr;
@@ -136,8 +151,11 @@ class MainDialog : public QDialog, public TransferFrontEnd {
   QProgressBar* progress_ = nullptr;
   QLabel* statusLine_ = nullptr;
   QLabel* percentLabel_ = nullptr;
+  QLabel* progressText_ = nullptr;
+  QLabel* detailLine_ = nullptr;
   QTimer* watchdogTimer_ = nullptr;
   QTimer* statusTimer_ = nullptr;
+  QTimer* portTimer_ = nullptr;
   QPointer<QMessageBox> noticeBox_;  // the reader's notice on screen, if any
 };
 

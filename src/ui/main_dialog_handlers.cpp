@@ -30,7 +30,7 @@ QString FirstDroppedFile(const QMimeData* data) {
 
 }  // namespace
 
-int MainDialog::SelectedMode() const { return cbMode_->currentIndex(); }
+int MainDialog::SelectedMode() const { return modeList_->currentIndex(); }
 
 int MainDialog::SelectedDirection() const {
   if (toReceiver_->isChecked()) return DIR_TO_RECEIVER;
@@ -60,23 +60,25 @@ void MainDialog::ShowFilePath() {
 void MainDialog::SavePathForMode() { settings_.SetFileFor(SelectedMode(), filePath_); }
 
 const PortInfo* MainDialog::SelectedPort() const {
-  const int entry = cbPort_->currentIndex();
+  const int entry = portList_->currentIndex();
   if (entry < 0) return nullptr;
   bool ok = false;
-  const int record = cbPort_->itemData(entry).toInt(&ok);
+  const int record = portList_->itemData(entry).toInt(&ok);
   if (!ok || record < 0 || record >= static_cast<int>(ports_.size())) return nullptr;
   return &ports_[static_cast<size_t>(record)];
 }
 
-void MainDialog::OnPortChanged(int index) {
-  storedPort_ = cbPort_->itemText(index).toStdString();
-  if (!settings_.Exists()) return;
+// The setting keeps the friendly name; a path typed into the field is taken, not replaced.
+void MainDialog::OnPortChanged(int) {
+  const PortInfo* port = SelectedPort();
+  if (!port) return;
+  storedPort_ = port->friendlyName;
+  TakeFilePath();
   settings_.SetPort(storedPort_);
-  ShowFilePath();
 }
 
 // A mode change always applies the mode's rules (Software sends only; direction back to
-// "To Reciever") and brings back the mode's last file; the file stores the mode.
+// "To Receiver") and brings back the mode's last file; the file stores the mode.
 void MainDialog::OnModeChanged() {
   const int mode = SelectedMode();
   settings_.SetMode(mode);
@@ -152,7 +154,7 @@ void MainDialog::dropEvent(QDropEvent* event) {
 
 void MainDialog::TakeDroppedFile(const QString& path) {
   filePath_ = path.toStdString();
-  if (!FileReadable(path)) ShowMessage(QStringLiteral("Error111"), QString());
+  if (!FileReadable(path)) Tell(QStringLiteral("Error111"), QString());
   ShowFilePath();
   SavePathForMode();
 }

@@ -1,5 +1,8 @@
 #include "ui/settings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +20,8 @@ constexpr const char* kPortKey = "port";
 constexpr const char* kModeKey = "mode";
 constexpr const char* kSoftwareFileKey = "softfile";
 constexpr const char* kChannelsFileKey = "chfile";
+// A hand-written settings file is a few hundred bytes; anything this large is not ours.
+constexpr qint64 kMaxFileSize = 1024 * 1024;
 
 const char* FileKeyFor(int mode) {
   if (mode == MODE_SOFTWARE) return kSoftwareFileKey;
@@ -36,14 +41,24 @@ Settings::Settings() : file_(ConfigHome() + QStringLiteral("/ostrel/pelmar.conf"
 
 bool Settings::Exists() const {
   const QFileInfo info(file_);
-  return info.isFile() && info.isReadable();
+  return info.isFile() && info.isReadable() && info.size() <= kMaxFileSize;
+}
+
+std::string Settings::Problem() const {
+  const QFileInfo info(file_);
+  if (!info.exists() || Exists()) return {};
+  const std::string name = file_.toStdString();
+  if (!info.isFile()) return "Settings: " + name + " is not a regular file; using defaults.";
+  if (info.size() > kMaxFileSize) return "Settings: " + name + " is over 1 MB; using defaults.";
+  return "Settings: cannot read " + name + "; using defaults.";
 }
 
 void Settings::Create() const {
-  if (!QDir().mkpath(QFileInfo(file_).absolutePath())) return;
-  QFile file(file_);
-  // Append never truncates a file that exists already.
-  if (file.open(QIODevice::WriteOnly | QIODevice::Append)) file.close();
+  if (QFileInfo(file_).exists() || !QDir().mkpath(QFileInfo(file_).absolutePath())) return;
+  // O_EXCL: never opens what appeared meanwhile (a FIFO there would block the window).
+  const int fd = ::open(QFile::encodeName(file_).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd >= 0) ::close(fd);
 }
 
 std::optional<QString> Settings::Text(const char* key) const {
@@ -58,8 +73,9 @@ std::optional<QString> Settings::Text(const char* key) const {
   return stored.toString();
 }
 
+// A value that is already there is not written: the file is not rewritten for nothing.
 void Settings::Write(const char* key, const QVariant& value) const {
-  if (!Exists()) return;
+  if (!Exists() || Text(key) == value.toString()) return;
   QSettings settings(file_, QSettings::IniFormat);
   settings.setValue(QString::fromLatin1(key), value);
   settings.sync();

@@ -2,7 +2,8 @@
 // The window's settings: the INI file <config home>/ostrel/pelmar.conf, keys in its [General]
 // section. Each call opens the file afresh and writes through at once. Nothing is written while
 // the file does not exist: only Create() makes it, so a user who never started the window with
-// a port present has no file.
+// a port present has no file. Only a regular file of a sensible size is ever opened: a FIFO or
+// device there would block the window, and a huge file would be read whole.
 #include <QString>
 #include <QVariant>
 #include <optional>
@@ -17,9 +18,11 @@ class Settings {
   Settings();
 
   const QString& FilePath() const { return file_; }
-  // The file exists and can be read.
+  // The file exists, is regular, readable and not too large.
   bool Exists() const;
-  // Makes the file, empty, and its directories; one that exists keeps its contents.
+  // Why something at the file's place is not used (empty when it is used or absent).
+  std::string Problem() const;
+  // Makes the file, empty, and its directories; anything that exists is left as it is.
   void Create() const;
 
   // Absent values read as empty (nullopt for the mode).

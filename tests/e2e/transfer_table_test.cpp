@@ -1,10 +1,16 @@
 // kestal-cli against kestal-sim, one row per case: what the tool must print and return, and
 // what the emulator (which checks every byte the tool sends) must report. Rows where the tool
 // misbehaves on purpose check the emulator itself: it must fail and say why.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "support/sim_process.h"
 
@@ -33,6 +39,11 @@ struct Row {
   std::string signalAfter = {};
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
+  const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
+  bool stalledStderr = false;  // stderr is a pipe read only once the emulator has ended
+  std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
+  std::string stdoutHas = {};
+  bool jsonOut = false;  // stdout must be JSON events ending with the outcome
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -87,6 +98,39 @@ const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
+const char* const kProgressLine = "Progress: ";
+
+std::vector<std::string> StatusLines(const ChildProcess& cli) {
+  std::vector<std::string> lines = cli.Lines(Stream::Err);
+  std::erase_if(lines, [](const std::string& line) { return line.rfind(kProgressLine, 0) == 0; });
+  return lines;
+}
+
+// The tool run by a shell that applies the row's redirections first.
+ChildProcess StartTool(const Row& row, const std::vector<std::string>& args,
+                       const ChildOptions& options, const std::string& fifo) {
+  std::string redirect = row.redirect;
+  if (row.stalledStderr) redirect = "2>" + fifo;
+  if (redirect.empty()) return ChildProcess(CliPath(), args, options);
+  return ChildProcess("/bin/sh", Join({"-c", "exec \"$0\" \"$@\" " + redirect, CliPath()}, args),
+                      options);
+}
+
+// Each line of `text` a JSON object with the documented fields; the last the outcome.
+bool JsonEventsEndWith(const std::string& text, int exitStatus) {
+  const ScratchDir dir;
+  WriteBytes(dir.File("events"), std::vector<uint8_t>(text.begin(), text.end()));
+  const char* check =
+      "import json, sys\n"
+      "ev = [json.loads(line) for line in open(sys.argv[1])]\n"
+      "keys = {'phase', 'status', 'bytes_done', 'bytes_total', 'rate', 'elapsed'}\n"
+      "assert all(keys <= set(e) for e in ev)\n"
+      "assert any(e['phase'] == 'progress' for e in ev)\n"
+      "assert ev[-1]['phase'] == 'outcome' and ev[-1]['exit_status'] == int(sys.argv[2])\n";
+  ChildProcess python("/usr/bin/python3",
+                      {"-c", check, dir.File("events"), std::to_string(exitStatus)});
+  return python.Wait() == 0;
+}
 
 class TransferTable : public ::testing::TestWithParam<Row> {};
 
@@ -108,15 +152,48 @@ TEST_P(TransferTable, Row) {
     holder = std::make_unique<ChildProcess>(CliPath(), cliArgs, options);
     ASSERT_TRUE(holder->WaitForLine(Stream::Err, kWaiting, 10s));
   }
-  ChildProcess cli(CliPath(), cliArgs, options);
+  const ScratchDir pipeDir;  // the stalled stderr's FIFO, held open but not read meanwhile
+  const std::string fifo = pipeDir.File("stderr");
+  const int fifoFd = row.stalledStderr && mkfifo(fifo.c_str(), 0600) == 0
+                         ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)
+                         : -1;
+  ChildProcess cli = StartTool(row, cliArgs, options, fifo);
   if (row.signal != 0) {
     ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
     cli.Signal(row.signal);
   }
+  if (row.stalledStderr) {
+    // The transfer has to end while nobody reads; then the tool may write the rest and exit.
+    EXPECT_EQ(sim->Process().Wait(), row.simExit) << sim->Process().Output(Stream::Err);
+    std::atomic<bool> drained = false;
+    std::thread reader([&] {
+      for (char buffer[4096]; !drained; std::this_thread::sleep_for(5ms)) {
+        while (read(fifoFd, buffer, sizeof buffer) > 0) {
+        }
+      }
+    });
+    EXPECT_EQ(cli.Wait(), row.cliExit);
+    drained = true;
+    reader.join();
+    close(fifoFd);
+  }
 
   EXPECT_EQ(cli.Wait(), row.cliExit) << cli.Output(Stream::Err);
   if (row.cliExit != 2) {
-    EXPECT_EQ(cli.Lines(Stream::Err), row.texts);
+    std::vector<std::string> texts = row.texts;
+    for (auto& text : texts) {
+      for (const auto& [name, value] : {std::pair{"@device", sim ? sim->Device() : ""},
+                                        {"@file", setup.Fill(row, {"@file"})[0]}}) {
+        if (const size_t at = text.find(name); at != std::string::npos)
+          text.replace(at, std::string(name).size(), value);
+      }
+    }
+    EXPECT_EQ(StatusLines(cli), texts);
+  }
+  EXPECT_NE(cli.Output(Stream::Err).find(row.stderrHas), std::string::npos);
+  EXPECT_NE(cli.Output(Stream::Out).find(row.stdoutHas), std::string::npos);
+  if (row.jsonOut) {
+    EXPECT_TRUE(JsonEventsEndWith(cli.Output(Stream::Out), row.cliExit)) << cli.Output(Stream::Out);
   }
   if (holder) {
     EXPECT_EQ(holder->Wait(), 0) << holder->Output(Stream::Err);
@@ -128,7 +205,7 @@ TEST_P(TransferTable, Row) {
   }
   // A receive replaces the target only when it completed; nothing else is left behind, except
   // the temporary file of a tool killed outright, which had no chance to remove it.
-  const bool replaced = row.cli[0] == "receive" && row.cliExit == 0;
+  const bool replaced = !row.cli.empty() && row.cli[0] == "receive" && row.cliExit == 0;
   EXPECT_EQ(ReadBytes(setup.dir.File("target.fdu")), replaced ? setup.data : setup.old);
   if (row.signal != SIGKILL) {
     EXPECT_EQ(setup.dir.Entries(), before);
@@ -195,7 +272,9 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 5000,
                           .sim = Expect("channels"),
                           .cli = Send({"--mode", "channels"}),
-                          .texts = kSent,
+                          .texts = {kWaiting,
+                                    "Note: @file does not end in .fdu, as Channels files do.",
+                                    kDownloading, kComplete},
                           .simReport = "channel list 5000 bytes in"}),
     RowName);
 
@@ -259,7 +338,7 @@ INSTANTIATE_TEST_SUITE_P(
             .sim = {"--timeout", "1", "download", "--mode", "software", "--size", "100"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, "Error : File open error."},
+            .texts = {"Cannot read @file: No such file or directory"},
             .simExit = 1,
             .simReport = "no wake-up burst"},
         Row{.name = "EmptyChannelList",
@@ -331,14 +410,17 @@ INSTANTIATE_TEST_SUITE_P(
                           .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
                           .cli = Send(),
                           .cliExit = 1,
-                          .texts = {"Open port failed!"},
+                          .texts = {"Open port failed!",
+                                    "@device is held by another program. "
+                                    "Close that program and try again."},
                           .simReport = "download ok, 5000 bytes",
                           .holdPort = true},
                       Row{.name = "PortThatIsNoSerialLine",
                           .fileSize = 10,
                           .cli = {"send", "--port", "/dev/null", "@file"},
                           .cliExit = 1,
-                          .texts = {"Open port failed!"}},
+                          .texts = {"Open port failed!",
+                                    "/dev/null is not a serial device. Choose another port."}},
                       Row{.name = "NoRequestWithinTheTimeout",
                           .fileSize = 10,
                           .sim = {"--idle-before-request", "30000", "download", "--mode",
@@ -370,6 +452,41 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "the tool closed the port before CMD_FINISH",
                           .signal = SIGTERM,
                           .signalAfter = kSecondBlockAsked},
+                      Row{.name = "HangUpSignalDuringReceive",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--baud", "9600", "--trace"}),
+                          .cli = Receive(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kUploading, kInterrupted},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before CMD_FINISH",
+                          .signal = SIGHUP,
+                          .signalAfter = kSecondBlockAsked},
+                      Row{.name = "QuitSignalDuringReceive",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--baud", "9600", "--trace"}),
+                          .cli = Receive(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kUploading, kInterrupted},
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before CMD_FINISH",
+                          .signal = SIGQUIT,
+                          .signalAfter = kSecondBlockAsked},
+                      // Its own descriptors must not take the closed numbers: the signal watcher's
+                      // would then receive the status lines and the stop would go unheard.
+                      Row{.name = "StopWithStandardStreamsClosed",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--baud", "9600", "--trace"}),
+                          .cli = Receive(),
+                          .cliExit = 1,
+                          .simExit = 1,
+                          .simReport = "the tool closed the port before CMD_FINISH",
+                          .signal = SIGTERM,
+                          .signalAfter = kSecondBlockAsked,
+                          .redirect = "<&- >&- 2>&-"},
                       Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
                       Row{.name = "UsageUnknownMode",
                           .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
@@ -383,6 +500,60 @@ INSTANTIATE_TEST_SUITE_P(
                       Row{.name = "UsagePortNamesNothing",
                           .cli = {"send", "--port", "no-such-port", "x.ird"},
                           .cliExit = 2}),
+    RowName);
+
+// The most common first-day fault: a port the user may not open. The reason names the group.
+TEST(PortPermission, ReasonNamesTheDevicesGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as nobody";
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string device = ptsname(master);
+  struct stat info {};
+  ASSERT_EQ(chmod(device.c_str(), 0600) | stat(device.c_str(), &info), 0);
+  const group* owner = getgrgid(info.st_gid);
+  ASSERT_NE(owner, nullptr);
+  ChildProcess cli("/usr/bin/setpriv",
+                   {"--reuid=nobody", "--regid=nogroup", "--clear-groups", CliPath(), "send",
+                    "--port", device, "--mode", "software", "/etc/os-release"});
+  EXPECT_EQ(cli.Wait(), 1);
+  const std::vector<std::string> lines = cli.Lines(Stream::Err);
+  ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
+  EXPECT_EQ(lines[0], "Open port failed!");
+  EXPECT_NE(lines[1].find(owner->gr_name), std::string::npos) << lines[1];
+  close(master);
+}
+
+// What the tool prints besides its status texts, and for whom.
+INSTANTIATE_TEST_SUITE_P(
+    Output, TransferTable,
+    ::testing::Values(Row{.name = "PipedOutputShowsProgress",
+                          .fileSize = 70000,
+                          .sim = Expect("software", {"--block-size", "1024"}),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 70000 bytes",
+                          .stderrHas = "Progress: 100%  70000/70000 B"},
+                      Row{.name = "JsonEventsOnStdout",
+                          .fileSize = 70000,
+                          .sim = Expect("software", {"--block-size", "1024"}),
+                          .cli = Send({"--progress=json"}),
+                          .simReport = "download ok, 70000 bytes",
+                          .jsonOut = true},
+                      Row{.name = "QuietPrintsOnlyTheError",
+                          .fileSize = 3000,
+                          .sim = Expect("software", {"--past-end"}),
+                          .cli = Send({"-q"}),
+                          .cliExit = 1,
+                          .texts = {"Error : ....."},
+                          .simReport = "did not answer the request past the end"},
+                      // Two trace lines a block fill the pipe long before the end.
+                      Row{.name = "StalledStderrHoldsNothingUp",
+                          .fileSize = 70000,
+                          .sim = Expect("software", {"--block-size", "64"}),
+                          .cli = Send({"--trace"}),
+                          .simReport = "download ok, 70000 bytes",
+                          .stalledStderr = true},
+                      Row{.name = "Version", .cli = {"--version"}, .stdoutHas = "kestal-cli "}),
     RowName);
 
 // The emulator is the oracle: a tool sending other data or leaving mid-transfer must fail it.
@@ -414,6 +585,34 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "the tool closed the port before CMD_FINISH",
                           .signal = SIGKILL,
                           .signalAfter = kSecondBlockAsked}),
+    RowName);
+
+// A receiver that breaks the rules: an ending with nothing asked is no success, and a stray or
+// repeated frame must not leave the tool one answer behind for the rest of the transfer.
+INSTANTIATE_TEST_SUITE_P(
+    ReceiverFaults, TransferTable,
+    ::testing::Values(
+        Row{.name = "FinishBeforeAnyRequest",
+            .fileSize = 100,
+            .sim = {"--finish-before-request", "download", "--mode", "software", "--size", "100"},
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, "Error : The receiver finished without asking for data."},
+            .simReport = "finished before any request; the tool closed the port"},
+        Row{.name = "LateCopyOfAnAnswer",
+            .fileName = "data.fdu",
+            .fileSize = 3000,
+            .sim = Serve({"--repeat-answer", "2"}),
+            .cli = Receive(),
+            .texts = kReceived,
+            .simReport = "served 3000 of 3000 bytes"},
+        Row{.name = "StrayRequestAmongBlocks",
+            .fileName = "data.fdu",
+            .fileSize = 3000,
+            .sim = Serve({"--request-at-block", "3"}),
+            .cli = Receive(),
+            .texts = kReceived,
+            .simReport = "served 3000 of 3000 bytes"}),
     RowName);
 
 }  // namespace

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "link/serial_link.h"
 
@@ -64,6 +67,43 @@ TEST(SerialLink, OpenSaysWhyItFailed) {
   std::filesystem::remove(file);
   EXPECT_EQ(link.OpenLink(file.string(), 115200), OpenResult::NoSuchDevice);
   EXPECT_EQ(link.SendBytes(reinterpret_cast<const uint8_t*>("x"), 1), SendResult::Closed);
+}
+
+// Read by the link's reader thread while the test moves it.
+struct SteppedClock : Clock {
+  uint64_t NowMs() const override { return now.load(); }
+  void Advance(uint64_t ms) { now += ms; }
+  std::atomic<uint64_t> now{1000};
+};
+
+// Noise at full speed into a queue nobody empties: one notice a second, with the bytes lost.
+TEST(SerialLink, OverflowIsReportedOnceASecond) {
+  PseudoTerminal pty;
+  SteppedClock clock;
+  SerialLink link(clock);
+  std::mutex mutex;
+  std::vector<std::string> notices;
+  link.SetNoticeHandler([&](const std::string& text) {
+    std::lock_guard lock(mutex);
+    notices.push_back(text);
+  });
+  ASSERT_EQ(link.OpenLink(pty.path, 115200), OpenResult::Ok);
+  const std::string noise(64 * 1024, 'x');
+  ASSERT_EQ(write(pty.master, noise.data(), noise.size()), static_cast<ssize_t>(noise.size()));
+  auto lastNotice = [&] {
+    std::lock_guard lock(mutex);
+    return notices.empty() ? std::string() : notices.back();
+  };
+  while (lastNotice().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  clock.Advance(1000);  // the reader sees the new time with the next chunk it drops
+  ASSERT_EQ(write(pty.master, noise.data(), noise.size()), static_cast<ssize_t>(noise.size()));
+  for (int i = 0; i < 10'000 && lastNotice().find("so far") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::lock_guard lock(mutex);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[0], "m_QueueRead FULL!");
+  EXPECT_EQ(notices[1].rfind("m_QueueRead FULL! ", 0), 0u) << notices[1];
 }
 
 }  // namespace

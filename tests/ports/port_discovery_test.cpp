@@ -66,6 +66,26 @@ TEST_F(PortDiscoveryTest, FindsPortsWithHardwareInNaturalOrder) {
   EXPECT_EQ(FindPort(found.ports, "FT232R USB UART (ttyUSB0)"), &usb);
 }
 
+TEST_F(PortDiscoveryTest, UsbAdapterCarriesItsStableNames) {
+  AddTty("ttyUSB1", "pci0/usb1/1-2/1-2:1.0/ttyUSB1");
+  const fs::path usbDevice = dir_ / "devices/pci0/usb1/1-2";
+  std::ofstream(usbDevice / "idVendor") << "0403\n";
+  std::ofstream(usbDevice / "idProduct") << "6001\n";
+  std::ofstream(usbDevice / "serial") << "A10KZ3\n";
+  const fs::path byId = fs::path(roots_.devDir) / "serial/by-id";
+  fs::create_directories(byId);
+  fs::create_symlink("../../ttyUSB1", byId / "usb-FTDI_A10KZ3-if00-port0");
+
+  const DiscoveryResult found = EnumeratePorts(roots_);
+  ASSERT_EQ(found.ports.size(), 1u);
+  const PortInfo& usb = found.ports[0];
+  EXPECT_EQ(usb.byIdPath, (byId / "usb-FTDI_A10KZ3-if00-port0").string());
+  EXPECT_EQ(usb.usbVendorProduct, "0403:6001");
+  EXPECT_EQ(usb.serialNumber, "A10KZ3");
+  EXPECT_EQ(FindPort(found.ports, "usb-FTDI_A10KZ3-if00-port0"), &usb);
+  EXPECT_EQ(FindPort(found.ports, usb.byIdPath), &usb);
+}
+
 TEST_F(PortDiscoveryTest, AnUnreadableDirectoryIsAnError) {
   std::ofstream(roots_.sysClassTty) << "not a directory";
   const DiscoveryResult found = EnumeratePorts(roots_);

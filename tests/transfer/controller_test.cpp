@@ -3,11 +3,16 @@
 // meet the emulator in the end-to-end table.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <map>
 #include <thread>
 
+#include "link/open_failure.h"
 #include "support/fake_link.h"
+#include "support/scratch_dir.h"
 #include "transfer/status_texts.h"
 #include "transfer/transfer_controller.h"
 
@@ -126,6 +131,67 @@ TEST_F(ControllerTest, StartRefusedWithoutFileOrPortShowsWhyForThreeSeconds) {
   EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
   EXPECT_FALSE(controller_.Busy());
   EXPECT_EQ(launches.load(), 0);
+}
+
+// Runs until stopped without the receiver ever asking.
+WorkerOutcome UnaskedWorker(WorkerContext& context) {
+  while (context.state.running.load()) std::this_thread::yield();
+  return WorkerOutcome::Stopped;
+}
+
+TEST_F(ControllerTest, OpenFailureSaysWhyUnderTheStatus) {
+  link_.openResult = OpenResult::Busy;
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, text::kOpenPortFailed);
+  EXPECT_EQ(Shown().detail, DescribeOpenFailure(OpenResult::Busy, "/dev/ttyS0"));
+  for (int tick = 0; tick <= 60; ++tick) controller_.OnTimer(TransferTimer::Status);
+  EXPECT_EQ(Shown().detail, "");  // goes with its status
+}
+
+TEST_F(ControllerTest, BadFileIsRefusedBeforeThePortOpens) {
+  testing::ScratchDir dir;
+  link_.openResult = OpenResult::Failed;  // an open would show "Open port failed!"
+  const std::string missing = dir.File("none.ird");
+  controller_.StartTransfer({missing, MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, "Cannot read " + missing + ": No such file or directory");
+  controller_.StartTransfer({dir.Path().string(), MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, "Cannot read " + dir.Path().string() + ": not a regular file");
+  const std::string target = dir.File("gone/list.fdu");
+  controller_.StartTransfer({target, MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status,
+            "Cannot write " + target + ": folder " + dir.File("gone") + " does not exist");
+  EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
+}
+
+TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
+  controller_.SetWorkers(UnaskedWorker, UnaskedWorker);
+  controller_.StartTransfer({"list.bin", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  const std::string warning = "Note: list.bin does not end in .fdu, as Channels files do.";
+  EXPECT_EQ(Shown().status, text::kWaiting);
+  EXPECT_EQ(Shown().detail, warning);
+  link_.clock.Advance(14999);
+  controller_.OnTimer(TransferTimer::Watchdog);
+  EXPECT_EQ(Shown().detail, warning + " Waiting for 14 s.");
+  link_.clock.Advance(1);
+  controller_.OnTimer(TransferTimer::Watchdog);
+  EXPECT_NE(Shown().detail.find("Waiting for 15 s. No request yet: reset or power-cycle"),
+            std::string::npos);
+  EXPECT_TRUE(Shown().running);  // waiting never trips the watchdog
+  controller_.OnStop();
+  EXPECT_EQ(Shown().detail, "");
+  PumpUntil([this] { return !front_.ended.empty(); });
+}
+
+TEST(OpenFailure, PermissionDeniedNamesTheDevicesGroup) {
+  testing::ScratchDir dir;
+  const std::string device = dir.File("ttyUSB0");
+  testing::WriteBytes(device, {});
+  const std::string group = ::getgrgid(::getegid())->gr_name;
+  EXPECT_EQ(DescribeOpenFailure(OpenResult::PermissionDenied, device),
+            "Permission denied on " + device + ": it belongs to group '" + group +
+                "'. Add your user to that group (sudo usermod -aG " + group +
+                " $USER) and log in again.");
+  EXPECT_EQ(DescribeOpenFailure(OpenResult::Ok, device), "");
 }
 
 TEST(CallQueue, AbortReleasesAWaiterWhoseCallNeverRan) {

@@ -7,6 +7,7 @@
 
 #include "support/fake_link.h"
 #include "support/scratch_dir.h"
+#include "transfer/staged_file.h"
 #include "transfer/status_texts.h"
 #include "transfer/workers.h"
 
@@ -126,8 +127,11 @@ TEST_F(WorkerTest, UploadGivesUpAfterItsAttemptsAndKeepsTheOldTarget) {
       Reply(frame, CMD_BLOCK_DATA, Bytes(255), 1);  // always out of step
     }
   });
+  const uint64_t start = link_.clock.NowMs();
   EXPECT_EQ(Run(target, MODE_CHANNELS, DIR_TO_COMPUTER), WorkerOutcome::Failed);
   EXPECT_EQ(blockRequests, UPLOAD_ATTEMPTS);
+  // Every attempt within the watchdog's shortest reach, grace times and all.
+  EXPECT_LT(link_.clock.NowMs() - start, 4800u);
   EXPECT_EQ(notify_.statuses.back(), text::kCommunicationError);
   EXPECT_EQ(testing::ReadBytes(target), (Bytes{1, 2, 3}));
   EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"list.fdu"});  // no staged file left
@@ -168,6 +172,46 @@ TEST_F(WorkerTest, DownloadStopsWhenTheSourceShrinksMidTransfer) {
   EXPECT_EQ(Run(path, MODE_SOFTWARE, DIR_TO_RECEIVER), WorkerOutcome::Failed);
   EXPECT_EQ(notify_.statuses.back(), text::kReadingFail);
   EXPECT_EQ(receiver.Sent().size(), 1u);  // the accept, and no block of stale bytes
+}
+
+TEST_F(WorkerTest, DownloadFailsWhenTheSourceIsRewrittenMidTransfer) {
+  const std::string path = dir_.File("image.ird");
+  testing::WriteBytes(path, testing::TestBytes(1000, 3));
+  state_.fileSize.store(1000);
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command == CMD_ACCEPT_DOWNLOAD)
+      Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(500, 0), 1);
+    if (frame.command != CMD_BLOCK_DATA) return;
+    // Same size, other bytes: only the modification time tells.
+    const auto written = std::filesystem::last_write_time(path);
+    testing::WriteBytes(path, testing::TestBytes(1000, 4));
+    std::filesystem::last_write_time(path, written + std::chrono::seconds(1));
+    Reply(frame, CMD_FINISH, {}, 1);
+  });
+  EXPECT_EQ(Run(path, MODE_SOFTWARE, DIR_TO_RECEIVER), WorkerOutcome::Failed);
+  EXPECT_EQ(notify_.statuses.back(), text::kReadingFail);
+}
+
+TEST_F(WorkerTest, UploadKeepsTheTargetsModeAndRefusesADanglingLink) {
+  const Bytes data = testing::TestBytes(300, 5);
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command == CMD_SIZE_QUERY) Reply(frame, CMD_SIZE_REPLY, Be32(300));
+    if (frame.command != CMD_BLOCK_REQUEST) return;
+    const auto at = data.begin() + GetBE32(&frame.payload[2]);
+    Reply(frame, CMD_BLOCK_DATA, Bytes(at, at + GetBE16(frame.payload.data())));
+  });
+  const std::string target = dir_.File("list.fdu");
+  testing::WriteBytes(target, {1});
+  std::filesystem::permissions(target, std::filesystem::perms(0640));
+  std::filesystem::create_symlink(target, dir_.File("link.fdu"));
+  EXPECT_EQ(Run(dir_.File("link.fdu"), MODE_CHANNELS, DIR_TO_COMPUTER), WorkerOutcome::Completed);
+  EXPECT_EQ(testing::ReadBytes(target), data);
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0640));
+
+  std::filesystem::create_symlink(dir_.File("nowhere"), dir_.File("dangling.fdu"));
+  StagedFile staged;
+  EXPECT_FALSE(staged.Open(dir_.File("dangling.fdu")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_.File("dangling.fdu")));
 }
 
 }  // namespace

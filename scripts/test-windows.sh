@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# kestal-cli.exe under Wine against the Linux kestal-sim: a handful of the end-to-end table's
+# rows, each checking the tool's exit status and last status line and the emulator's verdict.
+# The emulator's pseudo-terminal appears as COM5 through the link the emulator keeps in its
+# port directory (HKLM\Software\Wine\Ports maps COM5 to that link).
+# Usage: test-windows.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
+set -euo pipefail
+
+exe=$(realpath "$1/src/cli/kestal-cli.exe")
+sim=$(realpath "$2/src/sim/kestal-sim")
+work=$(realpath "$1")/wine-test
+export WINEPREFIX=$(realpath "$1")/wine-prefix
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono, no Gecko: a console tool needs neither
+export WINEDEBUG=-all
+export XDG_RUNTIME_DIR=$work/run  # the emulator's port link, and nobody else's
+
+rm -rf "$work"
+mkdir -p "$work/run"
+chmod 700 "$work/run"
+comLink=$XDG_RUNTIME_DIR/kestal/ports/box
+
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+
+if [ ! -d "$WINEPREFIX" ]; then
+  echo "Creating the Wine prefix (once)"
+  wineboot -i >/dev/null 2>&1
+fi
+wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$comLink" /f >/dev/null 2>&1
+# The port map is read when the server starts; a persistent server then saves every run the
+# seconds of starting it again.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -p >/dev/null 2>&1
+
+failures=0
+rowFailed=false
+fail() {
+  echo "FAIL $row: $*"
+  failures=$((failures + 1))
+  rowFailed=true
+}
+# Closes a row: one line saying how it went.
+done_row() {
+  $rowFailed || echo "ok   $row"
+  rowFailed=false
+}
+
+# Starts the emulator with the arguments given and waits until its port link is there.
+start_sim() {
+  rm -f "$comLink"
+  "$sim" --name box "$@" >"$work/sim.out" 2>"$work/sim.err" &
+  simPid=$!
+  for _ in $(seq 100); do
+    [ -L "$comLink" ] && return 0
+    sleep 0.05
+  done
+  fail "the emulator did not start: $(cat "$work/sim.err")"
+  return 1
+}
+
+# check CLI_EXIT CLI_STATUS_LINE SIM_EXIT SIM_REPORT: what the finished row must show.
+check() {
+  local simExit=0
+  wait "$simPid" || simExit=$?
+  [ "$cliExit" -eq "$1" ] || fail "kestal-cli.exe exit $cliExit, expected $1: $(cat "$work/cli.err")"
+  [ "$(tail -n 1 "$work/cli.err" | tr -d '\r')" = "$2" ] ||
+    fail "last status '$(tail -n 1 "$work/cli.err")', expected '$2'"
+  [ "$simExit" -eq "$3" ] || fail "kestal-sim exit $simExit, expected $3: $(cat "$work/sim.err")"
+  grep -qF -- "$4" "$work/sim.err" || fail "kestal-sim did not report '$4': $(cat "$work/sim.err")"
+  done_row
+}
+
+# run_cli ARGS...: kestal-cli.exe in the foreground; its exit status lands in cliExit.
+run_cli() {
+  cliExit=0
+  wine "$exe" "$@" >"$work/cli.out" 2>"$work/cli.err" || cliExit=$?
+}
+
+head -c 70000 /dev/urandom >"$work/data.ird"
+head -c 5000 /dev/urandom >"$work/data.fdu"
+wData=$(winepath -w "$work/data.ird")
+wList=$(winepath -w "$work/data.fdu")
+wTarget=$(winepath -w "$work/target.fdu")
+
+row=PortsListsTheMappedPort
+start_sim download --mode software --expect "$work/data.ird"
+run_cli ports
+grep -q "^Communications Port (COM5)	COM5" "$work/cli.out" || fail "COM5 not listed: $(cat "$work/cli.out")"
+kill "$simPid"
+wait "$simPid" || true
+done_row
+
+row=SoftwareSend
+start_sim download --mode software --expect "$work/data.ird"
+run_cli send --port COM5 "$wData"
+check 0 "Transfer complete !" 0 "download ok, 70000 bytes"
+
+row=ChannelsSendByFriendlyName
+start_sim download --mode channels --expect "$work/data.fdu"
+run_cli send --port "Communications Port (COM5)" "$wList"
+check 0 "Transfer complete !" 0 "channel list 5000 bytes in"
+
+row=ReceiveByteForByte
+printf 'older' >"$work/target.fdu"
+start_sim upload --serve "$work/data.fdu"
+run_cli receive --port COM5 "$wTarget"
+check 0 "Transfer complete !" 0 "served 5000 of 5000 bytes"
+cmp -s "$work/data.fdu" "$work/target.fdu" || fail "the received file differs from the served one"
+
+row=SilenceTripsTheWatchdog
+start_sim --silence-after 2 download --mode software --expect "$work/data.ird"
+run_cli send --port COM5 "$wData"
+check 1 "External Error Occurred!" 0 "went silent after 2 blocks; the tool closed the port"
+
+row=HangUpDuringSend
+# The emulator closing its end is what an unplugged adapter looks like to the link.
+start_sim --hangup-after 20 download --mode software --expect "$work/data.ird"
+run_cli send --port COM5 "$wData"
+check 1 "Error : Port disconnected." 0 "hung up after 20 blocks"
+
+row=InterruptDuringSend
+# Wine turns SIGINT into the console's Ctrl-C event for the Windows process.
+start_sim --baud 9600 --trace download --mode software --block-size 64 --expect "$work/data.ird"
+wine "$exe" send --port COM5 "$wData" >"$work/cli.out" 2>"$work/cli.err" &
+cliPid=$!
+for _ in $(seq 200); do
+  grep -q "< CMD_BLOCK_DATA" "$work/sim.err" && break
+  sleep 0.05
+done
+kill -INT "$cliPid"
+cliExit=0
+wait "$cliPid" || cliExit=$?
+check 1 "Interrupted by user!" 1 "the tool closed the port while asked"
+
+row=UnknownPortIsAUsageError
+run_cli send --port COM9 "$wData"
+[ "$cliExit" -eq 2 ] || fail "kestal-cli.exe exit $cliExit, expected 2"
+done_row
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures Windows row(s) failed"
+  exit 1
+fi
+echo "All Windows rows passed"

@@ -1,0 +1,194 @@
+#include "cli/port_auto.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/transfer_session.h"
+#include "link/frame_codec.h"
+#include "link/posix_serial.h"
+#include "ports/port_discovery.h"
+#include "transfer/status_texts.h"
+#include "transfer/transfer_controller.h"
+
+namespace kestal::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A CMD_REQUEST carries a 32-bit value; anything longer is another frame.
+constexpr uint16_t kRequestPayload = 4;
+
+struct Candidate {
+  PortInfo port;
+  int fd = -1;
+  std::vector<uint8_t> bytes;  // received, not yet ruled out as the start of a request
+};
+
+// True once `bytes` hold a whole CMD_REQUEST with a good sum. Bytes that cannot begin one are
+// dropped, so the buffer stays a frame long.
+bool HoldsRequest(std::vector<uint8_t>& bytes) {
+  constexpr size_t kSync = sizeof kFrameSync;
+  constexpr size_t kWhole = kSync + kFrameHeaderSize + kRequestPayload + 1;
+  for (;;) {
+    const auto sync = std::search(bytes.begin(), bytes.end(), kFrameSync, kFrameSync + kSync);
+    if (sync == bytes.end()) {
+      // Keep a tail that may be the first bytes of a sync.
+      bytes.erase(bytes.begin(), bytes.end() - std::min<size_t>(bytes.size(), kSync - 1));
+      return false;
+    }
+    bytes.erase(bytes.begin(), sync);
+    if (bytes.size() < kWhole) return false;
+    const uint8_t* body = bytes.data() + kSync;
+    if (body[1] == CMD_REQUEST && GetBE16(body + 2) == kRequestPayload &&
+        FrameSum(body, kFrameHeaderSize + kRequestPayload) == body[kWhole - kSync - 1]) {
+      return true;
+    }
+    bytes.erase(bytes.begin());  // not a request: look for the next sync
+  }
+}
+
+// The ports a receiver may sit on: USB adapters and emulators. Built-in UARTs are left alone;
+// waking a modem or a console on one is not ours to do.
+std::vector<Candidate> OpenCandidates() {
+  std::vector<Candidate> open;
+  for (const PortInfo& port : EnumeratePorts().ports) {
+    if (!port.usb && !port.virtualPort) continue;
+    Candidate candidate;
+    candidate.port = port;
+    if (posix::OpenExclusiveRawPort(port.devicePath, kLinkBaud, candidate.fd) != OpenResult::Ok) {
+      continue;  // held by another program, say: it is not the one to wait for
+    }
+    const ssize_t written = ::write(candidate.fd, WakeUpBurst, sizeof WakeUpBurst);
+    if (written == static_cast<ssize_t>(sizeof WakeUpBurst)) {
+      open.push_back(std::move(candidate));
+    } else {
+      posix::CloseExclusivePort(candidate.fd);
+    }
+  }
+  return open;
+}
+
+// SIGINT and SIGTERM as a descriptor to poll beside the ports; the previous mask is restored
+// when it goes.
+class ProbeSignals {
+ public:
+  ProbeSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+    fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+  }
+  ~ProbeSignals() {
+    ::close(fd_);
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  ProbeSignals(const ProbeSignals&) = delete;
+  ProbeSignals& operator=(const ProbeSignals&) = delete;
+
+  int Fd() const { return fd_; }
+  // Takes a signal that has come, pending ones included: one that came after the probe ended
+  // must not kill the process once the mask is restored.
+  bool Caught() const {
+    signalfd_siginfo info{};
+    return ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info);
+  }
+
+ private:
+  sigset_t previous_{};
+  int fd_ = -1;
+};
+
+int PollTimeoutMs(std::optional<Clock::time_point> deadline) {
+  if (!deadline) return -1;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+}
+
+// Reads what a port has; true when its receiver has asked for data.
+bool Answered(Candidate& candidate) {
+  uint8_t buffer[256];
+  const ssize_t n = ::read(candidate.fd, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  candidate.bytes.insert(candidate.bytes.end(), buffer, buffer + n);
+  return HoldsRequest(candidate.bytes);
+}
+
+enum class ProbeEnd { Answered, Stopped, TimedOut };
+
+// Waits for the first request; `winner` is its index among `candidates`.
+ProbeEnd AwaitFirstRequest(std::vector<Candidate>& candidates, double timeoutSeconds,
+                           size_t& winner) {
+  ProbeSignals signals;
+  std::optional<Clock::time_point> deadline;
+  if (timeoutSeconds > 0) {
+    deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                  std::chrono::duration<double>(timeoutSeconds));
+  }
+  std::vector<pollfd> fds{{signals.Fd(), POLLIN, 0}};
+  for (const Candidate& candidate : candidates) fds.push_back({candidate.fd, POLLIN, 0});
+  for (;;) {
+    const int ready = ::poll(fds.data(), fds.size(), PollTimeoutMs(deadline));
+    if (signals.Caught()) return ProbeEnd::Stopped;
+    if (ready == 0 && deadline) return ProbeEnd::TimedOut;
+    for (size_t i = 1; i < fds.size(); ++i) {
+      if ((fds[i].revents & POLLIN) != 0 && Answered(candidates[i - 1])) {
+        winner = i - 1;
+        return signals.Caught() ? ProbeEnd::Stopped : ProbeEnd::Answered;
+      }
+      // A port gone away (unplugged, its emulator ended) is no longer watched.
+      if ((fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) fds[i].fd = -1;
+    }
+  }
+}
+
+std::string SecondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return text;
+}
+
+}  // namespace
+
+int RunOnAnsweringPort(const TransferOptions& options) {
+  std::vector<Candidate> candidates = OpenCandidates();
+  if (candidates.empty()) {
+    std::fprintf(stderr,
+                 "%s\nNo USB serial or virtual port could be opened; name one with --port "
+                 "(see kestal-cli ports).\n",
+                 text::kOpenPortFailed);
+    return 1;
+  }
+  std::fprintf(stderr, "%s\n", text::kWaiting);
+  size_t winner = 0;
+  const ProbeEnd end = AwaitFirstRequest(candidates, options.timeoutSeconds, winner);
+  // Every port is closed untouched, the winner too: its receiver cannot see the port close at
+  // the far end of its cable and repeats its request until it is answered, so the transfer
+  // reopens the port, wakes it again (harmless to a receiver already asking) and takes the
+  // next request. The transfer then owns the port exactly as with a named one.
+  for (const Candidate& candidate : candidates) posix::CloseExclusivePort(candidate.fd);
+  if (end == ProbeEnd::Stopped) {
+    std::fprintf(stderr, "%s\n", text::kInterrupted);
+    return 1;
+  }
+  if (end == ProbeEnd::TimedOut) {
+    std::fprintf(stderr, "No request from the receiver within %s s.\n",
+                 SecondsText(options.timeoutSeconds).c_str());
+    return 1;
+  }
+  TransferOptions onWinner = options;
+  onWinner.waitingShown = true;
+  return RunTransfer(onWinner, candidates[winner].port, stderr, isatty(STDERR_FILENO) != 0);
+}
+
+}  // namespace kestal::cli

@@ -1,0 +1,132 @@
+// Choosing the port: the probe of --port auto among several emulators, the port list's own
+// words, and the emulator's model of a USB adapter's hold time.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "support/sim_process.h"
+
+namespace kestal::testing {
+namespace {
+
+const std::string kWaiting = "Waiting For Request. Reset SetTop Box.";
+
+// Emulators announcing their ports side by side in one port directory, as on a desk with
+// several receivers; Sim keeps each in a directory of its own.
+class Desk {
+ public:
+  ChildOptions Options() const { return {{"XDG_RUNTIME_DIR=" + dir_.Path().string()}}; }
+  ChildProcess& Add(const std::string& name, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--name", name});
+    sims_.push_back(std::make_unique<ChildProcess>(SimPath(), args, Options()));
+    EXPECT_TRUE(sims_.back()->WaitForLine(Stream::Out, "/", 10s));
+    return *sims_.back();
+  }
+  // A receiver that wakes up but never asks within a test's time.
+  void AddSilent(const std::string& name) {
+    Add(name, {"--idle-before-request", "60000", "download", "--mode", "software", "--size", "9"});
+  }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+
+ private:
+  ScratchDir dir_;
+  std::vector<std::unique_ptr<ChildProcess>> sims_;
+};
+
+TEST(PortAuto, FindsTheOneReceiverThatAsks) {
+  Desk desk;
+  WriteBytes(desk.File("data.ird"), TestBytes(3000, 3));
+  desk.AddSilent("first");
+  ChildProcess& answering =
+      desk.Add("second", {"download", "--mode", "software", "--expect", desk.File("data.ird")});
+  desk.AddSilent("third");
+
+  ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("data.ird")}, desk.Options());
+  EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
+  const auto lines = cli.Lines(Stream::Err);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kWaiting), 1);
+  EXPECT_EQ(lines.back(), "Transfer complete !");
+  EXPECT_EQ(answering.Wait(), 0) << answering.Output(Stream::Err);
+}
+
+TEST(PortAuto, TimeoutBoundsTheProbe) {
+  Desk desk;
+  desk.AddSilent("quiet");
+  ChildProcess cli(CliPath(), {"receive", "--port", "auto", "--timeout", "1", desk.File("t.fdu")},
+                   desk.Options());
+  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_EQ(cli.Lines(Stream::Err),
+            (std::vector<std::string>{kWaiting, "No request from the receiver within 1 s."}));
+}
+
+TEST(PortAuto, InterruptEndsTheProbe) {
+  Desk desk;
+  desk.AddSilent("quiet");
+  ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("x.ird")}, desk.Options());
+  ASSERT_TRUE(cli.WaitForLine(Stream::Err, kWaiting, 10s));
+  cli.Signal(SIGINT);
+  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_EQ(cli.Lines(Stream::Err), (std::vector<std::string>{kWaiting, "Interrupted by user!"}));
+}
+
+// Opens `device` as a tool would, wakes it and reads until a CMD_REQUEST (sync, sequence, 0x01)
+// has come or `timeout` passed; then closes it again.
+bool WakeAndHearRequest(const std::string& device, std::chrono::milliseconds timeout) {
+  const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+  const uint8_t burst[10] = {0x0D, 0x01, 0x0D, 0x01, 0x0D};
+  if (fd < 0 || write(fd, burst, sizeof burst) != sizeof burst) return false;
+  std::string heard;
+  pollfd pfd{fd, POLLIN, 0};
+  while (heard.find(std::string("QzVk\r\x01\x01", 7)) == std::string::npos &&
+         poll(&pfd, 1, static_cast<int>(timeout.count())) > 0) {
+    char buffer[64];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    heard.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return heard.find(std::string("QzVk\r\x01\x01", 7)) != std::string::npos;
+}
+
+// What the probe relies on: a receiver keeps asking while the port is closed and reopened.
+TEST(SimRequest, OutlastsTheToolClosingThePort) {
+  Sim sim({"download", "--mode", "software", "--size", "9"});
+  ASSERT_TRUE(WakeAndHearRequest(sim.Device(), 10s));
+  std::this_thread::sleep_for(300ms);  // the tool is away; the emulator must notice and wait
+  EXPECT_TRUE(WakeAndHearRequest(sim.Device(), 5s)) << sim.Process().Output(Stream::Err);
+}
+
+TEST(PortList, SaysSoWhenThereIsNone) {
+  ScratchDir dir;
+  ChildProcess cli(CliPath(), {"ports", "--sysfs-tty", dir.File("class"), "--dev-dir",
+                               dir.File("dev"), "--virtual-dir", dir.File("virtual")});
+  EXPECT_EQ(cli.Wait(), 0);
+  EXPECT_EQ(cli.Output(Stream::Out), "");
+  EXPECT_EQ(cli.Output(Stream::Err), "No serial ports found.\n");
+}
+
+// Each frame the emulator sends (the request, three block requests, the finish) waits out the
+// hold: at least four of them lie between start and end.
+TEST(SimHold, HoldsEveryFrameItSends) {
+  ScratchDir dir;
+  WriteBytes(dir.File("data.ird"), TestBytes(3, 5));
+  Sim sim({"--hold-ms", "300", "download", "--mode", "software", "--block-size", "1", "--expect",
+           dir.File("data.ird")});
+  ASSERT_FALSE(sim.Device().empty()) << sim.Process().Output(Stream::Err);
+  const auto start = std::chrono::steady_clock::now();
+  ChildProcess cli(CliPath(), {"send", "--port", kSimPort, dir.File("data.ird")},
+                   sim.ToolOptions());
+  EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
+  EXPECT_EQ(sim.Process().Wait(), 0) << sim.Process().Output(Stream::Err);
+}
+
+}  // namespace
+}  // namespace kestal::testing
