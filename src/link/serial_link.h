@@ -41,11 +41,18 @@ class SerialLink : public Link {
   void SetFriendlyName(std::string friendlyName) { friendlyName_ = std::move(friendlyName); }
 
  private:
+  // Bytes taken from the port at a time.
+  static constexpr size_t kReadChunk = 2048;
+
   struct OpenPort;  // descriptor, wake-up descriptor; shared with in-flight writes
+  // What every open does first: close, and forget the last open's hang-up and drops.
+  void BeginOpen();
+  // Publishes an opened port and starts its reader.
+  OpenResult StartReader(std::shared_ptr<OpenPort> port);
   void ReadPort(std::shared_ptr<OpenPort> port);
   // Reads until nothing is left; false when the device is gone.
-  bool DrainPort(int fd);
-  void NapWhileArriving(const OpenPort& port);
+  bool DrainPort(int fd);                       // termios only
+  void NapWhileArriving(const OpenPort& port);  // termios only
   void QueueChunk(const uint8_t* chunk, size_t size);
   void NoteDroppedChunk(size_t size);
   void MarkHungUp();

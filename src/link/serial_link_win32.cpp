@@ -13,8 +13,6 @@ namespace kestal {
 
 namespace {
 
-constexpr size_t kReadChunk = 2048;
-
 std::wstring Widen(const std::string& text) {
   const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
   std::wstring wide(static_cast<size_t>(std::max(size, 1)), L'\0');
@@ -123,13 +121,8 @@ struct SerialLink::OpenPort {
   }
 };
 
-SerialLink::SerialLink(const Clock& clock) : clock_(clock) {}
-
-SerialLink::~SerialLink() { CloseLink(); }
-
 OpenResult SerialLink::OpenLink(const std::string& devicePath, uint32_t baud) {
-  CloseLink();  // one reader per queue, ever
-  hungUp_.store(false, std::memory_order_release);
+  BeginOpen();
 
   auto port = std::make_shared<OpenPort>();
   // Share mode 0: nobody else, this process included, opens the port while we hold it.
@@ -150,18 +143,7 @@ OpenResult SerialLink::OpenLink(const std::string& devicePath, uint32_t baud) {
     return OpenResult::Failed;
   }
 
-  {
-    std::lock_guard lock(portMutex_);
-    port_ = port;
-  }
-  open_.store(true, std::memory_order_release);
-  try {
-    reader_ = std::thread(&SerialLink::ReadPort, this, port);
-  } catch (const std::system_error&) {
-    CloseLink();
-    return OpenResult::Failed;
-  }
-  return OpenResult::Ok;
+  return StartReader(std::move(port));
 }
 
 void SerialLink::CloseLink() {
@@ -178,15 +160,6 @@ void SerialLink::CloseLink() {
     PurgeComm(port->handle, writeAborted ? PURGE_RXCLEAR | PURGE_TXCLEAR : PURGE_RXCLEAR);
   }
   SignalData();
-}
-
-void SerialLink::JoinReader() {
-  if (!reader_.joinable()) return;
-  if (reader_.get_id() == std::this_thread::get_id()) {
-    reader_.detach();  // closed from a notice handler: the reader ends on its own
-  } else {
-    reader_.join();  // prompt: the stop event cancels the reader's one pending read
-  }
 }
 
 SendResult SerialLink::SendBytes(const uint8_t* data, size_t count) {
@@ -215,21 +188,6 @@ SendResult SerialLink::WriteAll(const OpenPort& port, const uint8_t* data, size_
   return SendResult::Ok;
 }
 
-void SerialLink::WaitForBytes(uint64_t deadlineMs, size_t count) {
-  // Capped at one read's worth, as on the termios side: a long frame is drained while it
-  // arrives and never meets a full queue.
-  const auto wanted = static_cast<uint32_t>(std::clamp<size_t>(count, 1, kReadChunk));
-  std::unique_lock lock(waitMutex_);
-  wantedBytes_.store(wanted);
-  std::atomic_thread_fence(std::memory_order_seq_cst);
-  while (queue_.Count() < wanted && IsOpen() && !IsHungUp()) {
-    const uint64_t now = clock_.NowMs();
-    if (now >= deadlineMs) break;
-    dataArrived_.wait_for(lock, std::chrono::milliseconds(deadlineMs - now));
-  }
-  wantedBytes_.store(0);
-}
-
 void SerialLink::ReadPort(std::shared_ptr<OpenPort> port) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
   uint8_t chunk[kReadChunk];
@@ -254,34 +212,6 @@ void SerialLink::ReadPort(std::shared_ptr<OpenPort> port) {
     if (stopped) return;
   }
   if (IsOpen()) MarkHungUp();
-}
-
-void SerialLink::QueueChunk(const uint8_t* chunk, size_t size) {
-  if (!queue_.PushChunk(chunk, size)) {
-    Notice("m_QueueRead FULL!");
-    return;
-  }
-  std::atomic_thread_fence(std::memory_order_seq_cst);  // pairs with WaitForBytes' store
-  if (queue_.Count() >= wantedBytes_.load()) SignalData();
-}
-
-void SerialLink::MarkHungUp() {
-  hungUp_.store(true, std::memory_order_release);
-  SignalData();
-}
-
-std::shared_ptr<SerialLink::OpenPort> SerialLink::CurrentPort() const {
-  std::lock_guard lock(portMutex_);
-  return port_;
-}
-
-void SerialLink::SignalData() {
-  { std::lock_guard lock(waitMutex_); }
-  dataArrived_.notify_all();
-}
-
-void SerialLink::Notice(const std::string& text) const {
-  if (onNotice_) onNotice_(text);
 }
 
 }  // namespace kestal
