@@ -63,8 +63,10 @@ test-tsan: deps
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
-# Everything CI runs: the plain suite, half a minute of fuzzing per target, both sanitizer builds.
+# Everything CI runs: the plain suite, the Windows command line under Wine, half a minute of
+# fuzzing per target, both sanitizer builds.
 ci: test
+	$(MAKE) test-windows
 	$(MAKE) fuzz FUZZ_SECONDS=$(or $(FUZZ_SECONDS),30)
 	$(MAKE) test-tsan
 	$(MAKE) test-asan

@@ -1,10 +1,9 @@
-#include "bench/paced_run.h"
+#include "bench/measures.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,11 +21,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr unsigned kBaud = 115200;
-constexpr double kLineBytesPerSecond = kBaud / 10.0;
 // Every frame carries sync 5, header 4 and sum 1 around its payload.
 constexpr size_t kFrameBytes = 10;
 constexpr uint16_t kRequestPayload = 6;  // of a block request
-constexpr unsigned kDownloadBlock = 1024;
+constexpr uint16_t kDownloadBlock = 1024;
 constexpr uint16_t kUploadBlock = 255;  // what the receiver serves per block
 
 // A frame of the receiver's, handed to the tool whole at `at`.
@@ -36,37 +34,35 @@ struct ReceiverFrame {
   uint16_t length = 0;
 };
 
-// What the relay saw: the receiver's bytes with the moments they were handed to the tool
-// (how many by then), and each moment the tool's bytes were found waiting after a quiet line
-// (an answer's first byte is one).
+// What the relay saw: the receiver's frames, each at the moment its last byte was handed to
+// the tool, and each moment the tool's bytes were found waiting after a quiet line (an
+// answer's first byte is one).
 struct LineRecord {
-  std::string received;
-  std::vector<std::pair<size_t, Clock::time_point>> handed;
+  std::string received;  // the receiver's bytes not yet part of a whole frame
+  std::vector<ReceiverFrame> frames;
   std::vector<Clock::time_point> toolStarts;
 };
 
-// The receiver's frames (sync, sequence, command, length, payload, sum), each at the moment
-// its last byte was handed to the tool; anything between frames is skipped.
-std::vector<ReceiverFrame> Frames(const LineRecord& record) {
-  const std::string& bytes = record.received;
-  const std::string sync(std::begin(kFrameSync), std::end(kFrameSync));
-  std::vector<ReceiverFrame> frames;
-  auto handed = record.handed.begin();
-  for (size_t at = bytes.find(sync); at != std::string::npos && at + 9 <= bytes.size();) {
-    const auto* header = reinterpret_cast<const uint8_t*>(bytes.data() + at + sizeof kFrameSync);
-    const size_t end = at + kFrameBytes + GetBE16(header + 2);
-    while (handed != record.handed.end() && handed->first < end) ++handed;
-    if (handed == record.handed.end()) break;
-    frames.push_back({handed->second, header[1], GetBE16(header + 2)});
-    at = bytes.find(sync, end);
+// Notes the receiver's frames (sync, sequence, command, length, payload, sum) that the bytes
+// handed to the tool `at` completed; anything between frames is skipped.
+void NoteFrames(LineRecord& record, const uint8_t* bytes, size_t count, Clock::time_point at) {
+  std::string& received = record.received;
+  received.append(reinterpret_cast<const char*>(bytes), count);
+  const std::string_view sync(reinterpret_cast<const char*>(kFrameSync), sizeof kFrameSync);
+  for (size_t start; (start = received.find(sync)) != std::string::npos;) {
+    if (start + 9 > received.size()) return;  // the header is still on its way
+    const auto* header = reinterpret_cast<const uint8_t*>(received.data() + start + sync.size());
+    const uint16_t length = GetBE16(header + 2);
+    const size_t end = start + kFrameBytes + length;
+    if (end > received.size()) return;
+    record.frames.push_back({at, header[1], length});
+    received.erase(0, end);
   }
-  return frames;
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  for (ssize_t n = 0; size > 0; data += n, size -= static_cast<size_t>(n)) {
+  for (ssize_t n = 0; size > 0; data += n, size -= static_cast<size_t>(n))
     if ((n = ::write(fd, data, size)) <= 0) return false;
-  }
   return true;
 }
 
@@ -79,8 +75,7 @@ LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
   ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake on time, not up to 50 us late
   const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / kBaud);
   LineRecord record;
-  record.received.reserve(1 << 20);  // no allocation while the stopwatch runs
-  record.handed.reserve(1 << 16);
+  record.frames.reserve(1 << 16);  // no allocation while the stopwatch runs
   record.toolStarts.reserve(1 << 16);
   uint8_t fromSim[4096];
   uint8_t fromTool[kBaud / 10 / 1000];
@@ -96,10 +91,8 @@ LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
     const auto now = Clock::now();
     if (fds[0].revents & POLLIN) {
       const ssize_t n = ::read(sim, fromSim, sizeof fromSim);
-      if (n > 0 && WriteAll(tool, fromSim, static_cast<size_t>(n))) {
-        record.received.append(reinterpret_cast<const char*>(fromSim), static_cast<size_t>(n));
-        record.handed.emplace_back(record.received.size(), Clock::now());
-      }
+      if (n > 0 && WriteAll(tool, fromSim, static_cast<size_t>(n)))
+        NoteFrames(record, fromSim, static_cast<size_t>(n), Clock::now());
     }
     if (fds[0].revents & (POLLHUP | POLLERR)) ::usleep(5000);  // the emulator has gone
     if (fds[1].revents & POLLIN) {
@@ -119,42 +112,33 @@ LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
   return record;
 }
 
-// From each block frame of the receiver handed to the tool to the first byte of the tool's
-// answer, when the answer came before the receiver's next frame.
-std::vector<double> Turnarounds(const std::vector<ReceiverFrame>& frames,
-                                const std::vector<Clock::time_point>& toolStarts, uint8_t command) {
-  std::vector<double> result;
+// A download's exchange starts with the receiver's block request, an upload's ends with its
+// block. The rate comes from the steady state: the mean time between successive full-size
+// exchanges, the start-up and the shorter last block left out. A turnaround runs from the
+// receiver's frame to the first byte of the tool's answer, when that came before its next frame.
+PacedFigures Figures(const LineRecord& record, const Usage& tool, bool upload) {
+  const uint8_t command = upload ? CMD_BLOCK_DATA : CMD_BLOCK_REQUEST;
+  const uint16_t payload = upload ? kUploadBlock : kDownloadBlock;
+  const uint16_t length = upload ? kUploadBlock : kRequestPayload;
+  const std::vector<ReceiverFrame>& frames = record.frames;
+  const auto& starts = record.toolStarts;
+  std::vector<Clock::time_point> full;
+  std::vector<double> turnarounds;
   for (size_t i = 0; i < frames.size(); ++i) {
-    const ReceiverFrame& frame = frames[i];
-    const auto answer = std::lower_bound(toolStarts.begin(), toolStarts.end(), frame.at);
-    if (frame.command != command || answer == toolStarts.end()) continue;
-    if (i + 1 < frames.size() && *answer > frames[i + 1].at) continue;
-    result.push_back(std::chrono::duration<double, std::micro>(*answer - frame.at).count());
+    if (frames[i].command != command) continue;
+    if (frames[i].length == length) full.push_back(frames[i].at);
+    const auto answer = std::lower_bound(starts.begin(), starts.end(), frames[i].at);
+    if (answer == starts.end() || (i + 1 < frames.size() && *answer > frames[i + 1].at)) continue;
+    turnarounds.push_back(
+        std::chrono::duration<double, std::micro>(*answer - frames[i].at).count());
   }
-  return result;
-}
-
-// The steady state: mean time between successive full-size block exchanges (the receiver's
-// frames of `command`, `length` payload bytes), the start-up and the shorter last block left out.
-double MeanPeriodSeconds(const std::vector<ReceiverFrame>& frames, uint8_t command,
-                         uint16_t length) {
-  std::vector<Clock::time_point> at;
-  for (const ReceiverFrame& f : frames) {
-    if (f.command == command && f.length == length) at.push_back(f.at);
-  }
-  if (at.size() < 2) return 0;
-  return std::chrono::duration<double>(at.back() - at.front()).count() /
-         static_cast<double>(at.size() - 1);
-}
-
-int OpenRaw(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  termios tio{};
-  if (fd >= 0 && ::tcgetattr(fd, &tio) == 0) {
-    ::cfmakeraw(&tio);
-    ::tcsetattr(fd, TCSANOW, &tio);
-  }
-  return fd;
+  if (full.size() < 2 || turnarounds.empty()) return {"no block exchange seen on the line"};
+  const std::chrono::duration<double> span = full.back() - full.front();
+  return {.ceilingBps = kBaud / 10.0 * payload / (2 * kFrameBytes + kRequestPayload + payload),
+          .achievedBps = payload * static_cast<double>(full.size() - 1) / span.count(),
+          .cpuShare = tool.cpuSeconds / tool.wallSeconds,
+          .medianUs = Percentile(turnarounds, 0.5),
+          .p99Us = Percentile(turnarounds, 0.99)};
 }
 
 std::string LastLine(const std::string& path) {
@@ -173,12 +157,11 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[std::clamp<size_t>(rank, 1, values.size()) - 1];
 }
 
-PacedFigures RunPaced(const std::string& sim, const std::string& cli, const std::string& work,
-                      bool upload, const std::string& file) {
-  PacedFigures result;
-  const std::string logs = work + (upload ? "/upload" : "/download");
-  const std::string simLog = logs + ".sim.log";
-  std::vector<std::string> simArgv = {sim, "--baud", std::to_string(kBaud)};
+PacedFigures RunPaced(const std::string& build, const std::string& work, bool upload,
+                      const std::string& file, unsigned holdMs) {
+  const std::string logs = work + (upload ? "/upload" : "/download"), simLog = logs + ".sim.log";
+  std::vector<std::string> simArgv = {build + "/src/sim/kestal-sim", "--baud",
+                                      std::to_string(kBaud), "--hold-ms", std::to_string(holdMs)};
   if (upload) {
     simArgv.insert(simArgv.end(), {"upload", "--serve", file});
   } else {
@@ -186,42 +169,25 @@ PacedFigures RunPaced(const std::string& sim, const std::string& cli, const std:
                                    "--block-size", std::to_string(kDownloadBlock)});
   }
   Process emulator(simArgv, simLog);
-  const int simFd = OpenRaw(emulator.ReadLine());
+  // The emulator's end of its pseudo-terminal is raw already.
+  const int simFd = ::open(emulator.ReadLine().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   // The tool's end of the line; the relay keeps its own handle on it, so the master reads no
   // hang-up before the tool has opened it.
   int toolMaster = -1, toolSlave = -1;
   char toolDevice[PATH_MAX] = {};
-  if (simFd < 0 || ::openpty(&toolMaster, &toolSlave, toolDevice, nullptr, nullptr) != 0) {
-    result.failure = "no line to kestal-sim: " + LastLine(simLog);
-    return result;
-  }
-  Process tool({cli, upload ? "receive" : "send", "--port", toolDevice,
+  if (simFd < 0 || ::openpty(&toolMaster, &toolSlave, toolDevice, nullptr, nullptr) != 0)
+    return {"no line to kestal-sim: " + LastLine(simLog)};
+  Process tool({build + "/src/cli/kestal-cli", upload ? "receive" : "send", "--port", toolDevice,
                 upload ? work + "/received.fdu" : file},
                logs + ".cli.log");
   const LineRecord record = Relay(toolMaster, simFd, tool, emulator);
   for (int fd : {simFd, toolMaster, toolSlave}) ::close(fd);
   const Usage toolUsage = tool.Wait(0), simUsage = emulator.Wait(0);
   if (toolUsage.status != 0 || simUsage.status != 0) {
-    result.failure = "kestal-cli exit " + std::to_string(toolUsage.status) + ", kestal-sim exit " +
-                     std::to_string(simUsage.status) + ": " + LastLine(simLog);
-    return result;
+    return {"kestal-cli exit " + std::to_string(toolUsage.status) + ", kestal-sim exit " +
+            std::to_string(simUsage.status) + ": " + LastLine(simLog)};
   }
-  // A download's exchange starts with the receiver's block request, an upload's ends with its
-  // block.
-  const uint8_t command = upload ? CMD_BLOCK_DATA : CMD_BLOCK_REQUEST;
-  const double payload = upload ? kUploadBlock : kDownloadBlock;
-  const std::vector<ReceiverFrame> frames = Frames(record);
-  const double period = MeanPeriodSeconds(frames, command, upload ? kUploadBlock : kRequestPayload);
-  const std::vector<double> turnarounds = Turnarounds(frames, record.toolStarts, command);
-  result.ceilingBps = kLineBytesPerSecond * payload / (2 * kFrameBytes + kRequestPayload + payload);
-  result.achievedBps = period > 0 ? payload / period : 0;
-  result.cpuShare = toolUsage.cpuSeconds / toolUsage.wallSeconds;
-  result.medianUs = Percentile(turnarounds, 0.5);
-  result.p99Us = Percentile(turnarounds, 0.99);
-  result.answers = turnarounds.size();
-  result.ok = !turnarounds.empty() && period > 0;
-  if (!result.ok) result.failure = "no block exchange seen on the line";
-  return result;
+  return Figures(record, toolUsage, upload);
 }
 
 }  // namespace kestal::bench

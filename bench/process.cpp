@@ -7,16 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+
 extern char** environ;
 
 namespace kestal::bench {
-namespace {
-
-double Seconds(timeval tv) {
-  return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) / 1e6;
-}
-
-}  // namespace
 
 Process::Process(std::vector<std::string> argv, const std::string& logPath) {
   std::vector<char*> argp;
@@ -38,19 +33,15 @@ Process::Process(std::vector<std::string> argv, const std::string& logPath) {
 }
 
 Process::~Process() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    Wait(5);
-  }
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
+  Wait(5);
   if (stdout_ != nullptr) std::fclose(stdout_);
 }
 
 std::string Process::ReadLine() {
   char line[4096];
   if (stdout_ == nullptr || std::fgets(line, sizeof line, stdout_) == nullptr) return {};
-  std::string text = line;
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
+  return std::string(line, std::strcspn(line, "\n"));
 }
 
 bool Process::Ended() {
@@ -58,9 +49,10 @@ bool Process::Ended() {
   rusage usage{};
   if (pid_ <= 0 || ::wait4(pid_, &status, WNOHANG, &usage) != pid_) return pid_ <= 0;
   pid_ = -1;
-  usage_.wallSeconds = std::chrono::duration<double>(Clock::now() - started_).count();
-  usage_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  usage_.cpuSeconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+  const auto seconds = [](timeval tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
+  usage_ = {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            std::chrono::duration<double>(Clock::now() - started_).count(),
+            seconds(usage.ru_utime) + seconds(usage.ru_stime)};
   return true;
 }
 

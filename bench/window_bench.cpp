@@ -47,12 +47,8 @@ class TimedApplication : public QApplication {
 int main(int argc, char** argv) {
   TimedApplication application(argc, argv);
   if (argc < 2) return 2;
-  int exitStatus = 0;
-  {
-    kestal::ui::MainDialog dialog(argv[1]);
-    dialog.exec();
-    exitStatus = dialog.ExitStatus();
-  }
+  kestal::ui::MainDialog dialog(argv[1]);
+  dialog.exec();
   std::printf("%.3f\n", application.LongestMs());
-  return exitStatus;
+  return dialog.ExitStatus();
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The performance figures: builds kestal-bench beside the programs it drives and writes
 # docs/performance.md (header from bench/performance_header.md, then the measured table).
-# About two minutes. Usage: scripts/bench.sh BUILD_DIR   (make bench builds and passes it)
+# About four minutes. Usage: scripts/bench.sh BUILD_DIR   (make bench builds and passes it)
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -1,8 +1,9 @@
 #pragma once
 // Runs calls on one thread (the front end's "window thread") on behalf of others, one at a
-// time and in the order they were posted. A worker's notifications use PostAndWait; the reader
-// thread's notices use Post. Each front end supplies only the wake-up: a function that makes
-// its thread call RunPending() soon (a queued Qt call, a condition variable).
+// time and in the order they were posted. A worker posts its notifications (the end of an
+// exchange with PostAndWait); the reader thread posts its notices. Each front end supplies only the
+// wake-up: a function that makes its thread call RunPending() soon (a queued Qt call, a condition
+// variable).
 #include <condition_variable>
 #include <cstdint>
 #include <deque>

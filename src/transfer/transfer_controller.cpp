@@ -26,14 +26,18 @@ class TransferController::WorkerNotify : public TransferNotify {
  public:
   explicit WorkerNotify(TransferController& controller) : controller_(controller) {}
 
+  // Status texts and progress go on without waiting: the receiver is waiting for the worker's
+  // answer, and the front end's thread (a busy window, a slow terminal) must never hold it up.
+  // The queue keeps them in order with everything else.
   void NotifyStatus(int displayTime, const std::string& text) override {
-    controller_.calls_.PostAndWait(
+    controller_.calls_.Post(
         [c = &controller_, displayTime, text] { c->OnTransferStatus(displayTime, text); });
   }
   void NotifyProgress(const TransferProgress& progress) override {
-    controller_.calls_.PostAndWait(
-        [c = &controller_, progress] { c->OnTransferProgress(progress); });
+    controller_.calls_.Post([c = &controller_, progress] { c->OnTransferProgress(progress); });
   }
+  // The end waits: the controller stops the worker's loop while handling it, so the worker
+  // answers nothing more once the receiver has finished.
   void NotifyDone(bool completed) override {
     controller_.calls_.PostAndWait([c = &controller_, completed] { c->OnTransferDone(completed); });
   }

@@ -1,7 +1,7 @@
 #pragma once
 // Starts, watches and ends a transfer, and keeps what the front end shows of it. No toolkit
 // here: every public member runs on the front end's thread (the one that owns `calls`), and the
-// worker's notifications reach the handlers through `calls`, each waiting until handled.
+// worker's notifications reach the handlers through `calls`, in order.
 #include <atomic>
 #include <functional>
 #include <memory>

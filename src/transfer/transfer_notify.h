@@ -1,6 +1,7 @@
 #pragma once
-// A worker's three notifications to the front end's thread. Each call returns only after the
-// front end's thread has handled it, completely and in order (or once the front end is gone).
+// A worker's three notifications to the front end's thread, handled there in the order they were
+// made. Status and progress return at once; NotifyDone returns only after it has been handled
+// (or once the front end is gone).
 #include <cstdint>
 #include <string>
 
