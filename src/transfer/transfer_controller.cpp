@@ -78,6 +78,7 @@ void TransferController::StartTransfer(const TransferRequest& request,
 
   state_.watchdogTripped.store(false);
   state_.watchdog.store(-1);
+  cutShort_ = false;
   if (request.path.empty()) {
     ShowStatus(3, text::kSelectFile);
     return;
@@ -168,7 +169,10 @@ void TransferController::OnWorkerExit(WorkerOutcome outcome) {
 void TransferController::OnStop() {
   SetProgress(0);
   // Straight into the line: a countdown still running for an earlier text keeps running.
-  if (state_.running.load()) SetStatusLine(text::kInterrupted);
+  if (state_.running.load()) {
+    SetStatusLine(text::kInterrupted);
+    cutShort_ = true;
+  }
   StopTransfer();
   Push();
 }
@@ -176,6 +180,7 @@ void TransferController::OnStop() {
 void TransferController::AbandonTransfer() {
   // Set before the stop clears `running`, so the worker does not report a completed transfer.
   state_.watchdogTripped.store(true);
+  cutShort_ = true;
   StopTransfer();
   Push();
 }
@@ -200,6 +205,7 @@ void TransferController::OnWatchdogTick() {
   ShowStatus(3, text::kExternalError);
   // Set before the stop clears `running`, so the worker knows why its loop ended.
   state_.watchdogTripped.store(true);
+  cutShort_ = true;
   StopTransfer();
 }
 
@@ -224,13 +230,15 @@ void TransferController::SetStatusLine(const std::string& text) {
   view_.status = text;
 }
 
+// A transfer cut short by the user or the watchdog has said why; what its worker still reports
+// on its way out ("Downloading Processing..." for a block it was serving) is out of date.
 void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
-  if (state_.closing.load()) return;
+  if (state_.closing.load() || cutShort_) return;
   ShowStatus(displayTime, text);
 }
 
 void TransferController::OnTransferProgress(const TransferProgress& progress) {
-  if (state_.closing.load()) return;
+  if (state_.closing.load() || cutShort_) return;
   view_.bytesDone = progress.bytesDone;
   view_.bytesTotal = progress.bytesTotal;
   SetProgress(progress.percent);

@@ -88,6 +88,7 @@ class TransferController {
   TransferView view_;
   TransferView shown_;
   int statusCountdown_ = 0;
+  bool cutShort_ = false;     // stopped by the user or the watchdog: the worker's notes are ignored
   std::string warning_;       // the extension warning of the running transfer, if any
   uint64_t waitStartMs_ = 0;  // the link clock when it started waiting for the request
   PackTrace packTrace_;

@@ -39,6 +39,9 @@ WorkerOutcome ArmedWorker(WorkerContext& context) {
   context.state.watchdog.store(0);
   context.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
   while (context.state.running.load()) std::this_thread::yield();
+  // Notes of a block served as the stop came: out of date once they arrive.
+  context.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
+  context.notify.NotifyProgress({40, 400, 1000});
   return WorkerOutcome::Stopped;
 }
 
@@ -87,6 +90,7 @@ TEST_F(ControllerTest, WatchdogTripsOnlyWhenTheCounterExceedsItsLimit) {
   EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
   EXPECT_TRUE(controller_.State().watchdogTripped.load());
   PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_EQ(Shown().status, text::kExternalError);
   EXPECT_EQ(front_.ended, std::vector<WorkerOutcome>{WorkerOutcome::Stopped});
   EXPECT_FALSE(controller_.Busy());
 }
@@ -118,6 +122,8 @@ TEST_F(ControllerTest, SecondStartWhileBusyChangesNothing) {
   EXPECT_EQ(Shown().status, text::kInterrupted);
   EXPECT_TRUE(Shown().inputsEnabled);
   PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_EQ(Shown().status, text::kInterrupted);
+  EXPECT_EQ(Shown().percent, 0);
   EXPECT_FALSE(controller_.Busy());
 }
 
@@ -136,6 +142,9 @@ TEST_F(ControllerTest, StartRefusedWithoutFileOrPortShowsWhyForThreeSeconds) {
 // Runs until stopped without the receiver ever asking.
 WorkerOutcome UnaskedWorker(WorkerContext& context) {
   while (context.state.running.load()) std::this_thread::yield();
+  // Notes of a block served as the stop came: out of date once they arrive.
+  context.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
+  context.notify.NotifyProgress({40, 400, 1000});
   return WorkerOutcome::Stopped;
 }
 
