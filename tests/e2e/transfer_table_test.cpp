@@ -98,6 +98,26 @@ const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
+
+// A receive that `signal` stops once its second block has been asked for. With the standard
+// streams closed (`redirect`) there are no status lines to check.
+Row StoppedReceive(const char* name, int signal, const char* redirect = "") {
+  Row row{.name = name,
+          .fileName = "data.fdu",
+          .fileSize = 3000,
+          .sim = Serve({"--baud", "9600", "--trace"}),
+          .cli = Receive(),
+          .cliExit = 1,
+          .texts = {kWaiting, kUploading, kInterrupted},
+          .simExit = 1,
+          .simReport = "the tool closed the port before CMD_FINISH",
+          .signal = signal,
+          .signalAfter = kSecondBlockAsked,
+          .redirect = redirect};
+  if (*redirect != '\0') row.texts.clear();
+  return row;
+}
+
 const char* const kProgressLine = "Progress: ";
 
 std::vector<std::string> StatusLines(const ChildProcess& cli) {
@@ -441,52 +461,12 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "the tool closed the port while asked",
                           .signal = SIGINT,
                           .signalAfter = "< CMD_BLOCK_DATA"},
-                      Row{.name = "TerminateDuringReceive",
-                          .fileName = "data.fdu",
-                          .fileSize = 3000,
-                          .sim = Serve({"--baud", "9600", "--trace"}),
-                          .cli = Receive(),
-                          .cliExit = 1,
-                          .texts = {kWaiting, kUploading, kInterrupted},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before CMD_FINISH",
-                          .signal = SIGTERM,
-                          .signalAfter = kSecondBlockAsked},
-                      Row{.name = "HangUpSignalDuringReceive",
-                          .fileName = "data.fdu",
-                          .fileSize = 3000,
-                          .sim = Serve({"--baud", "9600", "--trace"}),
-                          .cli = Receive(),
-                          .cliExit = 1,
-                          .texts = {kWaiting, kUploading, kInterrupted},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before CMD_FINISH",
-                          .signal = SIGHUP,
-                          .signalAfter = kSecondBlockAsked},
-                      Row{.name = "QuitSignalDuringReceive",
-                          .fileName = "data.fdu",
-                          .fileSize = 3000,
-                          .sim = Serve({"--baud", "9600", "--trace"}),
-                          .cli = Receive(),
-                          .cliExit = 1,
-                          .texts = {kWaiting, kUploading, kInterrupted},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before CMD_FINISH",
-                          .signal = SIGQUIT,
-                          .signalAfter = kSecondBlockAsked},
+                      StoppedReceive("TerminateDuringReceive", SIGTERM),
+                      StoppedReceive("HangUpSignalDuringReceive", SIGHUP),
+                      StoppedReceive("QuitSignalDuringReceive", SIGQUIT),
                       // Its own descriptors must not take the closed numbers: the signal watcher's
                       // would then receive the status lines and the stop would go unheard.
-                      Row{.name = "StopWithStandardStreamsClosed",
-                          .fileName = "data.fdu",
-                          .fileSize = 3000,
-                          .sim = Serve({"--baud", "9600", "--trace"}),
-                          .cli = Receive(),
-                          .cliExit = 1,
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before CMD_FINISH",
-                          .signal = SIGTERM,
-                          .signalAfter = kSecondBlockAsked,
-                          .redirect = "<&- >&- 2>&-"},
+                      StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
                       Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
                       Row{.name = "UsageUnknownMode",
                           .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
