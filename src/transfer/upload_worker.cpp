@@ -2,6 +2,7 @@
 // computer leads: it asks for the size, then for blocks of at most 255 bytes by offset, and ends
 // with CMD_FINISH. The file is staged beside the target and replaces it only when complete.
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "transfer/staged_file.h"
@@ -22,9 +23,10 @@ constexpr size_t kMaxTargetPath = 1023;
 // the answer may still be on its way: asking again at once would leave every later answer one
 // request behind. It gets this long to arrive...
 constexpr uint64_t kLateAnswerGraceMs = 300;
-// ...within this much per block, so that a receiver that answered wrongly and waits to be asked
-// again gets all its attempts well before the watchdog (4.8 s at the earliest) ends the block.
-constexpr uint64_t kBlockGraceBudgetMs = 2400;
+// ...within this much per block (and for the size query), so that a receiver that answered
+// wrongly and waits to be asked again gets all its attempts well before the watchdog (4.8 s at
+// the earliest) ends the exchange.
+constexpr uint64_t kGraceBudgetMs = 2400;
 
 enum class Answer { Received, Missed, HungUp };
 
@@ -53,7 +55,8 @@ class UploadSession {
   Failure QuerySize();
   Failure FetchBlocks();
   Failure FetchBlock(uint16_t length);
-  Answer AwaitBlock(uint16_t length, uint64_t& graceLeftMs);
+  Answer AwaitAnswer(const std::function<bool()>& isAnswer, uint64_t& graceLeftMs,
+                     const std::function<void()>& onOther = {});
   bool IsBlockAnswer(uint16_t length) const;
   WorkerOutcome Fail(const std::string& message);
   WorkerOutcome Complete();
@@ -111,21 +114,25 @@ void UploadSession::Accept(uint8_t sequence) {
 }
 
 Failure UploadSession::QuerySize() {
+  uint64_t graceLeftMs = kGraceBudgetMs;
   while (Running()) {
     ++sequence_;
     tx_.SetHeader(sequence_, CMD_SIZE_QUERY, 2);
     PutBE16(tx_.Payload(), DATA_TYPE_CHANNELS);
     SendFrame(link_, tx_.Data());
-    const Wait wait = worker::WaitForFrame(context_, rx_);
-    if (wait == Wait::HungUp) return text::kPortDisconnected;
-    if (wait == Wait::Frame) {
-      // A reply too short to hold a size is no reply; a stale sequence is an old answer.
-      if (rx_.Sequence() == sequence_ && rx_.Command() == CMD_SIZE_REPLY && rx_.Length() >= 4) {
-        size_ = GetBE32(rx_.Payload());
-        return std::nullopt;
-      }
-      // The receiver was reset and asks again: accept it and ask once more.
+    // A reply too short to hold a size is no reply; a stale sequence is an old answer.
+    const auto isSize = [this] {
+      return rx_.Sequence() == sequence_ && rx_.Command() == CMD_SIZE_REPLY && rx_.Length() >= 4;
+    };
+    // The receiver was reset and asks again: accept it, and ask once more.
+    const auto onOther = [this] {
       if (rx_.Command() == CMD_REQUEST) Accept(rx_.Sequence());
+    };
+    const Answer answer = AwaitAnswer(isSize, graceLeftMs, onOther);
+    if (answer == Answer::HungUp) return text::kPortDisconnected;
+    if (answer == Answer::Received) {
+      size_ = GetBE32(rx_.Payload());
+      return std::nullopt;
     }
     state_.watchdog.store(0);
     if (!Running()) return text::kCommunicationError;
@@ -149,7 +156,7 @@ Failure UploadSession::FetchBlocks() {
 }
 
 Failure UploadSession::FetchBlock(uint16_t length) {
-  uint64_t graceLeftMs = kBlockGraceBudgetMs;
+  uint64_t graceLeftMs = kGraceBudgetMs;
   for (int attemptsLeft = UPLOAD_ATTEMPTS;; --attemptsLeft) {
     if (attemptsLeft == 0) return text::kCommunicationError;
     if (!Running()) return std::string();
@@ -158,21 +165,24 @@ Failure UploadSession::FetchBlock(uint16_t length) {
     PutBE16(tx_.Payload(), length);
     PutBE32(tx_.Payload() + 2, offset_);
     SendFrame(link_, tx_.Data());
-    const Answer answer = AwaitBlock(length, graceLeftMs);
+    const Answer answer =
+        AwaitAnswer([this, length] { return IsBlockAnswer(length); }, graceLeftMs);
     if (answer == Answer::HungUp) return text::kPortDisconnected;
     if (answer == Answer::Received) return std::nullopt;
   }
 }
 
-// Waits for the answer to the block request just sent, without a limit until some other frame
-// arrives, then for a grace time taken from the block's budget.
-Answer UploadSession::AwaitBlock(uint16_t length, uint64_t& graceLeftMs) {
+// Waits for the answer `isAnswer` accepts to the request just sent: without a limit until some
+// other frame arrives (`onOther` sees it), then for a grace time taken from the budget.
+Answer UploadSession::AwaitAnswer(const std::function<bool()>& isAnswer, uint64_t& graceLeftMs,
+                                  const std::function<void()>& onOther) {
   uint64_t deadline = worker::kNoDeadline;
   for (;;) {
     const Wait wait = worker::WaitForFrame(context_, rx_, deadline);
     if (wait == Wait::HungUp) return Answer::HungUp;
     if (wait != Wait::Frame) return Answer::Missed;
-    if (IsBlockAnswer(length)) return Answer::Received;
+    if (isAnswer()) return Answer::Received;
+    if (onOther) onOther();
     if (deadline == worker::kNoDeadline) {
       const uint64_t grace = std::min(kLateAnswerGraceMs, graceLeftMs);
       graceLeftMs -= grace;

@@ -137,6 +137,25 @@ TEST_F(WorkerTest, UploadGivesUpAfterItsAttemptsAndKeepsTheOldTarget) {
   EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"list.fdu"});  // no staged file left
 }
 
+TEST_F(WorkerTest, UploadSizeQueryWaitsForItsAnswerBehindALateOne) {
+  const Bytes data = testing::TestBytes(100, 3);
+  int queries = 0;
+  Receiver receiver(link_, [&](const Frame& frame) {
+    if (frame.command == CMD_SIZE_QUERY) {
+      // The answer to the query before comes first, this one's a little later. A tool that asks
+      // again at once stays one answer behind for ever.
+      if (++queries > 10) state_.running.store(false);
+      Reply(frame, CMD_SIZE_REPLY, Be32(100), -1);
+      link_.DeliverAt(link_.clock.NowMs() + 50,
+                      testing::WireFrame(frame.sequence, CMD_SIZE_REPLY, Be32(100)));
+    }
+    if (frame.command == CMD_BLOCK_REQUEST) Reply(frame, CMD_BLOCK_DATA, data);
+  });
+  EXPECT_EQ(Run(dir_.File("list.fdu"), MODE_CHANNELS, DIR_TO_COMPUTER), WorkerOutcome::Completed);
+  EXPECT_EQ(queries, 1);
+  EXPECT_EQ(testing::ReadBytes(dir_.File("list.fdu")), data);
+}
+
 TEST_F(WorkerTest, DownloadServesFullLengthBlocksAndRefusesOffsetsThatWrap) {
   const std::string path = dir_.File("big.ird");
   const Bytes data = testing::TestBytes(70000, 2);
