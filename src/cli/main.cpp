@@ -44,8 +44,10 @@ void AddImageCommands(CLI::App& app, int& exitCode) {
 }
 
 void AddPortsCommand(CLI::App& app, int& exitCode) {
-  CLI::App* command =
-      app.add_subcommand("ports", "List serial ports: friendly name, a tab, the device path");
+  CLI::App* command = app.add_subcommand(
+      "ports",
+      "List serial ports, one a line: friendly name, device path, /dev/serial/by-id path, USB "
+      "vendor:product, serial number (tab-separated, - where unknown)");
   auto roots = std::make_shared<DiscoveryRoots>();
   command->add_option("--sysfs-tty", roots->sysClassTty, "sysfs tty class directory")
       ->capture_default_str();
@@ -58,7 +60,8 @@ void AddPortsCommand(CLI::App& app, int& exitCode) {
 void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
   verb.footer(kExitStatusFooter);
   verb.add_option("--port", args.options.port,
-                  "serial device path, or a port name as `kestal-cli ports` lists it")
+                  "serial device path, any name `kestal-cli ports` lists, or auto (the first port "
+                  "whose receiver asks)")
       ->required();
   verb.add_option("--timeout", args.options.timeoutSeconds,
                   "give up if the receiver sends no request within SECONDS of the wake-up "
