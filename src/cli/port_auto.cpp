@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/signal_watcher.h"
 #include "cli/transfer_session.h"
 #include "link/frame_codec.h"
 #include "link/posix_serial.h"
@@ -77,15 +78,12 @@ std::vector<Candidate> OpenCandidates() {
   return open;
 }
 
-// SIGINT and SIGTERM as a descriptor to poll beside the ports; the previous mask is restored
-// when it goes.
+// The signals that stop a transfer, as a descriptor to poll beside the ports; the previous mask
+// is restored when it goes.
 class ProbeSignals {
  public:
   ProbeSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    const sigset_t set = WatchedSignals();
     sigprocmask(SIG_BLOCK, &set, &previous_);
     fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
   }

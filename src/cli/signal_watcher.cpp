@@ -30,6 +30,8 @@ void AddUnlessIgnored(sigset_t& set, int signal) {
   if (!IgnoredAtStart(signal)) sigaddset(&set, signal);
 }
 
+}  // namespace
+
 sigset_t WatchedSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -37,8 +39,6 @@ sigset_t WatchedSignals() {
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) AddUnlessIgnored(set, signal);
   return set;
 }
-
-}  // namespace
 
 SignalWatcher::SignalWatcher(std::function<void(int)> onSignal) : onSignal_(std::move(onSignal)) {
   const sigset_t watched = WatchedSignals();

@@ -33,4 +33,10 @@ class SignalWatcher {
 #endif
 };
 
+#ifndef _WIN32
+// The signals a watcher turns into stops: every catchable one whose default action ends the
+// process, less those ignored when the program started (nohup).
+sigset_t WatchedSignals();
+#endif
+
 }  // namespace kestal::cli
