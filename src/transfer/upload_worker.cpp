@@ -62,15 +62,17 @@ class UploadSession {
   WorkerOutcome Complete();
   void Accept(uint8_t sequence);
   void Progress(int percent);
+  void ReportProgress();
   bool Running() const { return state_.running.load(); }
 
   WorkerContext& context_;
   TransferState& state_;
   Link& link_;
   const std::string path_;
-  uint8_t sequence_ = 255;  // the sequence number last used
-  uint32_t size_ = 0;       // of the receiver's data set; 0 until it answered
-  uint32_t offset_ = 0;     // bytes received and written so far
+  uint8_t sequence_ = 255;    // the sequence number last used
+  uint32_t size_ = 0;         // of the receiver's data set; 0 until it answered
+  uint32_t offset_ = 0;       // bytes received and written so far
+  bool progressDue_ = false;  // offset_ has moved since the last progress report
   StagedFile file_;
   FrameBuffer tx_;
   FrameBuffer rx_;
@@ -148,7 +150,7 @@ Failure UploadSession::FetchBlocks() {
     if (Failure failure = FetchBlock(length)) return failure;
     if (!file_.Write(rx_.Payload(), length)) return WritingError(offset_);
     offset_ += length;
-    Progress(static_cast<int>(std::min<uint64_t>(100, uint64_t{offset_} * 100 / size_)));
+    progressDue_ = true;  // reported once the next request is out
   }
   // Stopped between blocks: the data set is incomplete, so nothing replaces the target.
   if (offset_ < size_) return std::string();
@@ -165,6 +167,7 @@ Failure UploadSession::FetchBlock(uint16_t length) {
     PutBE16(tx_.Payload(), length);
     PutBE32(tx_.Payload() + 2, offset_);
     SendFrame(link_, tx_.Data());
+    ReportProgress();
     const Answer answer =
         AwaitAnswer([this, length] { return IsBlockAnswer(length); }, graceLeftMs);
     if (answer == Answer::HungUp) return text::kPortDisconnected;
@@ -200,10 +203,19 @@ void UploadSession::Progress(int percent) {
   context_.notify.NotifyProgress({percent, offset_, size_});
 }
 
+// The receiver waits for the next request and the front end does not, so a block's progress
+// follows that request (as a download's follows its block) rather than holding it up.
+void UploadSession::ReportProgress() {
+  if (!progressDue_) return;
+  progressDue_ = false;
+  Progress(static_cast<int>(std::min<uint64_t>(100, uint64_t{offset_} * 100 / size_)));
+}
+
 // Every failed end: its text if any, then the end; nothing is sent to the receiver, and the
 // temporary file goes, leaving the target as it was.
 WorkerOutcome UploadSession::Fail(const std::string& message) {
   const WorkerOutcome outcome = Running() ? WorkerOutcome::Failed : WorkerOutcome::Stopped;
+  ReportProgress();
   file_.Discard();
   if (!message.empty()) context_.notify.NotifyStatus(3, message);
   context_.notify.NotifyDone(false);
@@ -211,6 +223,7 @@ WorkerOutcome UploadSession::Fail(const std::string& message) {
 }
 
 WorkerOutcome UploadSession::Complete() {
+  ReportProgress();
   // After a stop the link is closed already; there is no one to tell.
   if (Running()) {
     worker::SendEmptyFrame(link_, tx_, static_cast<uint8_t>(sequence_ + 1), CMD_FINISH);

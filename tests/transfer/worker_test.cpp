@@ -19,10 +19,16 @@ using testing::FakeLink;
 using testing::Frame;
 
 struct Recorder : TransferNotify {
+  explicit Recorder(const Bytes& linkSent) : sent(linkSent) {}
+  const Bytes& sent;  // the link's
   std::vector<std::string> statuses;
   std::vector<TransferProgress> progress;
+  std::vector<std::vector<Frame>> sentAtProgress;  // the frames out when each progress came
   void NotifyStatus(int, const std::string& text) override { statuses.push_back(text); }
-  void NotifyProgress(const TransferProgress& p) override { progress.push_back(p); }
+  void NotifyProgress(const TransferProgress& p) override {
+    progress.push_back(p);
+    sentAtProgress.push_back(testing::ParseFrames(sent));
+  }
   void NotifyDone(bool) override {}
 };
 
@@ -80,7 +86,7 @@ class WorkerTest : public ::testing::Test {
   testing::ScratchDir dir_;
   FakeLink link_;
   TransferState state_;
-  Recorder notify_;
+  Recorder notify_{link_.sent};
   WorkerContext context_{{}, state_, link_, notify_, {}};
 };
 
@@ -114,6 +120,14 @@ TEST_F(WorkerTest, UploadWritesOnlyTheAnswersToItsOwnRequests) {
   EXPECT_EQ(notify_.statuses, (std::vector<std::string>{text::kUploading, text::kComplete}));
   EXPECT_EQ(notify_.progress.back().bytesDone, 600u);
   EXPECT_EQ(notify_.progress.back().bytesTotal, 600u);
+  // A block's progress never holds up the request for the next: it comes after it.
+  for (size_t i = 0; i < notify_.progress.size(); ++i) {
+    const uint64_t done = notify_.progress[i].bytesDone;
+    if (done == 600) continue;
+    const Frame& last = notify_.sentAtProgress[i].back();
+    EXPECT_EQ(last.command, CMD_BLOCK_REQUEST);
+    EXPECT_EQ(GetBE32(&last.payload[2]), done);
+  }
 }
 
 TEST_F(WorkerTest, UploadGivesUpAfterItsAttemptsAndKeepsTheOldTarget) {
