@@ -1,6 +1,6 @@
 #pragma once
-// What kestal-bench measures: paced transfers (paced_run.cpp), each kestal-sim at 115200 baud
-// and kestal-cli through a paced relay, and how fast files are packed (packing.cpp).
+// What kestal-bench measures: paced transfers (paced_run.cpp), kestal-sim and kestal-cli joined
+// by a relay that is a 115200-baud line both ways, and how fast files are packed (packing.cpp).
 #include <string>
 #include <vector>
 

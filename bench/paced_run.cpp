@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <deque>
 #include <fstream>
 
 #include "bench/process.h"
@@ -45,9 +46,9 @@ struct LineRecord {
 
 // Notes the receiver's frames (sync, sequence, command, length, payload, sum) that the bytes
 // handed to the tool `at` completed; anything between frames is skipped.
-void NoteFrames(LineRecord& record, const uint8_t* bytes, size_t count, Clock::time_point at) {
+void NoteFrames(LineRecord& record, std::string_view bytes, Clock::time_point at) {
   std::string& received = record.received;
-  received.append(reinterpret_cast<const char*>(bytes), count);
+  received.append(bytes);
   const std::string_view sync(reinterpret_cast<const char*>(kFrameSync), sizeof kFrameSync);
   for (size_t start; (start = received.find(sync)) != std::string::npos;) {
     if (start + 9 > received.size()) return;  // the header is still on its way
@@ -60,54 +61,89 @@ void NoteFrames(LineRecord& record, const uint8_t* bytes, size_t count, Clock::t
   }
 }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  for (ssize_t n = 0; size > 0; data += n, size -= static_cast<size_t>(n))
-    if ((n = ::write(fd, data, size)) <= 0) return false;
+bool WriteAll(int fd, std::string_view bytes) {
+  for (ssize_t n = 0; !bytes.empty(); bytes.remove_prefix(static_cast<size_t>(n)))
+    if ((n = ::write(fd, bytes.data(), bytes.size())) <= 0) return false;
   return true;
 }
 
-// Carries bytes both ways until both programs have ended. The emulator paces its own bytes
-// (kestal-sim --baud), so they pass straight through; the tool's go on at the line's pace in
-// pieces of about a millisecond. A piece that was already waiting continues the stream from
-// where the line stands, so the relay's own wake-up delays never add up to line time; after a
-// pause the line starts afresh, so no credit is banked.
+const auto kByteTime = std::chrono::nanoseconds(10'000'000'000LL / kBaud);  // 8N1: 10 bits
+constexpr size_t kPieceBytes = kBaud / 10 / 1000;  // about a millisecond of line time
+// A timer wakes the relay some tens of microseconds late. For the last piece of a transmission,
+// the one the far end answers, it wakes this much early and waits out the rest awake.
+constexpr auto kWakeEarly = 100us;
+
+// One direction of the line: what one side writes reaches the other a piece at a time, each
+// piece once the line has carried its last byte, as the far end of a serial line has a byte only
+// after its stop bit. Bytes written while the line is busy follow without a gap; after a pause
+// the line starts afresh, so no credit is banked.
+class LineDirection {
+ public:
+  LineDirection(int from, int to) : from_(from), to_(to) {}
+
+  // Takes what `from` has written, at `now`; true when that starts a transmission.
+  bool Take(Clock::time_point now) {
+    char bytes[4096];
+    const ssize_t n = ::read(from_, bytes, sizeof bytes);
+    const bool starts = n > 0 && pieces_.empty();
+    if (starts) lineFree_ = now;
+    for (ssize_t at = 0; at < n; at += kPieceBytes) {
+      const std::string piece(bytes + at, std::min<size_t>(kPieceBytes, n - at));
+      pieces_.push_back({lineFree_ += kByteTime * piece.size(), piece});
+    }
+    return starts;
+  }
+
+  // When the relay must be awake for the next piece; never when none waits.
+  Clock::time_point WakeAt() const {
+    if (pieces_.empty()) return Clock::time_point::max();
+    return pieces_.front().due - (pieces_.size() == 1 ? kWakeEarly : 0us);
+  }
+
+  // Hands on the pieces due by now, and the last one if it is due within kWakeEarly, once it
+  // is; returns what it handed.
+  std::string HandDue() {
+    std::string handed;
+    for (; WakeAt() <= Clock::now(); pieces_.pop_front()) {
+      while (Clock::now() < pieces_.front().due) {
+      }
+      if (WriteAll(to_, pieces_.front().bytes)) handed += pieces_.front().bytes;
+    }
+    return handed;
+  }
+
+ private:
+  struct Piece {
+    Clock::time_point due;
+    std::string bytes;
+  };
+
+  int from_, to_;
+  std::deque<Piece> pieces_;
+  Clock::time_point lineFree_{};  // when the last byte taken will have crossed
+};
+
+// Carries bytes both ways at the line's pace until both programs have ended.
 LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
   ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake on time, not up to 50 us late
-  const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / kBaud);
+  LineDirection toSim(tool, sim), toTool(sim, tool);
   LineRecord record;
   record.frames.reserve(1 << 16);  // no allocation while the stopwatch runs
   record.toolStarts.reserve(1 << 16);
-  uint8_t fromSim[4096];
-  uint8_t fromTool[kBaud / 10 / 1000];
-  size_t piece = 0;  // bytes in `fromTool` waiting for the line
-  bool backlog = false;
-  Clock::time_point lineFree{};
   const auto deadline = Clock::now() + 300s;
   while (!(toolProcess.Ended() && simProcess.Ended()) && Clock::now() < deadline) {
-    pollfd fds[2] = {{sim, POLLIN, 0}, {tool, static_cast<short>(piece == 0 ? POLLIN : 0), 0}};
-    const auto wait = piece > 0 ? std::max(lineFree - Clock::now(), Clock::duration{}) : 5ms;
+    const auto wake = std::min(toSim.WakeAt(), toTool.WakeAt());
+    const auto wait = std::clamp<Clock::duration>(wake - Clock::now(), 0ns, 5ms);
     const timespec timeout{0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()};
+    pollfd fds[2] = {{sim, POLLIN, 0}, {tool, POLLIN, 0}};
     ::ppoll(fds, 2, &timeout, nullptr);
     const auto now = Clock::now();
-    if (fds[0].revents & POLLIN) {
-      const ssize_t n = ::read(sim, fromSim, sizeof fromSim);
-      if (n > 0 && WriteAll(tool, fromSim, static_cast<size_t>(n)))
-        NoteFrames(record, fromSim, static_cast<size_t>(n), Clock::now());
-    }
+    if (fds[0].revents & POLLIN) toTool.Take(now);
     if (fds[0].revents & (POLLHUP | POLLERR)) ::usleep(5000);  // the emulator has gone
-    if (fds[1].revents & POLLIN) {
-      if (!backlog) record.toolStarts.push_back(now);
-      const ssize_t n = ::read(tool, fromTool, sizeof fromTool);
-      piece = n > 0 ? static_cast<size_t>(n) : 0;
-      if (!backlog && now > lineFree + 100us) lineFree = now;
-      lineFree += byteTime * piece;
-    }
-    if (piece > 0 && Clock::now() >= lineFree) {
-      WriteAll(sim, fromTool, piece);
-      piece = 0;
-      pollfd pending{tool, POLLIN, 0};
-      backlog = ::poll(&pending, 1, 0) > 0;
-    }
+    if ((fds[1].revents & POLLIN) && toSim.Take(now)) record.toolStarts.push_back(now);
+    toSim.HandDue();
+    const std::string handed = toTool.HandDue();
+    NoteFrames(record, handed, Clock::now());
   }
   return record;
 }
@@ -160,8 +196,9 @@ double Percentile(std::vector<double> values, double fraction) {
 PacedFigures RunPaced(const std::string& build, const std::string& work, bool upload,
                       const std::string& file, unsigned holdMs) {
   const std::string logs = work + (upload ? "/upload" : "/download"), simLog = logs + ".sim.log";
-  std::vector<std::string> simArgv = {build + "/src/sim/kestal-sim", "--baud",
-                                      std::to_string(kBaud), "--hold-ms", std::to_string(holdMs)};
+  // The relay is the line both ways, so the emulator writes unpaced.
+  std::vector<std::string> simArgv = {build + "/src/sim/kestal-sim", "--hold-ms",
+                                      std::to_string(holdMs)};
   if (upload) {
     simArgv.insert(simArgv.end(), {"upload", "--serve", file});
   } else {
