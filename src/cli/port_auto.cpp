@@ -125,9 +125,8 @@ bool Answered(Candidate& candidate) {
 enum class ProbeEnd { Answered, Stopped, TimedOut };
 
 // Waits for the first request; `winner` is its index among `candidates`.
-ProbeEnd AwaitFirstRequest(std::vector<Candidate>& candidates, double timeoutSeconds,
-                           size_t& winner) {
-  ProbeSignals signals;
+ProbeEnd AwaitFirstRequest(std::vector<Candidate>& candidates, const ProbeSignals& signals,
+                           double timeoutSeconds, size_t& winner) {
   std::optional<Clock::time_point> deadline;
   if (timeoutSeconds > 0) {
     deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
@@ -167,9 +166,15 @@ int RunOnAnsweringPort(const TransferOptions& options) {
                  text::kOpenPortFailed);
     return 1;
   }
-  std::fprintf(stderr, "%s\n", text::kWaiting);
   size_t winner = 0;
-  const ProbeEnd end = AwaitFirstRequest(candidates, options.timeoutSeconds, winner);
+  ProbeEnd end = ProbeEnd::Stopped;
+  {
+    // Watched before the waiting line shows: a signal sent on seeing it stops the search
+    // rather than killing the process.
+    const ProbeSignals signals;
+    std::fprintf(stderr, "%s\n", text::kWaiting);
+    end = AwaitFirstRequest(candidates, signals, options.timeoutSeconds, winner);
+  }
   // Every port is closed untouched, the winner too: its receiver cannot see the port close at
   // the far end of its cable and repeats its request until it is answered, so the transfer
   // reopens the port, wakes it again (harmless to a receiver already asking) and takes the
