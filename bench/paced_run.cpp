@@ -142,8 +142,8 @@ LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
     if (fds[0].revents & (POLLHUP | POLLERR)) ::usleep(5000);  // the emulator has gone
     if ((fds[1].revents & POLLIN) && toSim.Take(now)) record.toolStarts.push_back(now);
     toSim.HandDue();
-    const std::string handed = toTool.HandDue();
-    NoteFrames(record, handed, Clock::now());
+    if (const std::string handed = toTool.HandDue(); !handed.empty())
+      NoteFrames(record, handed, Clock::now());
   }
   return record;
 }
