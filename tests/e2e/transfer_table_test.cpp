@@ -399,7 +399,9 @@ INSTANTIATE_TEST_SUITE_P(
             .sim = Join({"--silence-after", "2"}, Expect("software")),
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "External Error Occurred!"},
+            .texts = {kWaiting, kDownloading, "External Error Occurred!",
+                      "The receiver stopped answering for about 5 s: check the cable and that "
+                      "the receiver is on, then start again."},
             .simReport = "went silent after 2 blocks; the tool closed the port"},
         Row{.name = "WriteFailsAtOnce",
             .fileName = "data.fdu",
