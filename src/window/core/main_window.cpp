@@ -127,7 +127,7 @@ void MainWindow::ShowProgressText(const TransferView& view) {
 void MainWindow::PrintStatus(const TransferView& view) {
   if (view.status.empty()) return;
   std::string text = Printable(view.status);
-  if (!view.detail.empty()) text += "\n" + Printable(view.detail);
+  if (!view.detail.empty()) text.append("\n").append(Printable(view.detail));
   if (text == printedStatus_) return;
   printedStatus_ = text;
   toolkit_.PrintLine(text);
