@@ -62,7 +62,6 @@ class MainWindow : private TransferFrontEnd {
 
   // A drop would be taken now: the window is set up and no transfer runs.
   bool AcceptsDrops() const;
-  int ExitStatus() const { return exitStatus_; }
   TransferController& Controller() { return *controller_; }
 
  private:

@@ -171,10 +171,9 @@ void MainDialog::CreateControls() {
 
 // Tab follows the layout: mode, direction, file, path, port, start, stop, then About.
 void MainDialog::SetTabOrder() {
-  const QWidget* order[] = {modeList_, toReceiver_,  toComputer_, fileButton_, pathEdit_,
+  QWidget* const order[] = {modeList_, toReceiver_,  toComputer_, fileButton_, pathEdit_,
                             portList_, startButton_, stopButton_, aboutButton_};
-  for (size_t i = 1; i < std::size(order); ++i)
-    setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
 void MainDialog::ConnectControls() {
