@@ -1,7 +1,8 @@
 #include "window/win32/command_line.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "window/win32/wide_text.h"
 

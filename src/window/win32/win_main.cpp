@@ -1,7 +1,8 @@
 // kestal.exe: the window on Windows.
+#include <windows.h>
+// After windows.h, which they need.
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "window/win32/main_window.h"
 

@@ -5,7 +5,6 @@
 //   select ID INDEX   choose a list entry as the user does (the window is told)
 //   set ID TEXT       replace a control's text
 //   about             open the About box from the system menu, print it, close it with OK
-//   shot FILE.bmp     save a picture of the window
 //   close             ask the window to close and wait until it is gone
 // Exit status 0, or 1 after the first step that failed (its reason on stderr).
 #include <fcntl.h>
@@ -121,7 +120,9 @@ void PrintControls(HWND dialog) {
                        Placement(dialog, control) + (IsWindowEnabled(control) ? "" : " disabled");
     if (kind == "Button" && SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED)
       line += " checked";
-    line += " \"" + TextOf(control) + "\"";
+    const bool icon =
+        kind == "Static" && (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+    line += icon ? " (icon)" : " \"" + TextOf(control) + "\"";
     if (kind == "ComboBox") line += ListEntries(control);
     Say(line);
   }
@@ -151,37 +152,6 @@ void RunAbout(HWND dialog) {
   WaitGone(about, "end of the About box");
 }
 
-// The window as it is on screen, as a 24-bit bitmap file.
-void SaveShot(HWND dialog, const std::string& file) {
-  RECT rect;
-  GetWindowRect(dialog, &rect);
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  const HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  GdiFlush();
-  const DWORD size = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
-  const BITMAPFILEHEADER header{
-      0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + size), 0, 0,
-      sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
-  FILE* out = _wfopen(Utf8ToWide(file).c_str(), L"wb");
-  if (!out) throw Failure{"cannot write " + file};
-  std::fwrite(&header, sizeof header, 1, out);
-  std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
-  std::fwrite(bits, size, 1, out);
-  std::fclose(out);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-}
-
 // Runs the steps from `next` on; returns the index after the last argument used.
 size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
   const std::string& step = args[next++];
@@ -205,8 +175,6 @@ size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
     SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   } else if (step == "about") {
     RunAbout(dialog);
-  } else if (step == "shot") {
-    SaveShot(dialog, argument());
   } else if (step == "close") {
     PostMessageW(dialog, WM_CLOSE, 0, 0);
     WaitGone(dialog, "end of the window");
