@@ -7,6 +7,7 @@
 #include <dbt.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -144,6 +145,18 @@ void Controls(MainWindow& window) {
   CHECK(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0) != 0);
   CHECK(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0) != 0);
   CHECK(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETRANGE, FALSE, 0) == 100);
+  // Moved to a monitor of twice the DPI, the window gets its icon drawn at twice the size.
+  RECT area;
+  GetWindowRect(dialog, &area);
+  SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&area));
+  ICONINFO icon{};
+  GetIconInfo(reinterpret_cast<HICON>(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0)), &icon);
+  BITMAP picture{};
+  GetObjectW(icon.hbmColor, sizeof picture, &picture);
+  CHECK_MSG(picture.bmWidth == 2 * GetSystemMetrics(SM_CXICON),
+            "big icon " + std::to_string(picture.bmWidth) + " pixels wide at 192 DPI");
+  DeleteObject(icon.hbmColor);
+  DeleteObject(icon.hbmMask);
 
   const HMENU menu = GetSystemMenu(dialog, FALSE);
   const int last = GetMenuItemCount(menu) - 1;
