@@ -87,13 +87,19 @@ drive() {
   [ "$windowExit" -eq 0 ] || fail "the window's exit status $windowExit"
 }
 
-# expect FILE: the driver's report is exactly what the file says.
-expect() {
-  diff -u "$1" "$work/out" >"$work/diff" || fail "$(cat "$work/diff")"
+# check_window ROW LANGUAGE STEP...: the driver's report on the window, its steps run, is
+# exactly the text on standard input.
+check_window() {
+  row=$1
+  local language=$2 before=$failures
+  shift 2
+  cat >"$work/expected"
+  drive "$build/src/window/win32/kestal.exe" "$language" "$@"
+  diff -u "$work/expected" "$work/out" >"$work/diff" || fail "$(cat "$work/diff")"
+  if [ "$failures" -eq "$before" ]; then ok; fi
 }
 
-row=DialogShowsEveryControl
-cat >"$work/expected" <<'END'
+check_window DialogShowsEveryControl C.UTF-8 controls close <<'END'
 -1 Button shown ""
 -1 Static shown "Mode"
 1013 ComboBox shown "" [Software|Channels] selected -1
@@ -112,13 +118,8 @@ cat >"$work/expected" <<'END'
 1001 Static shown ""
 1016 Static shown ""
 END
-before=$failures
-drive "$build/src/window/win32/kestal.exe" C.UTF-8 controls close
-expect "$work/expected"
-[ "$failures" -eq "$before" ] && ok
 
-row=AboutFromTheSystemMenu
-cat >"$work/expected" <<END
+check_window AboutFromTheSystemMenu C.UTF-8 about close <<END
 about "About kestal"
 -1 Static shown (icon)
 1100 Static shown "kestal version $version"
@@ -126,15 +127,10 @@ about "About kestal"
 1102 Static shown "MIT License"
 1 Button shown "OK"
 END
-before=$failures
-drive "$build/src/window/win32/kestal.exe" C.UTF-8 about close
-expect "$work/expected"
-[ "$failures" -eq "$before" ] && ok
 
-row=AboutInKorean
 mkdir -p "$build/locale"
 [ -d "$build/locale/ko_KR.UTF-8" ] || localedef -i ko_KR -f UTF-8 "$build/locale/ko_KR.UTF-8"
-cat >"$work/expected" <<END
+check_window AboutInKorean ko_KR.UTF-8 about close <<END
 about "kestal 정보"
 -1 Static shown (icon)
 1100 Static shown "kestal 버전 $version"
@@ -142,10 +138,6 @@ about "kestal 정보"
 1102 Static shown "MIT 라이선스"
 1 Button shown "확인"
 END
-before=$failures
-drive "$build/src/window/win32/kestal.exe" ko_KR.UTF-8 about close
-expect "$work/expected"
-[ "$failures" -eq "$before" ] && ok
 
 # The installer: silent install into a folder of the test's, the programs there and starting,
 # silent uninstall, and nothing left but the user's settings.
@@ -180,7 +172,7 @@ done
 ! wine reg query "$uninstallKey" >/dev/null 2>&1 || fail "the uninstall entry stayed"
 wine reg query "$settingsKey" /v port 2>/dev/null | grep -q COM5 || fail "the settings went"
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
-[ "$failures" -eq "$before" ] && ok
+if [ "$failures" -eq "$before" ]; then ok; fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures Windows window check(s) failed"
