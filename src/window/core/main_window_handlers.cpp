@@ -83,9 +83,10 @@ FileRequest MainWindow::FileRequestForMode() const {
   return request;
 }
 
-// The field shows the path escaped; as long as it shows just that, the path stays as it was.
+// The field shows the path escaped; as long as it shows just that, the path stays as it was
+// (and the echo of what the window set is no edit).
 void MainWindow::OnPathEdited(const std::string& text) {
-  if (InputsLocked()) return;
+  if (texts_[Control::PathField] == text || InputsLocked()) return;
   texts_[Control::PathField] = text;
   if (text != Printable(filePath_)) filePath_ = text;
 }
