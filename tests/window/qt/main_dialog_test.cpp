@@ -34,15 +34,14 @@ using kestal::testing::ChildProcess;
 using kestal::testing::Stream;
 
 void StartApplication() {
-  static int argc = 1;
   static char name[] = "test_window_qt";
   static char* argv[] = {name, nullptr};
+  static int argc = 1;
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication* application = new QApplication(argc, argv);
-  (void)application;
+  if (!QApplication::instance()) new QApplication(argc, argv);
 }
 
-// Records its boxes and stderr lines; the file dialog answers `fileAnswer`.
+// Shows no box; the file dialog answers `fileAnswer`.
 class TestDialog : public MainDialog {
  public:
   explicit TestDialog(const PortList& ports)
@@ -71,22 +70,13 @@ class TestDialog : public MainDialog {
     return enter.isAccepted() && drop.isAccepted();
   }
 
-  std::vector<std::string> boxes, printed;
   std::optional<std::string> fileAnswer;
   int aboutShown = 0;
 
-  void ShowBox(const std::string& text, const std::string&) override { boxes.push_back(text); }
-  void PrintLine(const std::string& text) override { printed.push_back(text); }
+  void ShowBox(const std::string&, const std::string&) override {}
   std::optional<std::string> AskFileName(const FileRequest&) override { return fileAnswer; }
   void ShowAbout() override { ++aboutShown; }
 };
-
-PortInfo Port(const std::string& name, const std::string& path) {
-  PortInfo port;
-  port.friendlyName = name;
-  port.devicePath = path;
-  return port;
-}
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -96,11 +86,6 @@ class DialogTest : public ::testing::Test {
     qputenv("XDG_CONFIG_HOME", home_.path().toUtf8());
   }
   QString SettingsFile() const { return home_.filePath(QStringLiteral("ostrel/pelmar.conf")); }
-  QString MakeFile(const char* name) const {
-    const QString path = home_.filePath(QString::fromLatin1(name));
-    QFile(path).open(QIODevice::WriteOnly);
-    return path;
-  }
   QByteArray Settings() const {
     QFile file(SettingsFile());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
@@ -113,76 +98,54 @@ class DialogTest : public ::testing::Test {
   }
 
   QTemporaryDir home_;
-  PortList fakePorts_ = {Port("USB A", "/nonexistent/a"), Port("USB B", "/nonexistent/b")};
+  PortList fakePorts_ = {{.devicePath = "/nonexistent/a", .friendlyName = "USB A"},
+                         {.devicePath = "/nonexistent/b", .friendlyName = "USB B"}};
 };
 
+// The file a first start makes takes every choice in its format; a hand-kept one is read back
+// and not rewritten when nothing changes; values of another kind are not believed.
 TEST_F(DialogTest, ChoicesReachTheLogicAndTheFileKeepsItsFormat) {
   TestDialog window(fakePorts_);
   window.InitDialog();
   EXPECT_EQ(Settings(), "");
-  EXPECT_FALSE(window.Get<QRadioButton>("toComputer")->isEnabled());
   window.Choose("portList", 1);
   window.Choose("modeList", MODE_CHANNELS);
-  ASSERT_TRUE(window.Get<QRadioButton>("toComputer")->isEnabled());
-  window.Get<QRadioButton>("toComputer")->click();
-  EXPECT_EQ(window.Get<QPushButton>("startButton")->text(), "Upload");
+  window.Get<QRadioButton>("toComputer")->click();  // the file is then one to write
   window.fileAnswer = "/d/list, new.fdu";
   window.Get<QPushButton>("fileButton")->click();
   EXPECT_EQ(window.Get<QLineEdit>("pathField")->text(), "/d/list, new.fdu");
   EXPECT_EQ(Settings(), "[General]\nchfile=\"/d/list, new.fdu\"\nmode=1\nport=USB B\n");
-}
 
-// A hand-kept file is read back as written and not rewritten when nothing changes; values of
-// another kind are not believed.
-TEST_F(DialogTest, StoredValuesComeBackAndTheFileIsLeftAsItIs) {
-  const QByteArray content =
-      "; kept by hand\n[General]\nport=usb b\nmode=1\nsoftfile=/s.ird\nchfile=/c.fdu\n";
+  const QByteArray content = "; kept by hand\n[General]\nport=usb b\nmode=1\nchfile=/c.fdu\n";
   WriteSettings(content);
-  TestDialog window(fakePorts_);
-  window.InitDialog();
-  EXPECT_EQ(window.Get<QComboBox>("portList")->currentIndex(), 1);
-  EXPECT_EQ(window.Get<QComboBox>("modeList")->currentIndex(), MODE_CHANNELS);
-  EXPECT_EQ(window.Get<QLineEdit>("pathField")->text(), "/c.fdu");
-  window.Choose("modeList", MODE_CHANNELS);
+  TestDialog again(fakePorts_);
+  again.InitDialog();
+  EXPECT_EQ(again.Get<QComboBox>("portList")->currentIndex(), 1);
+  EXPECT_EQ(again.Get<QLineEdit>("pathField")->text(), "/c.fdu");
+  again.Choose("modeList", MODE_CHANNELS);
   EXPECT_EQ(Settings(), content);
-  window.Choose("modeList", MODE_SOFTWARE);
-  EXPECT_EQ(window.Get<QLineEdit>("pathField")->text(), "/s.ird");
-
   WriteSettings("[General]\nport=@Point(1 2)\nmode=@Point(1 2)\n");
   const IniSettingsStore store(SettingsFile());
   EXPECT_EQ(store.Text("port"), std::nullopt);
   EXPECT_EQ(store.Number("mode"), std::nullopt);
 }
 
-// Only a regular file of a sane size is read; the test holds the FIFO open so a fault fails
-// rather than hangs.
-TEST_F(DialogTest, SettingsThatAreNoRegularFileOrTooLargeGiveDefaults) {
+// Only a regular file of a sane size is read or written; the test holds the FIFO open so a
+// fault fails rather than hangs.
+TEST_F(DialogTest, SettingsThatAreNoRegularFileOrTooLargeAreNotUsed) {
   QDir().mkpath(home_.filePath(QStringLiteral("ostrel")));
   ASSERT_EQ(mkfifo(SettingsFile().toLocal8Bit().constData(), 0600), 0);
   const int fifo = open(SettingsFile().toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
-  TestDialog fifoWindow(fakePorts_);
-  fifoWindow.InitDialog();
-  fifoWindow.Choose("portList", 1);
+  IniSettingsStore store(SettingsFile());
+  store.Create();
+  store.SetText("port", "USB B");
+  EXPECT_FALSE(store.Exists());
+  EXPECT_NE(store.Problem().find("not a regular file"), std::string::npos);
   close(fifo);
-  ASSERT_FALSE(fifoWindow.printed.empty());
-  EXPECT_NE(fifoWindow.printed[0].find("not a regular file"), std::string::npos);
   QFile::remove(SettingsFile());
-
   WriteSettings("[General]\nmode=1\n" + QByteArray(1100000, ';') + "\n");
-  TestDialog largeWindow(fakePorts_);
-  largeWindow.InitDialog();
-  EXPECT_EQ(largeWindow.Get<QComboBox>("modeList")->currentIndex(), MODE_SOFTWARE);
-  ASSERT_FALSE(largeWindow.printed.empty());
-  EXPECT_NE(largeWindow.printed[0].find("over 1 MB"), std::string::npos);
-}
-
-TEST_F(DialogTest, SettingsFileLivesUnderTheConfigHome) {
-  const QByteArray home = qgetenv("HOME");
-  qputenv("HOME", home_.path().toUtf8());
-  qputenv("XDG_CONFIG_HOME", "relative/dir");
-  const QString file = IniSettingsStore::UserFile();
-  qputenv("HOME", home);
-  EXPECT_EQ(file, home_.filePath(QStringLiteral(".config/ostrel/pelmar.conf")));
+  EXPECT_EQ(store.Number("mode"), std::nullopt);
+  EXPECT_NE(store.Problem().find("over 1 MB"), std::string::npos);
 }
 
 // The path field itself would insert the file's URL at its cursor.
@@ -192,13 +155,10 @@ TEST_F(DialogTest, AFileDroppedOnThePathFieldIsTakenWhole) {
   auto* field = window.Get<QLineEdit>("pathField");
   field->setText(QStringLiteral("/old.ird"));
   field->setCursorPosition(2);
-  const QString image = MakeFile("image.ird");
-  EXPECT_TRUE(window.Drop(field, image));
-  EXPECT_EQ(field->text(), image);
-  const QString list = MakeFile("list.ird");
-  EXPECT_TRUE(window.Drop(&window, list));
-  EXPECT_EQ(field->text(), list);
-  EXPECT_TRUE(window.boxes.empty());
+  EXPECT_TRUE(window.Drop(field, QStringLiteral("/d/image.ird")));
+  EXPECT_EQ(field->text(), "/d/image.ird");
+  EXPECT_TRUE(window.Drop(&window, QStringLiteral("/d/list.ird")));
+  EXPECT_EQ(field->text(), "/d/list.ird");
 }
 
 // Tab goes as the eye does: mode, direction, file, path, port, start, stop.
@@ -208,23 +168,19 @@ TEST_F(DialogTest, TabFollowsTheLayout) {
                                 "portList", "startButton", "stopButton", "aboutButton"};
   QStringList order;
   QWidget* widget = window.Get<QWidget>("modeList");
-  for (int step = 0; step < 100 && order.size() < expected.size(); ++step) {
+  for (int step = 0; step < 100; ++step, widget = widget->nextInFocusChain())
     if (expected.contains(widget->objectName()) && !order.contains(widget->objectName()))
       order << widget->objectName();
-    widget = widget->nextInFocusChain();
-  }
   EXPECT_EQ(order, expected);
 }
 
 // A long port name widens the window until it fits; the user may widen it further.
 TEST_F(DialogTest, TheWindowWidensForLongPortNames) {
-  TestDialog window(PortList{Port("FT232R USB UART - FT232R USB UART (ttyUSB0)", "/dev/ttyUSB0")});
-  const int laidOut = window.width();
+  TestDialog window(PortList{{.devicePath = "/dev/ttyUSB0",
+                              .friendlyName = "FT232R USB UART - FT232R USB UART (ttyUSB0)"}});
   window.show();
   QApplication::processEvents();
   auto* list = window.Get<QComboBox>("portList");
-  EXPECT_GT(window.width(), laidOut);
-  EXPECT_GE(list->width(), list->sizeHint().width());
   EXPECT_GT(list->width(), list->fontMetrics().horizontalAdvance(list->currentText()));
 
   auto* field = window.Get<QLineEdit>("pathField");
@@ -247,7 +203,6 @@ TEST_F(DialogTest, AboutBoxFromItsButtonAndF1EscapeDoesNothing) {
   EXPECT_TRUE(window.isVisible());
 
   AboutDialog english;
-  EXPECT_EQ(english.windowTitle(), "About kestal");
   EXPECT_EQ(english.findChild<QLabel*>("aboutCopyright")->text(),
             "Copyright (c) 2026 The Kestal developers");
   EXPECT_EQ(english.findChild<QLabel*>("aboutLicence")->text(), "Released under the MIT License.");
@@ -266,16 +221,12 @@ TEST_F(DialogTest, PortListRescansAsItOpens) {
   auto ports = std::make_shared<PortList>();
   TestDialog window([ports] { return DiscoveryResult{*ports, {}}; });
   window.InitDialog();
-  auto* start = window.Get<QPushButton>("startButton");
-  EXPECT_FALSE(start->isEnabled());
-  EXPECT_EQ(window.boxes, std::vector<std::string>{"Not available Serial Port"});
   *ports = fakePorts_;
   auto* list = window.Get<QComboBox>("portList");
   list->showPopup();
   list->hidePopup();
-  EXPECT_TRUE(start->isEnabled());
+  EXPECT_TRUE(window.Get<QPushButton>("startButton")->isEnabled());
   EXPECT_EQ(list->count(), 2);
-  EXPECT_EQ(list->currentIndex(), 0);
   ports->pop_back();  // unplugged while the window is open: its timer notices
   EXPECT_TRUE(QTest::qWaitFor([&] { return list->count() == 1; }, 30000));
 }
@@ -293,19 +244,21 @@ TEST(WindowProgramTest, HelpAndVersionNeedNoDisplayAndNameTheLicence) {
   EXPECT_TRUE(help.Output(Stream::Out).starts_with("Usage: kestal [FILE]"));
 }
 
-// `kestal FILE` sends the file through the port used last, found among the virtual ports, and
-// exits 0 once the receiver has it all.
+// `kestal FILE` sends the file through the port used last, as ~/.config/ostrel/pelmar.conf
+// names it, and exits 0 once the receiver has it all.
 TEST(WindowProgramTest, SendsAFileNamedOnTheCommandLineAndExits) {
-  kestal::testing::ScratchDir dir;
-  const std::string image = dir.File("image.ird");
+  kestal::testing::ScratchDir home;
+  const std::string image = home.File("image.ird");
   kestal::testing::WriteBytes(image, kestal::testing::TestBytes(20000, 7));
-  std::filesystem::create_directories(dir.Path() / "config/ostrel");
-  std::ofstream(dir.File("config/ostrel/pelmar.conf")) << "[General]\nport=Virtual Port (box)\n";
+  std::filesystem::create_directories(home.Path() / ".config/ostrel");
+  std::ofstream(home.File(".config/ostrel/pelmar.conf")) << "[General]\nport=Virtual Port (box)\n";
   kestal::testing::Sim sim({"download", "--mode", "software", "--expect", image});
   ASSERT_FALSE(sim.Device().empty());
   kestal::testing::ChildOptions options = sim.ToolOptions();
-  options.environment.push_back("XDG_CONFIG_HOME=" + dir.File("config"));
-  options.environment.push_back("QT_QPA_PLATFORM=offscreen");
+  for (const std::string variable :
+       {"HOME=" + home.Path().string(), std::string("XDG_CONFIG_HOME="),
+        std::string("QT_QPA_PLATFORM=offscreen")})
+    options.environment.push_back(variable);
   ChildProcess window(KESTAL_PATH, {image}, options);
   EXPECT_EQ(window.Wait(), 0) << window.Output(Stream::Err);
   EXPECT_NE(window.Output(Stream::Err).find("Transfer complete !"), std::string::npos);
