@@ -34,5 +34,6 @@ int RunInspect(const InspectArgs& args);
 int ListPorts(const DiscoveryRoots& roots);
 int RunSend(VerbArgs& args);
 int RunReceive(VerbArgs& args);
+int RunTrace(const std::string& path);
 
 }  // namespace kestal::cli

@@ -76,6 +76,8 @@ void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
                   "always; json: one JSON object per line on stdout (see the man page)")
       ->transform(CLI::CheckedTransformer(styles, CLI::ignore_case));
   verb.add_flag("-q,--quiet", args.options.quiet, "print errors only");
+  verb.add_option("--record", args.options.recordPath,
+                  "record every byte each way with its time into FILE (see kestal-cli trace)");
 }
 
 void AddTransferCommands(CLI::App& app, int& exitCode) {
@@ -99,6 +101,14 @@ void AddTransferCommands(CLI::App& app, int& exitCode) {
   receive->callback([receiveArgs, &exitCode] { exitCode = RunReceive(*receiveArgs); });
 }
 
+void AddTraceCommand(CLI::App& app, int& exitCode) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* trace =
+      app.add_subcommand("trace", "Show a recording made with --record as the frames on the line");
+  trace->add_option("FILE", *path, "the recording")->required();
+  trace->callback([path, &exitCode] { exitCode = RunTrace(*path); });
+}
+
 }  // namespace
 }  // namespace kestal::cli
 
@@ -111,6 +121,7 @@ int main(int argc, char** argv) {
   kestal::cli::AddImageCommands(app, exitCode);
   kestal::cli::AddPortsCommand(app, exitCode);
   kestal::cli::AddTransferCommands(app, exitCode);
+  kestal::cli::AddTraceCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
