@@ -34,7 +34,7 @@ bool SessionRecorder::Start(const std::string& path, const RecordingHeader& head
   file_.open(std::filesystem::path(std::u8string(path.begin(), path.end())),
              std::ios::binary | std::ios::trunc);
   if (!file_ || !(file_ << HeaderLine(header) << '\n').flush()) {
-    problem_ = "cannot create " + path + ": " + SystemError("cannot write");
+    problem_ = "cannot write " + path + ": " + SystemError("cannot be created");
     return false;
   }
   start_ = std::chrono::steady_clock::now();
