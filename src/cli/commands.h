@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/transfer_options.h"
+#include "doctor/doctor.h"
 #include "ports/port_discovery.h"
 
 namespace kestal::cli {
@@ -19,6 +20,12 @@ struct PackArgs {
 struct InspectArgs {
   std::string image;
   std::string extractTo;
+};
+
+struct DoctorArgs {
+  std::string port;  // empty: every port; "auto": those --port auto would wake
+  bool json = false;
+  doctor::DoctorOptions options;
 };
 
 struct VerbArgs {
@@ -35,5 +42,6 @@ int ListPorts(const DiscoveryRoots& roots);
 int RunSend(VerbArgs& args);
 int RunReceive(VerbArgs& args);
 int RunTrace(const std::string& path);
+int RunDoctor(const DoctorArgs& args);
 
 }  // namespace kestal::cli

@@ -72,6 +72,9 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
                "Download: send CMD_FINISH after the burst, never CMD_REQUEST");
   app.add_option("--repeat-answer", o.repeatAnswer,
                  "Upload: answer the N-th block request twice (the copy arrives late)");
+  app.add_option("--garbage", o.garbageBytes,
+                 "Answer the wake-up burst with N random bytes that never form a frame, as a "
+                 "receiver at another line speed does, instead of the request");
   app.add_option("--request-at-block", o.requestAtBlock,
                  "Upload: send a stray CMD_REQUEST before answering the N-th block request");
   app.add_option(
