@@ -28,8 +28,9 @@ std::string Seconds(uint64_t micros) { return Format("%.6f", static_cast<double>
 
 std::string HexBytes(const uint8_t* data, size_t size) {
   std::string text;
-  for (size_t i = 0; i < size && i < kShownBytes; ++i)
+  for (size_t i = 0; i < size && i < kShownBytes; ++i) {
     text += Format("%s%02x", i ? " " : "", data[i]);
+  }
   if (size > kShownBytes) text += " ...";
   return text;
 }
@@ -37,14 +38,16 @@ std::string HexBytes(const uint8_t* data, size_t size) {
 // What the payload says, in the words of its command.
 std::string PayloadSummary(const LineUnit& frame) {
   const uint8_t* payload = frame.Payload();
-  const size_t length = std::min<size_t>(frame.PayloadLength(), frame.bytes.size() - 5);
+  const size_t length =
+      std::min<size_t>(frame.PayloadLength(), frame.bytes.size() - kFrameHeaderSize - 1);
   switch (frame.Command()) {
     case CMD_REQUEST:
       if (length >= 4) return Format("request value 0x%08x", GetBE32(payload));
       break;
     case CMD_BLOCK_REQUEST:
-      if (length >= 6)
+      if (length >= 6) {
         return Format("%u bytes at offset %u", GetBE16(payload), GetBE32(payload + 2));
+      }
       break;
     case CMD_SIZE_QUERY:
       if (length >= 2) return Format("data type %u", GetBE16(payload));
@@ -118,7 +121,9 @@ void PrintTimeline(const recording::Recording& recording) {
       std::printf("%12s  -- %.3f s quiet --\n", "", static_cast<double>(line.micros - last) / 1e6);
     }
     last = line.micros;
-    std::printf("%12s  %s\n", Seconds(line.micros).c_str(), line.text.c_str());
+    const size_t end = line.text.find_last_not_of(' ') + 1;  // a frame without payload
+    std::printf("%12s  %.*s\n", Seconds(line.micros).c_str(), static_cast<int>(end),
+                line.text.c_str());
   }
 }
 
