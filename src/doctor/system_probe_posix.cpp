@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "doctor/system_probe.h"
@@ -91,9 +93,27 @@ Check AccessCheck(const PortInfo& port, const DoctorOptions& options) {
           "sudo usermod -aG " + groupName + " " + userName + ", then log in again"};
 }
 
-bool IsProcessDir(const fs::directory_entry& entry) {
-  const std::string name = entry.path().filename().string();
-  return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+// Calls `visit` with each entry of `dir` until it returns false. Never throws: processes come
+// and go while /proc is read. Returns the error of opening `dir`, if any.
+std::error_code ForEachEntry(const fs::path& dir,
+                             const std::function<bool(const fs::path&)>& visit) {
+  std::error_code error;
+  fs::directory_iterator entry(dir, error);
+  const std::error_code opened = error;
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    if (!visit(entry->path())) break;
+  }
+  return opened;
+}
+
+// Calls `visit` with each process directory and its PID.
+void ForEachProcess(const DoctorOptions& options,
+                    const std::function<void(const fs::path&, const std::string&)>& visit) {
+  ForEachEntry(options.procDir, [&](const fs::path& dir) {
+    const std::string pid = dir.filename().string();
+    if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos) visit(dir, pid);
+    return true;
+  });
 }
 
 struct Process {
@@ -113,22 +133,20 @@ std::string NamesOf(const std::vector<Process>& processes) {
 std::vector<Process> Holders(const DoctorOptions& options, const struct stat& device,
                              bool& hidden) {
   std::vector<Process> holders;
-  std::error_code error;
   const std::string self = std::to_string(::getpid());
-  for (const auto& process : fs::directory_iterator(options.procDir, error)) {
-    if (!IsProcessDir(process) || process.path().filename() == self) continue;
-    std::error_code denied;
-    fs::directory_iterator fds(process.path() / "fd", denied);
-    if (denied) hidden = hidden || denied.value() == EACCES;
-    for (const auto& fd : fds) {
+  ForEachProcess(options, [&](const fs::path& process, const std::string& pid) {
+    if (pid == self) return;
+    const std::error_code opened = ForEachEntry(process / "fd", [&](const fs::path& fd) {
       struct stat target {};
-      if (::stat(fd.path().c_str(), &target) == 0 && target.st_dev == device.st_dev &&
-          target.st_ino == device.st_ino) {
-        holders.push_back({process.path().filename().string(), FirstLine(process.path() / "comm")});
-        break;
+      if (::stat(fd.c_str(), &target) != 0 || target.st_dev != device.st_dev ||
+          target.st_ino != device.st_ino) {
+        return true;
       }
-    }
-  }
+      holders.push_back({pid, FirstLine(process / "comm")});
+      return false;
+    });
+    hidden = hidden || opened.value() == EACCES;
+  });
   return holders;
 }
 
@@ -192,22 +210,19 @@ std::string LatencyTimerPath(const PortInfo& port, const DoctorOptions& options)
 std::optional<int> LatencyTimerMs(const PortInfo& port, const DoctorOptions& options) {
   if (port.virtualPort) return std::nullopt;
   const std::string text = FirstLine(LatencyTimerPath(port, options));
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  return std::stoi(text);
+  int milliseconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), milliseconds);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return milliseconds;
 }
 
 std::vector<Check> MachineChecks(const DoctorOptions& options) {
   std::vector<Check> checks;
   for (const Grabber& grabber : kGrabbers) {
     std::vector<Process> running;
-    std::error_code error;
-    for (const auto& process : fs::directory_iterator(options.procDir, error)) {
-      if (IsProcessDir(process) && FirstLine(process.path() / "comm") == grabber.name) {
-        running.push_back({process.path().filename().string(), grabber.name});
-      }
-    }
+    ForEachProcess(options, [&](const fs::path& process, const std::string& pid) {
+      if (FirstLine(process / "comm") == grabber.name) running.push_back({pid, grabber.name});
+    });
     if (running.empty()) {
       checks.push_back(
           {grabber.what, Verdict::Ok, std::string(grabber.name) + " is not running", ""});
