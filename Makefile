@@ -28,14 +28,20 @@ build: deps $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 300
 
-# kestal-cli.exe, cross-built with MinGW-w64 and linked statically.
-.PHONY: windows test-windows
+# kestal.exe and kestal-cli.exe, cross-built with MinGW-w64 and linked statically.
+.PHONY: windows windows-installer test-windows
 windows: deps
 	bash scripts/build-windows.sh $(WIN_BUILD)
 
-# kestal-cli.exe under Wine against the Linux emulator.
-test-windows: windows build
+# kestal-setup-<version>.exe (NSIS) and kestal-<version>-windows.zip in $(WIN_BUILD)/package.
+windows-installer: windows
+	bash scripts/package-windows.sh $(WIN_BUILD)
+
+# Under Wine: kestal-cli.exe against the Linux emulator; then, on Xvfb, the window, its
+# settings in the registry and the installer's round trip.
+test-windows: windows-installer build
 	bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
+	bash scripts/test-windows-window.sh $(WIN_BUILD)
 
 # Lines of code in tests/ against src/, bench/ and scripts/; fails above 35 %.
 size:

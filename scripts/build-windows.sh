@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds kestal-cli.exe with MinGW-w64, linked statically, and checks that it imports no
-# DLL outside Windows itself. Usage: build-windows.sh BUILD_DIR
+# Cross-builds kestal.exe and kestal-cli.exe with MinGW-w64, linked statically, and checks that
+# each imports no DLL outside Windows itself and carries its version information.
+# Usage: build-windows.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=$1
@@ -8,14 +9,22 @@ dir=$1
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DKESTAL_BUILD_UI=OFF -DKESTAL_TESTS=OFF -DKESTAL_BENCH=OFF
-cmake --build "$dir" --target kestal-cli
+cmake --build "$dir" --target kestal-cli kestal
 
-exe=$dir/src/cli/kestal-cli.exe
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 # What every Windows since 7 has; anything else would have to be shipped beside the .exe.
-allowed='^(ADVAPI32|KERNEL32|msvcrt|SETUPAPI)\.dll$'
-foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | grep -Eiv "$allowed" || true)
-if [ -n "$foreign" ]; then
-  echo "$exe imports DLLs that Windows does not have:" $foreign >&2
-  exit 1
-fi
-echo "$exe: imports only Windows' own DLLs"
+allowed='^(ADVAPI32|COMCTL32|COMDLG32|GDI32|KERNEL32|msvcrt|ole32|SETUPAPI|SHELL32|USER32)\.dll$'
+for exe in "$dir/src/cli/kestal-cli.exe" "$dir/src/window/win32/kestal.exe"; do
+  foreign=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' |
+    grep -Eiv "$allowed" || true)
+  if [ -n "$foreign" ]; then
+    echo "$exe imports DLLs that Windows does not have:" $foreign >&2
+    exit 1
+  fi
+  resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc)
+  if ! grep -qF "VALUE \"ProductVersion\", \"$version\"" <<<"$resources"; then
+    echo "$exe lacks its version information ($version)" >&2
+    exit 1
+  fi
+  echo "$exe: imports only Windows' own DLLs, version $version"
+done

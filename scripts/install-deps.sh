@@ -11,6 +11,7 @@ packages=(
   libclang-rt-14-dev
   dpkg-dev file lintian
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine
+  nsis zip python3 xvfb locales  # the Windows installer, its icon, and the window's tests
 )
 
 missing=()

@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# The Windows window under Wine, on a screen of its own (Xvfb): the registry settings store,
+# the window's Win32 plumbing, the dialog as a user meets it (its controls, the About box from
+# the system menu, in English and in Korean), and the installer's round trip.
+# Usage: test-windows-window.sh WINDOWS_BUILD_DIR
+set -euo pipefail
+
+build=$(realpath "$1")
+tests=$build/tests/window/win32
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+work=$build/wine-window-test
+export WINEPREFIX=$build/wine-prefix
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono, no Gecko: nothing here needs them
+export WINEDEBUG=-all
+settingsKey='HKCU\Software\ostrel\pelmar\General'
+
+cmake --build "$build" --target kestal-settings-test kestal-plumbing-test kestal-dialog-driver
+
+rm -rf "$work"
+mkdir -p "$work"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+xvfbPid=$!
+stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  kill "$xvfbPid" 2>/dev/null || true
+}
+trap stop EXIT
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+export DISPLAY=:$(cat "$work/display")
+# A fresh server sees this screen; the port map and the prefix are test-windows.sh's.
+wineserver -k >/dev/null 2>&1 || true
+[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+
+failures=0
+fail() {
+  echo "FAIL $row: $*"
+  failures=$((failures + 1))
+}
+ok() { echo "ok   $row"; }
+
+# run NAME COMMAND...: a test program under Wine; its complaints go to the report.
+run() {
+  row=$1
+  shift
+  if wine "$@" >"$work/out" 2>&1; then ok; else fail "$(cat "$work/out")"; fi
+}
+
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1 || true
+run SettingsKeyAbsentThenCreated "$tests/kestal-settings-test.exe" absent
+# A volatile key would be gone once the server that held it has stopped.
+row=SettingsOutliveTheSession
+wineserver -k
+wineserver -w
+wine reg query "$settingsKey" /v port >"$work/out" 2>&1 || true
+grep -q "Communications Port (COM5)" "$work/out" && ok || fail "gone: $(cat "$work/out")"
+
+plant() { wine reg add "$settingsKey" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
+plant port REG_DWORD 5
+plant mode REG_SZ 1
+plant softfile REG_EXPAND_SZ '%TEMP%\x.ird'
+plant chfile REG_MULTI_SZ 'a\0b'
+run SettingsOfTheWrongKind "$tests/kestal-settings-test.exe" planted1
+plant mode REG_DWORD 4294967295
+plant port REG_SZ ''
+plant softfile REG_BINARY 0102
+plant chfile REG_QWORD 5
+run SettingsOutOfRangeOrEmpty "$tests/kestal-settings-test.exe" planted2
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+
+run Plumbing "$tests/kestal-plumbing-test.exe"
+
+# drive EXE LANG STEP...: starts the window, runs the driver's steps on it and waits for the
+# window's process; the driver's report lands in $work/out.
+drive() {
+  local exe=$1 language=$2
+  shift 2
+  LANG=$language LOCPATH=$build/locale wine "$exe" >/dev/null 2>&1 &
+  local windowPid=$!
+  local driverExit=0 windowExit=0
+  wine "$tests/kestal-dialog-driver.exe" "$@" >"$work/out" 2>&1 || driverExit=$?
+  [ "$driverExit" -eq 0 ] || kill "$windowPid" 2>/dev/null || true
+  wait "$windowPid" || windowExit=$?
+  [ "$driverExit" -eq 0 ] || fail "driver: $(cat "$work/out")"
+  [ "$windowExit" -eq 0 ] || fail "the window's exit status $windowExit"
+}
+
+# check_window ROW LANGUAGE STEP...: the driver's report on the window, its steps run, is
+# exactly the text on standard input.
+check_window() {
+  row=$1
+  local language=$2 before=$failures
+  shift 2
+  cat >"$work/expected"
+  drive "$build/src/window/win32/kestal.exe" "$language" "$@"
+  diff -u "$work/expected" "$work/out" >"$work/diff" || fail "$(cat "$work/diff")"
+  if [ "$failures" -eq "$before" ]; then ok; fi
+}
+
+check_window DialogShowsEveryControl C.UTF-8 controls close <<'END'
+-1 Button shown ""
+-1 Static shown "Mode"
+1013 ComboBox shown "" [Software|Channels] selected -1
+1007 Button shown "To Receiver"
+1014 Button shown "To Computer"
+1003 Button shown "File"
+1005 Edit shown ""
+1000 Button shown "Download"
+1010 Button shown "Stop"
+1006 Static shown "Communication Port :"
+1009 ComboBox shown "" [] selected -1
+1004 msctls_progress32 shown ""
+1002 Static shown ""
+1015 Static shown ""
+-1 Button shown "Status"
+1001 Static shown ""
+1016 Static shown ""
+END
+
+check_window AboutFromTheSystemMenu C.UTF-8 about close <<END
+about "About kestal"
+-1 Static shown (icon)
+1100 Static shown "kestal version $version"
+1101 Static shown "Copyright (c) 2026 The Kestal developers"
+1102 Static shown "MIT License"
+1 Button shown "OK"
+END
+
+mkdir -p "$build/locale"
+[ -d "$build/locale/ko_KR.UTF-8" ] || localedef -i ko_KR -f UTF-8 "$build/locale/ko_KR.UTF-8"
+check_window AboutInKorean ko_KR.UTF-8 about close <<END
+about "kestal 정보"
+-1 Static shown (icon)
+1100 Static shown "kestal 버전 $version"
+1101 Static shown "Copyright (c) 2026 The Kestal developers"
+1102 Static shown "MIT 라이선스"
+1 Button shown "확인"
+END
+
+# The installer: silent install into a folder of the test's, the programs there and starting,
+# silent uninstall, and nothing left but the user's settings.
+row=InstallerRoundTrip
+before=$failures
+setup=$build/package/kestal-setup-$version.exe
+installed=$WINEPREFIX/drive_c/kestal-test/Kestal
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kestal.lnk"
+uninstallKey='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestal'
+grep -qF "VALUE \"ProductVersion\", \"$version\"" \
+  <<<"$(x86_64-w64-mingw32-windres -i "$setup" -O rc)" || fail "setup has no version $version"
+rm -rf "$WINEPREFIX/drive_c/kestal-test"
+wine reg add "$settingsKey" /v port /t REG_SZ /d COM5 /f >/dev/null
+wine "$setup" /S '/D=C:\kestal-test\Kestal' || fail "setup exit $?"
+for file in kestal.exe kestal-cli.exe LICENSE.txt uninstall.exe; do
+  [ -f "$installed/$file" ] || fail "$file not installed"
+done
+[ -f "$shortcut" ] || fail "no Start-menu shortcut"
+wine reg query "$uninstallKey" /v DisplayVersion 2>/dev/null | grep -q "$version" ||
+  fail "no entry among the installed programs"
+[ "$(wine "$installed/kestal-cli.exe" --version 2>&1 | tr -d '\r')" = "kestal-cli $version" ] ||
+  fail "the installed kestal-cli.exe does not run"
+drive "$installed/kestal.exe" C.UTF-8 close
+# The uninstaller runs from a copy of itself and returns at once: its work is awaited.
+wine "$installed/uninstall.exe" /S || fail "uninstall exit $?"
+for _ in $(seq 300); do
+  [ -e "$installed" ] || break
+  sleep 0.1
+done
+[ ! -e "$installed" ] || fail "left behind: $(ls -A "$installed")"
+[ ! -e "$shortcut" ] || fail "the Start-menu shortcut stayed"
+! wine reg query "$uninstallKey" >/dev/null 2>&1 || fail "the uninstall entry stayed"
+wine reg query "$settingsKey" /v port 2>/dev/null | grep -q COM5 || fail "the settings went"
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+if [ "$failures" -eq "$before" ]; then ok; fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures Windows window check(s) failed"
+  exit 1
+fi
+echo "All Windows window checks passed"

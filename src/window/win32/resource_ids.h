@@ -1,0 +1,41 @@
+#pragma once
+// Resource and control ids of the Windows window, shared by kestal.rc and the code. The main
+// dialog's ids are the ones its layout has always had; the progress text and the detail line
+// are this window's additions.
+
+#define IDD_MAIN 102
+#define IDD_ABOUT 100
+#define IDI_APP 132
+
+#define IDC_START 1000
+#define IDC_STATUS 1001
+#define IDC_PERCENT 1002
+#define IDC_FILE_BUTTON 1003
+#define IDC_PROGRESS 1004
+#define IDC_FILE_PATH 1005
+#define IDC_PORT_LABEL 1006
+#define IDC_TO_RECEIVER 1007
+#define IDC_PORT_LIST 1009
+#define IDC_STOP 1010
+#define IDC_MODE_LIST 1013
+#define IDC_TO_COMPUTER 1014
+#define IDC_PROGRESS_TEXT 1015
+#define IDC_DETAIL 1016
+
+// The About box's lines.
+#define IDC_ABOUT_VERSION 1100
+#define IDC_ABOUT_COPYRIGHT 1101
+#define IDC_ABOUT_LICENCE 1102
+
+// The About entry of the system menu: system command ids keep their low four bits clear.
+#define IDM_ABOUT 0x0010
+
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
+// Strings. A string table is translated in blocks of sixteen ids: the translated texts share
+// a block, the others keep out of it.
+#define IDS_ABOUT_MENU 1
+#define IDS_MODE_SOFTWARE 16
+#define IDS_MODE_CHANNELS 17
