@@ -167,10 +167,10 @@ std::string Measure(const std::string& build, const std::string& work, bool reco
   const std::string recordedRows =
       RecordedRows(download + ", recorded", Medians(recorded), Medians(downloads));
   if (recordingOnly) return kTableHead + PacedRows(download, Medians(downloads)) + recordedRows;
-  std::string table = kTableHead + PacedRows(download, Medians(downloads)) +
-                      PacedRows("Paced Channels upload, 60 KB, 255-byte blocks", Medians(uploads)) +
-                      HeldRow(download + ", 16 ms adapter hold", Medians(held), Medians(downloads)) +
-                      recordedRows;
+  std::string table =
+      kTableHead + PacedRows(download, Medians(downloads)) +
+      PacedRows("Paced Channels upload, 60 KB, 255-byte blocks", Medians(uploads)) +
+      HeldRow(download + ", 16 ms adapter hold", Medians(held), Medians(downloads)) + recordedRows;
   table += PackingRow("PackChannelImage, 16 MB channel list", work + "/channels.fdu",
                       ChannelList(16 * kMB)) +
            PackingRow("PackChannelImage, 16 MB random data", work + "/random.fdu",
