@@ -197,6 +197,7 @@ int main(int argc, char** argv) {
       "  kestal-sim [options] download --mode software|channels [--size N] [--expect FILE]\n"
       "             [--save FILE] [--block-size N] [--past-end]\n"
       "  kestal-sim [options] upload --serve FILE\n"
+      "  kestal-sim [options] --replay RECORDING\n"
       "Common options may stand before or after the role."};
   app.require_subcommand(0, 1);
   app.fallthrough();
@@ -204,11 +205,11 @@ int main(int argc, char** argv) {
   CLI::App* download = AddDownloadCommand(app, cl);
   AddUploadCommand(app, cl);
   CLI11_PARSE(app, argc, argv);
-  if (!cl.replayPath.empty() || app.get_subcommands().empty()) return Replay(cl, app);
 
   SimOptions& o = cl.options;
   o.mode = cl.mode == "channels" ? DownloadMode::Channels : DownloadMode::Software;
   o.timeoutMs = static_cast<uint64_t>(cl.timeoutSeconds * 1000.0);
+  if (!cl.replayPath.empty() || app.get_subcommands().empty()) return Replay(cl, app);
   if (app.count("--silence-after") > 0) o.silenceAfterBlocks = cl.silenceAfter;
   if (app.count("--hangup-after") > 0) o.hangupAfterBlocks = cl.hangupAfter;
   const bool isDownload = download->parsed();
