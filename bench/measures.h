@@ -18,9 +18,11 @@ struct PacedFigures {
 
 // A Software download of `file` in 1024-byte blocks, or a Channels upload of `file` served by
 // the receiver in 255-byte blocks, through an adapter that holds the receiver's bytes up to
-// `holdMs`. `build` holds the programs, `work` is a scratch directory.
+// `holdMs`, the tool recording the session into `recording` unless it is empty. `build` holds
+// the programs, `work` is a scratch directory.
 PacedFigures RunPaced(const std::string& build, const std::string& work, bool upload,
-                      const std::string& file, unsigned holdMs = 0);
+                      const std::string& file, unsigned holdMs = 0,
+                      const std::string& recording = {});
 
 // Nearest rank: the smallest value with at least `fraction` of all at or below it.
 double Percentile(std::vector<double> values, double fraction);

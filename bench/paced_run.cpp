@@ -194,7 +194,7 @@ double Percentile(std::vector<double> values, double fraction) {
 }
 
 PacedFigures RunPaced(const std::string& build, const std::string& work, bool upload,
-                      const std::string& file, unsigned holdMs) {
+                      const std::string& file, unsigned holdMs, const std::string& recording) {
   const std::string logs = work + (upload ? "/upload" : "/download"), simLog = logs + ".sim.log";
   // The relay is the line both ways, so the emulator writes unpaced.
   std::vector<std::string> simArgv = {build + "/src/sim/kestal-sim", "--hold-ms",
@@ -214,9 +214,11 @@ PacedFigures RunPaced(const std::string& build, const std::string& work, bool up
   char toolDevice[PATH_MAX] = {};
   if (simFd < 0 || ::openpty(&toolMaster, &toolSlave, toolDevice, nullptr, nullptr) != 0)
     return {"no line to kestal-sim: " + LastLine(simLog)};
-  Process tool({build + "/src/cli/kestal-cli", upload ? "receive" : "send", "--port", toolDevice,
-                upload ? work + "/received.fdu" : file},
-               logs + ".cli.log");
+  std::vector<std::string> toolArgv = {build + "/src/cli/kestal-cli", upload ? "receive" : "send",
+                                       "--port", toolDevice};
+  if (!recording.empty()) toolArgv.insert(toolArgv.end(), {"--record", recording});
+  toolArgv.push_back(upload ? work + "/received.fdu" : file);
+  Process tool(toolArgv, logs + ".cli.log");
   const LineRecord record = Relay(toolMaster, simFd, tool, emulator);
   for (int fd : {simFd, toolMaster, toolSlave}) ::close(fd);
   const Usage toolUsage = tool.Wait(0), simUsage = emulator.Wait(0);

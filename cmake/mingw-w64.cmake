@@ -14,9 +14,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(ZLIB_USE_STATIC_LIBS ON)
-# CLI11 is header-only; Debian's package config would add all of /usr/include (glibc's
-# headers among them), so a config of our own points at its headers alone.
+# CLI11 and nlohmann_json are header-only; Debian's package configs would add all of
+# /usr/include (glibc's headers among them), so configs of our own point at their headers alone.
 set(CLI11_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-w64)
+set(nlohmann_json_DIR ${CMAKE_CURRENT_LIST_DIR}/mingw-w64)
 
 # 64-bit file sizes and offsets, as on Linux. The C runtime's open() flags under their POSIX
 # names: its "not inherited" is close-on-exec, and Windows has no FIFO that open() could block

@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang pkg-config ccache
   qt6-base-dev qt6-l10n-tools zlib1g-dev
   fonts-nanum
-  libgtest-dev libgmock-dev libcli11-dev
+  libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev
   libclang-rt-14-dev
   dpkg-dev file lintian
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine

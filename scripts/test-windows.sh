@@ -132,6 +132,29 @@ cliExit=0
 wait "$cliPid" || cliExit=$?
 check 1 "Interrupted by user!" 1 "the tool closed the port while asked"
 
+row=SendRecordedAndTraced
+wRecording=$(winepath -w "$work/session.rec")
+start_sim --bad-sum-every 3 --reply-timeout 300 --attempts 20 download --mode software \
+  --expect "$work/data.ird"
+run_cli send --port COM5 --record "$wRecording" "$wData"
+check 0 "Transfer complete !" 0 "download ok, 70000 bytes"
+row=TraceShowsTheBadSums
+run_cli trace "$wRecording"
+[ "$cliExit" -eq 0 ] || fail "kestal-cli.exe trace exit $cliExit: $(cat "$work/cli.err")"
+grep -q "CMD_BLOCK_REQUEST   len 6     sum BAD" "$work/cli.out" ||
+  fail "no bad sum traced: $(head -20 "$work/cli.out")"
+done_row
+
+row=DoctorHearsTheReceiver
+start_sim --request-value 0x1234 download --mode software --size 9
+run_cli doctor --port COM5 --listen 10
+[ "$cliExit" -eq 0 ] || fail "kestal-cli.exe doctor exit $cliExit: $(cat "$work/cli.out")"
+grep -qF "ok       listen: the receiver answers: ready to transfer (request seq 01, value 0x00001234)" \
+  "$work/cli.out" || fail "no answer heard: $(cat "$work/cli.out")"
+kill "$simPid"
+wait "$simPid" || true
+done_row
+
 row=UnknownPortIsAUsageError
 run_cli send --port COM9 "$wData"
 [ "$cliExit" -eq 2 ] || fail "kestal-cli.exe exit $cliExit, expected 2"

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/transfer_options.h"
+#include "doctor/doctor.h"
 #include "ports/port_discovery.h"
 
 namespace kestal::cli {
@@ -21,6 +22,12 @@ struct InspectArgs {
   std::string extractTo;
 };
 
+struct DoctorArgs {
+  std::string port;  // empty: every port; "auto": those --port auto would wake
+  bool json = false;
+  doctor::DoctorOptions options;
+};
+
 struct VerbArgs {
   TransferOptions options;
   std::string modeName;  // empty: from the file name
@@ -34,5 +41,7 @@ int RunInspect(const InspectArgs& args);
 int ListPorts(const DiscoveryRoots& roots);
 int RunSend(VerbArgs& args);
 int RunReceive(VerbArgs& args);
+int RunTrace(const std::string& path);
+int RunDoctor(const DoctorArgs& args);
 
 }  // namespace kestal::cli

@@ -76,6 +76,8 @@ void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
                   "always; json: one JSON object per line on stdout (see the man page)")
       ->transform(CLI::CheckedTransformer(styles, CLI::ignore_case));
   verb.add_flag("-q,--quiet", args.options.quiet, "print errors only");
+  verb.add_option("--record", args.options.recordPath,
+                  "record every byte each way with its time into FILE (see kestal-cli trace)");
 }
 
 void AddTransferCommands(CLI::App& app, int& exitCode) {
@@ -99,6 +101,40 @@ void AddTransferCommands(CLI::App& app, int& exitCode) {
   receive->callback([receiveArgs, &exitCode] { exitCode = RunReceive(*receiveArgs); });
 }
 
+void AddDoctorCommand(CLI::App& app, int& exitCode) {
+  auto args = std::make_shared<DoctorArgs>();
+  CLI::App* command = app.add_subcommand(
+      "doctor",
+      "Check the ports and what may keep the receiver from answering; exit 1 on a problem");
+  command->add_option("--port", args->port,
+                      "check this port only, or auto: the USB serial and virtual ports");
+  command
+      ->add_option("--listen", args->options.listenSeconds,
+                   "open the port, send the wake-up burst and say what comes back within "
+                   "SECONDS")
+      ->check(CLI::PositiveNumber);
+  command->add_flag("--json", args->json, "the report as one JSON document");
+  doctor::DoctorOptions& options = args->options;
+  command->add_option("--sysfs-tty", options.discovery.sysClassTty, "sysfs tty class directory")
+      ->capture_default_str();
+  command->add_option("--dev-dir", options.discovery.devDir, "device node directory")
+      ->capture_default_str();
+  command->add_option("--virtual-dir", options.discovery.virtualPortDir,
+                      "virtual port directory (default: the per-user one)");
+  command->add_option("--proc-dir", options.procDir, "process directory")->capture_default_str();
+  command->add_option("--etc-dir", options.etcDir, "where passwd and group are read")
+      ->capture_default_str();
+  command->callback([args, &exitCode] { exitCode = RunDoctor(*args); });
+}
+
+void AddTraceCommand(CLI::App& app, int& exitCode) {
+  auto path = std::make_shared<std::string>();
+  CLI::App* trace =
+      app.add_subcommand("trace", "Show a recording made with --record as the frames on the line");
+  trace->add_option("FILE", *path, "the recording")->required();
+  trace->callback([path, &exitCode] { exitCode = RunTrace(*path); });
+}
+
 }  // namespace
 }  // namespace kestal::cli
 
@@ -111,6 +147,8 @@ int main(int argc, char** argv) {
   kestal::cli::AddImageCommands(app, exitCode);
   kestal::cli::AddPortsCommand(app, exitCode);
   kestal::cli::AddTransferCommands(app, exitCode);
+  kestal::cli::AddTraceCommand(app, exitCode);
+  kestal::cli::AddDoctorCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -20,6 +20,7 @@ struct TransferOptions {
   ProgressStyle progress = ProgressStyle::Auto;
   bool quiet = false;         // stderr gets errors only
   bool waitingShown = false;  // "Waiting For Request..." was printed before the port opened
+  std::string recordPath;     // --record: where the session's recording goes; empty = none
 };
 
 // The mode the window picks for a file named on its command line: a name ending exactly in

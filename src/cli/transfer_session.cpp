@@ -7,6 +7,7 @@
 #include "cli/event_loop.h"
 #include "cli/frame_trace_text.h"
 #include "cli/signal_watcher.h"
+#include "cli/transfer_recording.h"
 #include "link/serial_link.h"
 #include "transfer/transfer_controller.h"
 
@@ -21,7 +22,11 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   EventLoop loop;
   ConsoleOutput console(stream, isTerminal);
   ConsoleOutput json(stdout, false);
+  recording::SessionRecorder recorder;  // outlives the link's threads, which feed it
   SerialLink link;
+  const bool recording =
+      !options.recordPath.empty() && StartRecording(recorder, options, port, console);
+  if (recording) link.SetByteTap(&recorder);
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
   link.SetNoticeHandler([&loop, &console](const std::string& text) {
@@ -46,6 +51,7 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
     // notification it waits in; the controller then ends and joins it.
     loop.Shutdown();
   }
+  if (recording) FinishRecording(recorder, frontEnd.GetOutcome(), console);
   return ExitCodeFor(frontEnd.GetOutcome());
 }
 

@@ -33,6 +33,17 @@ enum class SendResult {
 // payload and sum. `intact` is false for a received frame whose sum did not match.
 using FrameTrace = std::function<void(bool sent, const uint8_t* body, size_t size, bool intact)>;
 
+// Sees the bytes a link writes and those its reader takes from the port, as they pass, and the
+// port going away: what a recording of the session is made of. Called on the writing thread
+// and on the reader thread; must return at once.
+class ByteTap {
+ public:
+  virtual ~ByteTap() = default;
+  virtual void Sent(const uint8_t* data, size_t size) = 0;
+  virtual void Received(const uint8_t* data, size_t size) = 0;
+  virtual void HungUp() = 0;
+};
+
 class Link {
  public:
   virtual ~Link() = default;

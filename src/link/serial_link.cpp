@@ -46,6 +46,7 @@ void SerialLink::WaitForBytes(uint64_t deadlineMs, size_t count) {
 }
 
 void SerialLink::QueueChunk(const uint8_t* chunk, size_t size) {
+  if (tap_ != nullptr) tap_->Received(chunk, size);  // a chunk the queue drops came in too
   if (!queue_.PushChunk(chunk, size)) {
     NoteDroppedChunk(size);
     return;
@@ -70,6 +71,7 @@ void SerialLink::NoteDroppedChunk(size_t size) {
 }
 
 void SerialLink::MarkHungUp() {
+  if (tap_ != nullptr) tap_->HungUp();
   hungUp_.store(true, std::memory_order_release);
   SignalData();
 }

@@ -37,6 +37,8 @@ class SerialLink : public Link {
   bool IsHungUp() const override { return hungUp_.load(std::memory_order_acquire); }
 
   void SetNoticeHandler(NoticeHandler handler) { onNotice_ = std::move(handler); }
+  // Sees every byte written and received (null: none); set while the link is closed.
+  void SetByteTap(ByteTap* tap) { tap_ = tap; }
   // The port's name in the notices; set while the link is closed.
   void SetFriendlyName(std::string friendlyName) { friendlyName_ = std::move(friendlyName); }
 
@@ -78,6 +80,7 @@ class SerialLink : public Link {
   std::atomic<uint32_t> wantedBytes_{0};
   std::chrono::nanoseconds byteTime_{0};  // one byte on the line; set while the reader is stopped
   NoticeHandler onNotice_;
+  ByteTap* tap_ = nullptr;
   // Reader thread only (reset while it does not run): bytes lost to a full queue since the
   // open, and when they were last reported.
   uint64_t droppedBytes_ = 0;

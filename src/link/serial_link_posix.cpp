@@ -80,6 +80,7 @@ void SerialLink::CloseLink() {
 SendResult SerialLink::SendBytes(const uint8_t* data, size_t count) {
   const std::shared_ptr<OpenPort> port = CurrentPort();
   if (!port) return SendResult::Closed;
+  if (tap_ != nullptr) tap_->Sent(data, count);
   port->writers.fetch_add(1, std::memory_order_acq_rel);
   const SendResult result = WriteAll(*port, data, count);
   port->writers.fetch_sub(1, std::memory_order_acq_rel);

@@ -1,6 +1,7 @@
 #include "sim/exchange.h"
 
 #include <cstdio>
+#include <random>
 
 namespace kestal::sim {
 
@@ -57,6 +58,7 @@ Step ReceiverExchange::Open(uint8_t acceptCommand) {
     if (Step end = SendStrayBlockRequest()) return end;
   }
   if (options_.finishBeforeRequest) return FinishUnasked();
+  if (options_.garbageBytes > 0) return SendGarbage();
   return RequestUntilAccepted(acceptCommand);
 }
 
@@ -81,6 +83,22 @@ SimEnd ReceiverExchange::FinishUnasked() {
     return Fault("the tool kept the port open after CMD_FINISH");
   }
   return {0, "finished before any request; the tool closed the port"};
+}
+
+// A receiver at another line speed: what it sends arrives as bytes that never form a frame.
+SimEnd ReceiverExchange::SendGarbage() {
+  std::mt19937 random(options_.faults.seed);
+  std::uniform_int_distribution<int> byte(0, 254);
+  std::vector<uint8_t> garbage(options_.garbageBytes);
+  for (uint8_t& b : garbage) {
+    const int value = byte(random);
+    b = static_cast<uint8_t>(value >= kFrameSync[0] ? value + 1 : value);  // never a sync
+  }
+  wire_.GetLink().SendBytes(garbage.data(), garbage.size());
+  const std::string what = "sent " + std::to_string(garbage.size()) + " bytes of garbage";
+  Step ignored;
+  if (!WaitForHangUp(options_.timeoutMs, {}, ignored)) return Fault(what + "; the tool stayed");
+  return {0, what + "; the tool closed the port"};
 }
 
 Step ReceiverExchange::SendStrayBlockRequest() {

@@ -50,6 +50,7 @@ class ReceiverExchange {
   Step IdleBeforeRequest();
   Step SendStrayBlockRequest();
   SimEnd FinishUnasked();
+  SimEnd SendGarbage();
   Step RequestUntilAccepted(uint8_t acceptCommand);
   SimEnd GoSilent();
 

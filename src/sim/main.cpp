@@ -6,11 +6,14 @@
 #include <CLI/CLI.hpp>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <iostream>
 
 #include "common/std_streams.h"
 #include "ports/virtual_ports.h"
+#include "recording/recording.h"
 #include "sim/pty_endpoint.h"
+#include "sim/replay.h"
 #include "sim/session.h"
 
 namespace {
@@ -41,6 +44,7 @@ struct CommandLine {
   double timeoutSeconds = 60;
   uint32_t silenceAfter = 0;
   uint32_t hangupAfter = 0;
+  std::string replayPath;
 };
 
 void AddCommonOptions(CLI::App& app, CommandLine& cl) {
@@ -68,6 +72,9 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
                "Download: send CMD_FINISH after the burst, never CMD_REQUEST");
   app.add_option("--repeat-answer", o.repeatAnswer,
                  "Upload: answer the N-th block request twice (the copy arrives late)");
+  app.add_option("--garbage", o.garbageBytes,
+                 "Answer the wake-up burst with N random bytes that never form a frame, as a "
+                 "receiver at another line speed does, instead of the request");
   app.add_option("--request-at-block", o.requestAtBlock,
                  "Upload: send a stray CMD_REQUEST before answering the N-th block request");
   app.add_option(
@@ -75,6 +82,9 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
       "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
   app.add_option("--hangup-after", cl.hangupAfter, "After N blocks close the port and exit 0");
   app.add_flag("--trace", o.trace, "Print every frame in hex on stderr");
+  app.add_option("--replay", cl.replayPath,
+                 "Instead of a role, play the receiver's side of a recording made with "
+                 "kestal-cli --record");
   app.add_option("--seed", o.faults.seed, "Seed of the fault injection")->capture_default_str();
   app.add_option("--noise", o.faults.noiseBytes, "Random non-sync bytes before each frame sent");
   app.add_option("--bad-sum-every", o.faults.badSumEvery, "Every K-th frame sent has a wrong sum");
@@ -126,8 +136,10 @@ CLI::App* AddUploadCommand(CLI::App& app, CommandLine& cl) {
   return upload;
 }
 
+using Role = std::function<int(const kestal::sim::SimSession&)>;
+
 // Runs the role on a fresh pseudo-terminal announced as a virtual port.
-int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
+int RunOnPseudoTerminal(const CommandLine& cl, const Role& role) {
   std::string error;
   auto endpoint = kestal::sim::PtyEndpoint::Create(&error);
   if (!endpoint) {
@@ -149,11 +161,28 @@ int RunOnPseudoTerminal(const CommandLine& cl, bool download) {
   kestal::sim::SimSession session{*endpoint, cl.options, std::cerr,
                                   [&] { endpoint->ReleaseOwnSlave(); },
                                   [&] { return endpoint->AwaitClientReturn(); }};
-  const int status =
-      download ? kestal::sim::RunDownloadRole(session) : kestal::sim::RunUploadRole(session);
+  const int status = role(session);
   endpoint->CloseLink();
   if (!linkPath.empty()) kestal::UnregisterVirtualPort(linkPath);
   return status;
+}
+
+// --replay instead of a role: the recording is read whole first, so nothing of a damaged one
+// is ever played.
+int Replay(const CommandLine& cl, const CLI::App& app) {
+  if (!app.get_subcommands().empty() || cl.replayPath.empty()) {
+    std::cerr << "sim: give one role (download or upload) or --replay FILE" << std::endl;
+    return 2;
+  }
+  const kestal::recording::ReadResult read = kestal::recording::ReadRecording(cl.replayPath);
+  if (!read.error.empty()) {
+    std::cerr << "sim: " << cl.replayPath << ": " << read.error << "; nothing replayed"
+              << std::endl;
+    return 2;
+  }
+  return RunOnPseudoTerminal(cl, [&read](const kestal::sim::SimSession& session) {
+    return kestal::sim::RunReplayRole(session, read.recording);
+  });
 }
 
 }  // namespace
@@ -168,8 +197,9 @@ int main(int argc, char** argv) {
       "  kestal-sim [options] download --mode software|channels [--size N] [--expect FILE]\n"
       "             [--save FILE] [--block-size N] [--past-end]\n"
       "  kestal-sim [options] upload --serve FILE\n"
+      "  kestal-sim [options] --replay RECORDING\n"
       "Common options may stand before or after the role."};
-  app.require_subcommand(1);
+  app.require_subcommand(0, 1);
   app.fallthrough();
   AddCommonOptions(app, cl);
   CLI::App* download = AddDownloadCommand(app, cl);
@@ -179,6 +209,7 @@ int main(int argc, char** argv) {
   SimOptions& o = cl.options;
   o.mode = cl.mode == "channels" ? DownloadMode::Channels : DownloadMode::Software;
   o.timeoutMs = static_cast<uint64_t>(cl.timeoutSeconds * 1000.0);
+  if (!cl.replayPath.empty() || app.get_subcommands().empty()) return Replay(cl, app);
   if (app.count("--silence-after") > 0) o.silenceAfterBlocks = cl.silenceAfter;
   if (app.count("--hangup-after") > 0) o.hangupAfterBlocks = cl.hangupAfter;
   const bool isDownload = download->parsed();
@@ -186,5 +217,6 @@ int main(int argc, char** argv) {
     std::cerr << "sim: download --mode software needs --size or --expect" << std::endl;
     return 2;
   }
-  return RunOnPseudoTerminal(cl, isDownload);
+  return RunOnPseudoTerminal(
+      cl, isDownload ? kestal::sim::RunDownloadRole : kestal::sim::RunUploadRole);
 }

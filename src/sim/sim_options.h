@@ -37,6 +37,7 @@ struct SimOptions {
   bool finishBeforeRequest = false;  // download: CMD_FINISH right after the burst, no request
   uint32_t repeatAnswer = 0;         // upload: the answer to the N-th block request goes twice
   uint32_t requestAtBlock = 0;       // upload: a stray CMD_REQUEST before the N-th block's answer
+  uint32_t garbageBytes = 0;         // answer the burst with this many bytes that form no frame
   std::optional<uint32_t> silenceAfterBlocks;
   std::optional<uint32_t> hangupAfterBlocks;
   bool trace = false;

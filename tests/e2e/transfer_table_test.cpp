@@ -28,7 +28,8 @@ struct Row {
   const char* fileName = "data.ird";    // in the scratch directory, filled with TestBytes
   std::optional<size_t> fileSize = {};  // none: the file does not exist
   // Arguments, with @file, @other (the file with its middle byte changed), @target (a file
-  // holding older data), @port (the emulator's port name). No emulator when `sim` is empty.
+  // holding older data), @port (the emulator's port name), @recording (a file beside them).
+  // No emulator when `sim` is empty.
   std::vector<std::string> sim = {};
   std::vector<std::string> cli = {};
   int cliExit = 0;
@@ -44,6 +45,10 @@ struct Row {
   std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
   std::string stdoutHas = {};
   bool jsonOut = false;  // stdout must be JSON events ending with the outcome
+  // The tool's run is recorded, the recording traced (which must show `traceHas`) and replayed
+  // by a second emulator against the tool run again, which must end as the first did.
+  bool replay = false;
+  std::string traceHas = {};
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -52,6 +57,7 @@ std::string RowName(const ::testing::TestParamInfo<Row>& param) { return param.p
 // The files a row works on, and its arguments with the placeholders filled in.
 struct RowFiles {
   ScratchDir dir;
+  ScratchDir records;  // beside `dir`, which must hold nothing new after a row
   std::vector<uint8_t> data;
   std::vector<uint8_t> old = TestBytes(300, 99);
 
@@ -71,9 +77,11 @@ struct RowFiles {
       if (arg == "@other") arg = dir.File("other");
       if (arg == "@target") arg = dir.File("target.fdu");
       if (arg == "@port") arg = kSimPort;
+      if (arg == "@recording") arg = Recording();
     }
     return args;
   }
+  std::string Recording() const { return records.File("session.rec"); }
 };
 
 std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
@@ -152,6 +160,31 @@ bool JsonEventsEndWith(const std::string& text, int exitStatus) {
   return python.Wait() == 0;
 }
 
+bool TraceShows(const std::string& recording, const std::string& text) {
+  ChildProcess trace(CliPath(), {"trace", recording});
+  const bool shown = trace.Wait() == 0 && trace.Output(Stream::Out).find(text) != std::string::npos;
+  EXPECT_TRUE(shown) << trace.Output(Stream::Out) << trace.Output(Stream::Err);
+  return shown;
+}
+
+// The row's recording traced and replayed; `texts` are the recorded run's status lines. The
+// replayed run is recorded too: its trace shows the same fault, at the same pace.
+void CheckReplay(const Row& row, const RowFiles& setup, std::vector<std::string> cliArgs,
+                 const std::vector<std::string>& texts) {
+  const std::string recording = setup.Recording();
+  EXPECT_TRUE(TraceShows(recording, row.traceHas));
+  Sim replay({"--replay", recording});
+  ASSERT_FALSE(replay.Device().empty()) << replay.Process().Output(Stream::Err);
+  cliArgs[2] = recording + ".again";
+  ChildProcess again(CliPath(), cliArgs, replay.ToolOptions());
+  EXPECT_EQ(again.Wait(), row.cliExit) << again.Output(Stream::Err);
+  EXPECT_EQ(StatusLines(again), texts);
+  EXPECT_EQ(replay.Process().Wait(), 0) << replay.Process().Output(Stream::Err);
+  EXPECT_TRUE(TraceShows(cliArgs[2], row.traceHas));
+  const bool replaced = cliArgs[0] == "receive" && row.cliExit == 0;
+  EXPECT_EQ(ReadBytes(setup.dir.File("target.fdu")), replaced ? setup.data : setup.old);
+}
+
 class TransferTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(TransferTable, Row) {
@@ -166,7 +199,8 @@ TEST_P(TransferTable, Row) {
     options = sim->ToolOptions();
   }
   options.fileSizeLimit = row.fileSizeLimit;
-  const std::vector<std::string> cliArgs = setup.Fill(row, row.cli);
+  std::vector<std::string> cliArgs = setup.Fill(row, row.cli);
+  if (row.replay) cliArgs.insert(cliArgs.begin() + 1, {"--record", setup.Recording()});
   std::unique_ptr<ChildProcess> holder;
   if (row.holdPort) {
     holder = std::make_unique<ChildProcess>(CliPath(), cliArgs, options);
@@ -203,7 +237,8 @@ TEST_P(TransferTable, Row) {
     std::vector<std::string> texts = row.texts;
     for (auto& text : texts) {
       for (const auto& [name, value] : {std::pair{"@device", sim ? sim->Device() : ""},
-                                        {"@file", setup.Fill(row, {"@file"})[0]}}) {
+                                        {"@file", setup.Fill(row, {"@file"})[0]},
+                                        {"@recording", setup.Recording()}}) {
         if (const size_t at = text.find(name); at != std::string::npos)
           text.replace(at, std::string(name).size(), value);
       }
@@ -230,6 +265,7 @@ TEST_P(TransferTable, Row) {
   if (row.signal != SIGKILL) {
     EXPECT_EQ(setup.dir.Entries(), before);
   }
+  if (row.replay) CheckReplay(row, setup, cliArgs, StatusLines(cli));
 }
 
 // Every block edge: one byte, exactly a block, a block and a byte; offsets past 16 bits.
@@ -266,7 +302,9 @@ INSTANTIATE_TEST_SUITE_P(
                                       Expect("software")),
                           .cli = Send(),
                           .texts = kSent,
-                          .simReport = "download ok, 12000 bytes"},
+                          .simReport = "download ok, 12000 bytes",
+                          .replay = true,
+                          .traceHas = "sum BAD"},
                       Row{.name = "EarlyBlockRequestIsNotAnswered",
                           .fileSize = 4000,
                           .sim = Join({"--block-request-before-request"}, Expect("software")),
@@ -536,6 +574,57 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "download ok, 70000 bytes",
                           .stalledStderr = true},
                       Row{.name = "Version", .cli = {"--version"}, .stdoutHas = "kestal-cli "}),
+    RowName);
+
+// A session with a fault, recorded, traced and replayed: the replay ends as the session did
+// (so does Send/SoftwareThroughNoiseAndBadSums). The recording never holds up a transfer, not
+// even when it cannot be written.
+INSTANTIATE_TEST_SUITE_P(
+    Recorded, TransferTable,
+    ::testing::Values(Row{.name = "ChannelsSendThroughLostRequests",
+                          .fileName = "data.fdu",
+                          .fileSize = 5000,
+                          .sim = Join({"--drop-every", "3", "--reply-timeout", "300"},
+                                      Expect("channels", {"--block-size", "512"})),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "channel list 5000 bytes in",
+                          .replay = true,
+                          .traceHas = "s quiet --"},
+                      Row{.name = "ReceiveThroughNoiseUntilAHangUp",
+                          .fileName = "data.fdu",
+                          .fileSize = 3000,
+                          .sim = Serve({"--noise", "40", "--seed", "7", "--hangup-after", "6"}),
+                          .cli = Receive(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kUploading, "Error : Port disconnected."},
+                          .simReport = "hung up after 6 blocks",
+                          .replay = true,
+                          .traceHas = "the port went away"},
+                      Row{.name = "RecordingThatCannotBeCreated",
+                          .fileSize = 3000,
+                          .sim = Expect("software"),
+                          .cli = Send({"--record", "/dev/full"}),
+                          .texts = {"Not recording: cannot write /dev/full: No space left on "
+                                    "device",
+                                    kWaiting, kDownloading, kComplete},
+                          .simReport = "download ok, 3000 bytes"},
+                      Row{.name = "RecordingNeverOverwritesTheFileSent",
+                          .fileSize = 3000,
+                          .sim = Expect("software"),
+                          .cli = Send({"--record", "@file"}),
+                          .texts = {"Not recording: @file is the file being transferred.", kWaiting,
+                                    kDownloading, kComplete},
+                          .simReport = "download ok, 3000 bytes"},
+                      Row{.name = "RecordingBrokenOffByTheFileSizeLimit",
+                          .fileSize = 12000,
+                          .sim = Expect("software"),
+                          .cli = Send({"--record", "@recording"}),
+                          .texts = {kWaiting, kDownloading, kComplete,
+                                    "The recording is incomplete: cannot write @recording: File "
+                                    "too large."},
+                          .simReport = "download ok, 12000 bytes",
+                          .fileSizeLimit = 3000}),
     RowName);
 
 // The emulator is the oracle: a tool sending other data or leaving mid-transfer must fail it.

@@ -1,0 +1,75 @@
+#include "cli/transfer_recording.h"
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+
+#include "common/printable.h"
+#include "transfer/transfer_controller.h"
+
+namespace kestal::cli {
+namespace {
+
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
+}
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::Completed:
+      return "completed";
+    case Outcome::Failed:
+      return "failed";
+    case Outcome::NotStarted:
+      return "not started";
+    case Outcome::Stopped:
+      return "stopped";
+    case Outcome::TimedOut:
+      return "timed out";
+    case Outcome::Running:
+      break;
+  }
+  return "running";
+}
+
+}  // namespace
+
+bool StartRecording(recording::SessionRecorder& recorder, const TransferOptions& options,
+                    const PortInfo& port, ConsoleOutput& console) {
+  const recording::RecordingHeader header{
+      .program = std::string("kestal-cli ") + KESTAL_VERSION,
+      .command = options.direction == DIR_TO_RECEIVER ? "send" : "receive",
+      .mode = options.mode == MODE_CHANNELS ? "channels" : "software",
+      .file = options.file,
+      .port = port.devicePath,
+      .portName = port.friendlyName,
+      .settings = std::to_string(kLinkBaud) + " 8N1",
+      .startedUtc = UtcNow()};
+  // Recording over the file being sent would empty it before a byte of it went out.
+  std::error_code error;
+  if (std::filesystem::equivalent(PathOf(options.recordPath), PathOf(options.file), error)) {
+    console.Line("Not recording: " + Printable(options.recordPath) +
+                 " is the file being transferred.");
+    return false;
+  }
+  if (recorder.Start(options.recordPath, header)) return true;
+  console.Line("Not recording: " + Printable(recorder.Problem()));
+  return false;
+}
+
+void FinishRecording(recording::SessionRecorder& recorder, Outcome outcome,
+                     ConsoleOutput& console) {
+  const std::string problem = recorder.Finish(OutcomeName(outcome), ExitCodeFor(outcome));
+  if (!problem.empty()) {
+    console.Line("The recording is incomplete: " + Printable(problem) + ".");
+  }
+}
+
+}  // namespace kestal::cli
