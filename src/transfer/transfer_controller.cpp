@@ -29,9 +29,10 @@ class TransferController::WorkerNotify : public TransferNotify {
   // Status texts and progress go on without waiting: the receiver is waiting for the worker's
   // answer, and the front end's thread (a busy window, a slow terminal) must never hold it up.
   // The queue keeps them in order with everything else.
-  void NotifyStatus(int displayTime, const std::string& text) override {
-    controller_.calls_.Post(
-        [c = &controller_, displayTime, text] { c->OnTransferStatus(displayTime, text); });
+  void NotifyStatus(int displayTime, const std::string& text, const std::string& detail) override {
+    controller_.calls_.Post([c = &controller_, displayTime, text, detail] {
+      c->OnTransferStatus(displayTime, text, detail);
+    });
   }
   void NotifyProgress(const TransferProgress& progress) override {
     controller_.calls_.Post([c = &controller_, progress] { c->OnTransferProgress(progress); });
@@ -232,9 +233,10 @@ void TransferController::SetStatusLine(const std::string& text) {
 
 // A transfer cut short by the user or the watchdog has said why; what its worker still reports
 // on its way out ("Downloading Processing..." for a block it was serving) is out of date.
-void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
+void TransferController::OnTransferStatus(int displayTime, const std::string& text,
+                                          const std::string& detail) {
   if (state_.closing.load() || cutShort_) return;
-  ShowStatus(displayTime, text);
+  ShowStatus(displayTime, text, detail);
 }
 
 void TransferController::OnTransferProgress(const TransferProgress& progress) {
