@@ -22,9 +22,10 @@ const std::string kDownloading = "Downloading Processing...";
 const std::string kUploading = "Uploading...";
 const std::string kComplete = "Transfer complete !";
 const std::string kInterrupted = "Interrupted by user!";
+const std::string kPacking = "Packing the channel list...";
 
 struct Row {
-  const char* name;
+  std::string name;
   const char* fileName = "data.ird";    // in the scratch directory, filled with TestBytes
   std::optional<size_t> fileSize = {};  // none: the file does not exist
   // Arguments, with @file, @other (the file with its middle byte changed), @target (a file
@@ -37,6 +38,7 @@ struct Row {
   std::string simReport = {};  // a part of what the emulator wrote on stderr
   int signal = 0;              // sent to the tool once the emulator traced `signalAfter`
   std::string signalAfter = {};
+  int pauseMs = 0;  // the tool stopped (SIGSTOP) this long once the emulator traced `signalAfter`
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
   const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
@@ -95,6 +97,9 @@ std::vector<std::string> Serve(const std::vector<std::string>& faults = {}) {
 }
 
 const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
+// A channel list is packed before the receiver is woken.
+const std::vector<std::string> kSentChannels = {kWaiting, kPacking, kWaiting, kDownloading,
+                                                kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
@@ -115,6 +120,52 @@ Row StoppedReceive(const char* name, int signal, const char* redirect = "") {
           .signalAfter = kSecondBlockAsked,
           .redirect = redirect};
   if (*redirect != '\0') row.texts.clear();
+  return row;
+}
+
+// Receives over a line that loses or damages 2 % of the frames each way complete whole (the
+// emulator reports the frames it spoiled: 47 blocks meet at least one fault), and so does one
+// whose tool is stopped (Ctrl-Z) for a second in the middle of an answer.
+std::vector<Row> LossyLineRows() {
+  const std::vector<std::string> faults = {"--drop-rate",    "0.02", "--corrupt-rate",    "0.02",
+                                           "--in-drop-rate", "0.02", "--in-corrupt-rate", "0.02"};
+  std::vector<Row> rows;
+  for (int seed = 1; seed <= 20; ++seed) {
+    rows.push_back(Row{.name = "Seed" + std::to_string(seed),
+                       .fileName = "data.fdu",
+                       .fileSize = 12000,
+                       .sim = Serve(Join(faults, {"--seed", std::to_string(seed)})),
+                       .cli = Receive(),
+                       .texts = kReceived,
+                       .simReport = "frames lost or damaged on the line"});
+  }
+  rows.push_back(Row{.name = "ReceivePausedForASecond",
+                     .fileName = "data.fdu",
+                     .fileSize = 3000,
+                     .sim = Serve({"--baud", "9600", "--trace"}),
+                     .cli = Receive(),
+                     .texts = kReceived,
+                     .simReport = "served 3000 of 3000 bytes",
+                     .signalAfter = kSecondBlockAsked,
+                     .pauseMs = 1000});
+  return rows;
+}
+
+// A receiver that stops answering after `blocks` blocks (0: at the size query).
+Row SilentReceiver(const char* name, const char* blocks, bool receive) {
+  Row row{.name = name,
+          .fileSize = 50000,
+          .sim = Join({"--silence-after", blocks}, Expect("software")),
+          .cli = Send(),
+          .cliExit = 1,
+          .texts = {kWaiting, kDownloading, "External Error Occurred!"},
+          .simReport = std::string("went silent after ") + blocks + " blocks; the tool closed"};
+  if (receive) {
+    row.fileName = "data.fdu";
+    row.sim = Serve({"--silence-after", blocks});
+    row.cli = Receive();
+    row.texts[1] = kUploading;
+  }
   return row;
 }
 
@@ -178,9 +229,14 @@ TEST_P(TransferTable, Row) {
                          ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)
                          : -1;
   ChildProcess cli = StartTool(row, cliArgs, options, fifo);
-  if (row.signal != 0) {
+  if (row.signal != 0 || row.pauseMs != 0) {
     ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
-    cli.Signal(row.signal);
+  }
+  if (row.signal != 0) cli.Signal(row.signal);
+  if (row.pauseMs != 0) {
+    cli.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.pauseMs));
+    cli.Signal(SIGCONT);
   }
   if (row.stalledStderr) {
     // The transfer has to end while nobody reads; then the tool may write the rest and exit.
@@ -235,67 +291,73 @@ TEST_P(TransferTable, Row) {
 // Every block edge: one byte, exactly a block, a block and a byte; offsets past 16 bits.
 INSTANTIATE_TEST_SUITE_P(
     Send, TransferTable,
-    ::testing::Values(Row{.name = "SoftwareOneByte",
-                          .fileSize = 1,
-                          .sim = Expect("software"),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 1 bytes"},
-                      Row{.name = "SoftwareExactlyOneBlock",
-                          .fileSize = 1024,
-                          .sim = Expect("software", {"--block-size", "1024"}),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 1024 bytes"},
-                      Row{.name = "SoftwareOneBlockAndOneByte",
-                          .fileSize = 1025,
-                          .sim = Expect("software", {"--block-size", "1024"}),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 1025 bytes"},
-                      Row{.name = "SoftwareOffsetsBeyond16Bits",
-                          .fileSize = 70000,
-                          .sim = Expect("software", {"--block-size", "4096"}),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 70000 bytes"},
-                      Row{.name = "SoftwareThroughNoiseAndBadSums",
-                          .fileSize = 12000,
-                          .sim = Join({"--noise", "24", "--bad-sum-every", "4", "--reply-timeout",
-                                       "300", "--attempts", "20"},
-                                      Expect("software")),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 12000 bytes"},
-                      Row{.name = "EarlyBlockRequestIsNotAnswered",
-                          .fileSize = 4000,
-                          .sim = Join({"--block-request-before-request"}, Expect("software")),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "download ok, 4000 bytes"},
-                      Row{.name = "ChannelsSmallerThanABlock",
-                          .fileName = "data.fdu",
-                          .fileSize = 100,
-                          .sim = Expect("channels"),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "channel list 100 bytes in"},
-                      Row{.name = "ChannelsInThreeImageChunks",
-                          .fileName = "data.fdu",
-                          .fileSize = 70000,
-                          .sim = Expect("channels", {"--block-size", "777"}),
-                          .cli = Send(),
-                          .texts = kSent,
-                          .simReport = "channel list 70000 bytes in"},
-                      Row{.name = "ChannelsByTheModeOption",
-                          .fileName = "data.bin",
-                          .fileSize = 5000,
-                          .sim = Expect("channels"),
-                          .cli = Send({"--mode", "channels"}),
-                          .texts = {kWaiting,
-                                    "Note: @file does not end in .fdu, as Channels files do.",
-                                    kDownloading, kComplete},
-                          .simReport = "channel list 5000 bytes in"}),
+    ::testing::Values(
+        Row{.name = "SoftwareOneByte",
+            .fileSize = 1,
+            .sim = Expect("software"),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 1 bytes"},
+        Row{.name = "SoftwareExactlyOneBlock",
+            .fileSize = 1024,
+            .sim = Expect("software", {"--block-size", "1024"}),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 1024 bytes"},
+        Row{.name = "SoftwareOneBlockAndOneByte",
+            .fileSize = 1025,
+            .sim = Expect("software", {"--block-size", "1024"}),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 1025 bytes"},
+        Row{.name = "SoftwareOffsetsBeyond16Bits",
+            .fileSize = 70000,
+            .sim = Expect("software", {"--block-size", "4096"}),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 70000 bytes"},
+        Row{.name = "SoftwareThroughNoiseAndBadSums",
+            .fileSize = 12000,
+            .sim = Join({"--noise", "24", "--bad-sum-every", "4", "--reply-timeout", "300",
+                         "--attempts", "20"},
+                        Expect("software")),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 12000 bytes"},
+        Row{.name = "FalseStartBeforeEveryFrame",
+            .fileSize = 4000,
+            .sim = Join({"--false-start", "1"}, Expect("software")),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 4000 bytes"},
+        Row{.name = "EarlyBlockRequestIsNotAnswered",
+            .fileSize = 4000,
+            .sim = Join({"--block-request-before-request"}, Expect("software")),
+            .cli = Send(),
+            .texts = kSent,
+            .simReport = "download ok, 4000 bytes"},
+        Row{.name = "ChannelsSmallerThanABlock",
+            .fileName = "data.fdu",
+            .fileSize = 100,
+            .sim = Expect("channels"),
+            .cli = Send(),
+            .texts = kSentChannels,
+            .simReport = "channel list 100 bytes in"},
+        Row{.name = "ChannelsInThreeImageChunks",
+            .fileName = "data.fdu",
+            .fileSize = 70000,
+            .sim = Expect("channels", {"--block-size", "777", "--request-value", "0x8badf00d"}),
+            .cli = Send(),
+            .texts = kSentChannels,
+            .simReport = "channel list 70000 bytes in"},
+        Row{.name = "ChannelsByTheModeOption",
+            .fileName = "data.bin",
+            .fileSize = 5000,
+            .sim = Expect("channels"),
+            .cli = Send({"--mode", "channels"}),
+            .texts = {kWaiting, "Note: @file does not end in .fdu, as Channels files do.", kPacking,
+                      kWaiting, kDownloading, kComplete},
+            .simReport = "channel list 5000 bytes in"}),
     RowName);
 
 // 255 and 256 straddle a block; 70000 bytes take 275 blocks, so the sequence number wraps.
@@ -364,12 +426,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{.name = "EmptyChannelList",
             .fileName = "data.fdu",
             .fileSize = 0,
-            .sim = {"download", "--mode", "channels"},
+            .sim = {"--timeout", "1", "download", "--mode", "channels"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "Error : File open error."},
+            .texts = {kWaiting, "Error : File open error."},
             .simExit = 1,
-            .simReport = "the tool closed the port while asked"},
+            .simReport = "no wake-up burst"},
         Row{.name = "EmptyDataSet",
             .fileName = "data.fdu",
             .fileSize = 0,
@@ -394,13 +456,19 @@ INSTANTIATE_TEST_SUITE_P(
             .cliExit = 1,
             .texts = {kWaiting, kUploading, "Error : Port disconnected."},
             .simReport = "hung up after 60 blocks"},
-        Row{.name = "SilenceTripsTheWatchdog",
-            .fileSize = 50000,
-            .sim = Join({"--silence-after", "2"}, Expect("software")),
-            .cli = Send(),
+        SilentReceiver("SilenceTripsTheWatchdog", "2", false),
+        SilentReceiver("SilenceTripsTheWatchdogInAReceive", "2", true),
+        SilentReceiver("SilenceAtTheSizeQueryTripsTheWatchdog", "0", true),
+        Row{.name = "SizeBeyond2GB",
+            .fileName = "data.fdu",
+            .fileSize = 3000,
+            .sim = Serve({"--claim-size", "3000000000"}),
+            .cli = Receive(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "External Error Occurred!"},
-            .simReport = "went silent after 2 blocks; the tool closed the port"},
+            .texts = {kWaiting, kUploading, "Error : File size is over.",
+                      "The receiver reports 3000000000 bytes; more than 2 GB cannot be received."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before CMD_FINISH, after 0 blocks"},
         Row{.name = "WriteFailsAtOnce",
             .fileName = "data.fdu",
             .fileSize = 5000,
@@ -551,7 +619,7 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 3000,
                           .sim = {"download", "--mode", "channels", "--expect", "@other"},
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simExit = 1,
                           .simReport = "channel list differs at offset 1500"},
                       Row{.name = "ToolKilledBeforeFinish",
@@ -594,6 +662,8 @@ INSTANTIATE_TEST_SUITE_P(
             .texts = kReceived,
             .simReport = "served 3000 of 3000 bytes"}),
     RowName);
+
+INSTANTIATE_TEST_SUITE_P(LossyLine, TransferTable, ::testing::ValuesIn(LossyLineRows()), RowName);
 
 }  // namespace
 }  // namespace kestal::testing
