@@ -85,6 +85,13 @@ class WorkerTest : public ::testing::Test {
     link_.HangUpAt(link_.clock.NowMs() + 600000);  // a worker that would wait for ever ends here
     return direction == DIR_TO_RECEIVER ? DownloadWorker(context_) : UploadWorker(context_);
   }
+  // A source file of `size` bytes, measured as the controller does at the start.
+  std::string Source(const std::string& name, size_t size, uint32_t seed) {
+    const std::string path = dir_.File(name);
+    testing::WriteBytes(path, testing::TestBytes(size, seed));
+    state_.fileSize.store(static_cast<int64_t>(size));
+    return path;
+  }
   void Reply(const Frame& to, uint8_t command, const Bytes& payload, int sequenceShift = 0) {
     link_.Deliver(
         testing::WireFrame(static_cast<uint8_t>(to.sequence + sequenceShift), command, payload));
@@ -235,9 +242,7 @@ TEST_F(WorkerTest, DownloadServesFullLengthBlocksAndRefusesOffsetsThatWrap) {
 }
 
 TEST_F(WorkerTest, DownloadStopsWhenTheSourceShrinksMidTransfer) {
-  const std::string path = dir_.File("image.ird");
-  testing::WriteBytes(path, testing::TestBytes(1000, 3));
-  state_.fileSize.store(1000);  // as measured at the start
+  const std::string path = Source("image.ird", 1000, 3);
   Receiver receiver(link_, [&](const Frame& frame) {
     if (frame.command != CMD_ACCEPT_DOWNLOAD) return;
     std::filesystem::resize_file(path, 100);
@@ -249,9 +254,7 @@ TEST_F(WorkerTest, DownloadStopsWhenTheSourceShrinksMidTransfer) {
 }
 
 TEST_F(WorkerTest, DownloadStoppedBeforeTheFinishIsNoSuccess) {
-  const std::string path = dir_.File("image.ird");
-  testing::WriteBytes(path, testing::TestBytes(1000, 3));
-  state_.fileSize.store(1000);
+  const std::string path = Source("image.ird", 1000, 3);
   Receiver receiver(link_, [&](const Frame& frame) {
     if (frame.command == CMD_ACCEPT_DOWNLOAD)
       Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(1000, 0), 1);
@@ -263,9 +266,7 @@ TEST_F(WorkerTest, DownloadStoppedBeforeTheFinishIsNoSuccess) {
 
 // Packed before anyone is woken, with the watchdog disarmed; a stop is heard between chunks.
 TEST_F(WorkerTest, ChannelsArePackedBeforeTheWakeUpAndAStopEndsThePacking) {
-  const std::string path = dir_.File("list.fdu");
-  testing::WriteBytes(path, testing::TestBytes(4 * 32762, 7));
-  state_.fileSize.store(4 * 32762);
+  const std::string path = Source("list.fdu", 4 * 32762, 7);
   notify_.onProgress = [&] {
     EXPECT_TRUE(link_.sent.empty());
     EXPECT_EQ(state_.watchdog.load(), -1);
@@ -280,9 +281,7 @@ TEST_F(WorkerTest, ChannelsArePackedBeforeTheWakeUpAndAStopEndsThePacking) {
 
 // Each request's value goes into the header (and its CRC); nothing else of the image changes.
 TEST_F(WorkerTest, ChannelsHeaderCarriesEachRequestsValue) {
-  const std::string path = dir_.File("list.fdu");
-  testing::WriteBytes(path, testing::TestBytes(100, 8));
-  state_.fileSize.store(100);
+  const std::string path = Source("list.fdu", 100, 8);
   std::vector<Bytes> served;
   Receiver receiver(link_, [&](const Frame& frame) {
     if (frame.command == CMD_ACCEPT_DOWNLOAD)
@@ -304,9 +303,7 @@ TEST_F(WorkerTest, ChannelsHeaderCarriesEachRequestsValue) {
 }
 
 TEST_F(WorkerTest, DownloadFailsWhenTheSourceIsRewrittenMidTransfer) {
-  const std::string path = dir_.File("image.ird");
-  testing::WriteBytes(path, testing::TestBytes(1000, 3));
-  state_.fileSize.store(1000);
+  const std::string path = Source("image.ird", 1000, 3);
   Receiver receiver(link_, [&](const Frame& frame) {
     if (frame.command == CMD_ACCEPT_DOWNLOAD)
       Reply(frame, CMD_BLOCK_REQUEST, BlockRequest(500, 0), 1);
