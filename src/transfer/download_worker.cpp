@@ -154,7 +154,12 @@ const char* DownloadSession::OnRequest() {
 // while, and a receiver that has asked must not wait for it. A stop is heard between chunks.
 const char* DownloadSession::PackImage() {
   if (file_.Size() == 0) return text::kFileOpenError;
-  state_.preparing.store(true);
+  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
+  struct Preparing {
+    std::atomic<bool>& flag;
+    ~Preparing() { flag.store(false); }
+  } preparing{state_.preparing};
+  preparing.flag.store(true);
   context_.notify.NotifyStatus(kUntilReplaced, text::kPacking);
   int shown = -1;
   const PackStep step = [this, &shown](uint64_t packed, uint64_t total) {
@@ -165,7 +170,6 @@ const char* DownloadSession::PackImage() {
   };
   SourceReader reader(file_);
   const uint32_t size = PackChannelImage(0, reader, image_, context_.packTrace, step);
-  state_.preparing.store(false);
   if (!Running()) return nullptr;
   if (size == 0) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;

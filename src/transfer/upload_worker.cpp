@@ -135,8 +135,8 @@ void UploadSession::Accept(uint8_t sequence) {
   sequence_ = sequence;
 }
 
-// Asked until answered: a dead receiver is ended by the watchdog, which only the receiver's own
-// frames feed here.
+// Asked until answered: a dead receiver is ended by the watchdog, which only a restart of the
+// receiver (its CMD_REQUEST) feeds here.
 Failure UploadSession::QuerySize() {
   uint8_t payload[2];
   PutBE16(payload, DATA_TYPE_CHANNELS);
