@@ -33,7 +33,7 @@ std::string SecondsText(double seconds) {
 // The texts of a transfer going as it should; every other status text reports a fault.
 bool IsError(const std::string& status) {
   for (const char* normal :
-       {text::kWaiting, text::kDownloading, text::kUploading, text::kComplete}) {
+       {text::kWaiting, text::kPacking, text::kDownloading, text::kUploading, text::kComplete}) {
     if (status == normal) return false;
   }
   return true;
@@ -63,11 +63,14 @@ void CliFrontEnd::Start() {
   loop_.StartTimer(IdOf(LoopTimer::ProgressRedraw), kRedrawPeriod, [this] {
     if (view_.running) ShowProgress();
   });
-  if (options_.timeoutSeconds > 0) {
-    const auto period =
-        std::chrono::milliseconds(static_cast<long long>(options_.timeoutSeconds * 1000.0 + 0.5));
-    loop_.StartTimer(IdOf(LoopTimer::FirstRequest), period, [this] { OnFirstRequestTimeout(); });
-  }
+}
+
+// From the moment the receiver can ask: a channel list is packed before it is woken.
+void CliFrontEnd::StartRequestTimer() {
+  if (options_.timeoutSeconds <= 0) return;
+  const auto period =
+      std::chrono::milliseconds(static_cast<long long>(options_.timeoutSeconds * 1000.0 + 0.5));
+  loop_.StartTimer(IdOf(LoopTimer::FirstRequest), period, [this] { OnFirstRequestTimeout(); });
 }
 
 void CliFrontEnd::OnFirstRequestTimeout() {
@@ -106,6 +109,7 @@ void CliFrontEnd::Show(const TransferView& view) {
     view_.bytesDone = last.bytesDone;
     view_.bytesTotal = last.bytesTotal;
   }
+  if (view.awaitingRequest && !last.awaitingRequest) StartRequestTimer();
   if (view.status != shownStatus_) {
     shownStatus_ = view.status;
     shownDetail_ = view.detail;

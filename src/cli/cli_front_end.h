@@ -47,6 +47,7 @@ class CliFrontEnd : public TransferFrontEnd {
   void TransferEnded(WorkerOutcome outcome) override;
 
  private:
+  void StartRequestTimer();
   void OnFirstRequestTimeout();
   void ReportStatus(const std::string& status, const std::string& detail);
   void ShowDetail(const TransferView& view);

@@ -26,7 +26,10 @@ std::string Hex(uint32_t value) {
 
 int RunReported(SimWire& wire, const std::function<SimEnd()>& body) {
   const SimEnd end = body();
-  wire.Report(end.message);
+  const uint32_t spoiled = wire.Spoiled();
+  wire.Report(
+      end.message +
+      (spoiled == 0 ? "" : "; " + std::to_string(spoiled) + " frames lost or damaged on the line"));
   return end.exitCode;
 }
 

@@ -77,6 +77,8 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
                  "receiver at another line speed does, instead of the request");
   app.add_option("--request-at-block", o.requestAtBlock,
                  "Upload: send a stray CMD_REQUEST before answering the N-th block request");
+  app.add_option("--claim-size", o.claimSize,
+                 "Upload: answer the size query with N bytes, whatever is served");
   app.add_option(
       "--silence-after", cl.silenceAfter,
       "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
@@ -87,6 +89,9 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
                  "kestal-cli --record");
   app.add_option("--seed", o.faults.seed, "Seed of the fault injection")->capture_default_str();
   app.add_option("--noise", o.faults.noiseBytes, "Random non-sync bytes before each frame sent");
+  app.add_option("--false-start", o.faults.falseStart,
+                 "The first N letters of the sync before each frame sent, as a false start")
+      ->check(CLI::Range(1u, 4u));
   app.add_option("--bad-sum-every", o.faults.badSumEvery, "Every K-th frame sent has a wrong sum");
   app.add_option("--corrupt-rate", o.faults.corruptRate, "Chance of a frame sent with a wrong sum")
       ->check(CLI::Range(0.0, 1.0));

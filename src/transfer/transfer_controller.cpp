@@ -1,12 +1,12 @@
 #include "transfer/transfer_controller.h"
 
-#include <sys/stat.h>
-
 #include <climits>
+#include <optional>
 #include <system_error>
 
 #include "link/link.h"
 #include "link/open_failure.h"
+#include "transfer/file_access.h"
 #include "transfer/input_check.h"
 #include "transfer/status_texts.h"
 
@@ -29,9 +29,10 @@ class TransferController::WorkerNotify : public TransferNotify {
   // Status texts and progress go on without waiting: the receiver is waiting for the worker's
   // answer, and the front end's thread (a busy window, a slow terminal) must never hold it up.
   // The queue keeps them in order with everything else.
-  void NotifyStatus(int displayTime, const std::string& text) override {
-    controller_.calls_.Post(
-        [c = &controller_, displayTime, text] { c->OnTransferStatus(displayTime, text); });
+  void NotifyStatus(int displayTime, const std::string& text, const std::string& detail) override {
+    controller_.calls_.Post([c = &controller_, displayTime, text, detail] {
+      c->OnTransferStatus(displayTime, text, detail);
+    });
   }
   void NotifyProgress(const TransferProgress& progress) override {
     controller_.calls_.Post([c = &controller_, progress] { c->OnTransferProgress(progress); });
@@ -119,13 +120,9 @@ bool TransferController::OpenPort(const std::string& devicePath) {
 // Every start towards the receiver measures the file, so the size served always belongs to the
 // file being served. A missing file leaves 0; the worker reports it.
 bool TransferController::MeasureFile(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    state_.fileSize.store(0);
-    return true;
-  }
-  if (info.st_size > INT_MAX) return false;
-  state_.fileSize.store(info.st_size);
+  const uint64_t size = FileSize(path).value_or(0);
+  if (size > INT_MAX) return false;
+  state_.fileSize.store(static_cast<int64_t>(size));
   return true;
 }
 
@@ -151,10 +148,19 @@ bool TransferController::LaunchWorker(const TransferRequest& request) {
 void TransferController::RunWorker(const WorkerProc& proc, const TransferRequest& request) {
   WorkerContext context{request, state_, link_, *notify_, packTrace_};
   WorkerOutcome outcome = WorkerOutcome::Failed;
+  std::optional<std::string> fault;
   try {
     outcome = proc(context);
+  } catch (const std::exception& error) {
+    fault = error.what();
   } catch (...) {
-    outcome = WorkerOutcome::Failed;
+    fault = "unknown exception";
+  }
+  if (fault) {
+    // A worker that throws has not ended its transfer: it ends as a failed one does, so the
+    // link closes and the inputs come back.
+    notify_->NotifyStatus(3, text::kExternalError, "Internal error: " + *fault);
+    notify_->NotifyDone(false);
   }
   workerAlive_.store(false);
   calls_.Post([this, outcome] { OnWorkerExit(outcome); });
@@ -196,7 +202,9 @@ void TransferController::OnWatchdogTick() {
   int count = state_.watchdog.load();
   while (count >= 0 && !state_.watchdog.compare_exchange_weak(count, count + 1)) {
   }
-  if (count < 0 && state_.active.load()) ShowWaitingTime();
+  // The wait for the request starts once the worker has packed what it sends.
+  if (count < 0 && state_.preparing.load()) waitStartMs_ = link_.GetClock().NowMs();
+  if (count < 0 && state_.active.load() && !state_.preparing.load()) ShowWaitingTime();
   if (count < 0 || count + 1 <= kWatchdogLimit) return;
   frontEnd_.StopTimer(TransferTimer::Watchdog);
   state_.watchdog.store(-1);
@@ -232,9 +240,10 @@ void TransferController::SetStatusLine(const std::string& text) {
 
 // A transfer cut short by the user or the watchdog has said why; what its worker still reports
 // on its way out ("Downloading Processing..." for a block it was serving) is out of date.
-void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
+void TransferController::OnTransferStatus(int displayTime, const std::string& text,
+                                          const std::string& detail) {
   if (state_.closing.load() || cutShort_) return;
-  ShowStatus(displayTime, text);
+  ShowStatus(displayTime, text, detail);
 }
 
 void TransferController::OnTransferProgress(const TransferProgress& progress) {
@@ -303,7 +312,7 @@ void TransferController::CloseAndResetLink() {
 void TransferController::Push() {
   if (state_.closing.load()) return;
   view_.running = state_.running.load();
-  view_.awaitingRequest = view_.running && state_.watchdog.load() == -1;
+  view_.awaitingRequest = view_.running && !state_.preparing.load() && state_.watchdog.load() == -1;
   if (view_ == shown_) return;
   shown_ = view_;
   frontEnd_.Show(view_);

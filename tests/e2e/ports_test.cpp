@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -118,7 +119,7 @@ TEST(SimHold, HoldsEveryFrameItSends) {
   ScratchDir dir;
   WriteBytes(dir.File("data.ird"), TestBytes(3, 5));
   Sim sim({"--hold-ms", "300", "download", "--mode", "software", "--block-size", "1", "--expect",
-           dir.File("data.ird")});
+           dir.File("data.ird"), "--save", dir.File("saved")});
   ASSERT_FALSE(sim.Device().empty()) << sim.Process().Output(Stream::Err);
   const auto start = std::chrono::steady_clock::now();
   ChildProcess cli(CliPath(), {"send", "--port", kSimPort, dir.File("data.ird")},
@@ -126,6 +127,22 @@ TEST(SimHold, HoldsEveryFrameItSends) {
   EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
   EXPECT_EQ(sim.Process().Wait(), 0) << sim.Process().Output(Stream::Err);
+  EXPECT_EQ(ReadBytes(dir.File("saved")), ReadBytes(dir.File("data.ird")));
+}
+
+// The emulator's port is announced while it runs and gone once it ends, by a signal too.
+TEST(SimPort, AnnouncedWhileItRunsOnly) {
+  Desk desk;
+  const std::string port = desk.File("kestal/ports/box");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    ChildProcess& sim = desk.Add("box", {"download", "--mode", "software", "--size", "9"});
+    EXPECT_TRUE(std::filesystem::is_symlink(port));
+    sim.Signal(signal);
+    EXPECT_EQ(sim.Wait(), 128 + signal);
+    EXPECT_FALSE(std::filesystem::is_symlink(port)) << signal;
+  }
+  ChildProcess usage(SimPath(), {"download", "--mode", "software"});  // no size, nothing to expect
+  EXPECT_EQ(usage.Wait(), 2);
 }
 
 }  // namespace

@@ -22,9 +22,10 @@ const std::string kDownloading = "Downloading Processing...";
 const std::string kUploading = "Uploading...";
 const std::string kComplete = "Transfer complete !";
 const std::string kInterrupted = "Interrupted by user!";
+const std::string kPacking = "Packing the channel list...";
 
 struct Row {
-  const char* name;
+  std::string name;
   const char* fileName = "data.ird";    // in the scratch directory, filled with TestBytes
   std::optional<size_t> fileSize = {};  // none: the file does not exist
   // Arguments, with @file, @other (the file with its middle byte changed), @target (a file
@@ -38,6 +39,7 @@ struct Row {
   std::string simReport = {};  // a part of what the emulator wrote on stderr
   int signal = 0;              // sent to the tool once the emulator traced `signalAfter`
   std::string signalAfter = {};
+  int pauseMs = 0;  // the tool stopped (SIGSTOP) this long once the emulator traced `signalAfter`
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
   const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
@@ -103,6 +105,11 @@ std::vector<std::string> Serve(const std::vector<std::string>& faults = {}) {
 }
 
 const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
+// The emulator checks that the image header carries it.
+const std::vector<std::string> kRequestValue = {"--request-value", "0x8badf00d"};
+// A channel list is packed before the receiver is woken.
+const std::vector<std::string> kSentChannels = {kWaiting, kPacking, kWaiting, kDownloading,
+                                                kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
@@ -123,6 +130,52 @@ Row StoppedReceive(const char* name, int signal, const char* redirect = "") {
           .signalAfter = kSecondBlockAsked,
           .redirect = redirect};
   if (*redirect != '\0') row.texts.clear();
+  return row;
+}
+
+// Receives over a line that loses or damages 2 % of the frames each way complete whole (the
+// emulator reports the frames it spoiled: 47 blocks meet at least one fault), and so does one
+// whose tool is stopped (Ctrl-Z) for a second in the middle of an answer.
+std::vector<Row> LossyLineRows() {
+  const std::vector<std::string> faults = {"--drop-rate",    "0.02", "--corrupt-rate",    "0.02",
+                                           "--in-drop-rate", "0.02", "--in-corrupt-rate", "0.02"};
+  std::vector<Row> rows;
+  for (int seed = 1; seed <= 20; ++seed) {
+    rows.push_back(Row{.name = "Seed" + std::to_string(seed),
+                       .fileName = "data.fdu",
+                       .fileSize = 12000,
+                       .sim = Serve(Join(faults, {"--seed", std::to_string(seed)})),
+                       .cli = Receive(),
+                       .texts = kReceived,
+                       .simReport = "frames lost or damaged on the line"});
+  }
+  rows.push_back(Row{.name = "ReceivePausedForASecond",
+                     .fileName = "data.fdu",
+                     .fileSize = 3000,
+                     .sim = Serve({"--baud", "9600", "--trace"}),
+                     .cli = Receive(),
+                     .texts = kReceived,
+                     .simReport = "served 3000 of 3000 bytes",
+                     .signalAfter = kSecondBlockAsked,
+                     .pauseMs = 1000});
+  return rows;
+}
+
+// A receiver that stops answering after `blocks` blocks (0: at the size query).
+Row SilentReceiver(const char* name, const char* blocks, bool receive) {
+  Row row{.name = name,
+          .fileSize = 50000,
+          .sim = Join({"--silence-after", blocks}, Expect("software")),
+          .cli = Send(),
+          .cliExit = 1,
+          .texts = {kWaiting, kDownloading, "External Error Occurred!"},
+          .simReport = std::string("went silent after ") + blocks + " blocks; the tool closed"};
+  if (receive) {
+    row.fileName = "data.fdu";
+    row.sim = Serve({"--silence-after", blocks});
+    row.cli = Receive();
+    row.texts[1] = kUploading;
+  }
   return row;
 }
 
@@ -212,9 +265,14 @@ TEST_P(TransferTable, Row) {
                          ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)
                          : -1;
   ChildProcess cli = StartTool(row, cliArgs, options, fifo);
-  if (row.signal != 0) {
+  if (row.signal != 0 || row.pauseMs != 0) {
     ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
-    cli.Signal(row.signal);
+  }
+  if (row.signal != 0) cli.Signal(row.signal);
+  if (row.pauseMs != 0) {
+    cli.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.pauseMs));
+    cli.Signal(SIGCONT);
   }
   if (row.stalledStderr) {
     // The transfer has to end while nobody reads; then the tool may write the rest and exit.
@@ -305,6 +363,12 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "download ok, 12000 bytes",
                           .replay = true,
                           .traceHas = "sum BAD"},
+                      Row{.name = "FalseStartBeforeEveryFrame",
+                          .fileSize = 4000,
+                          .sim = Join({"--false-start", "1"}, Expect("software")),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 4000 bytes"},
                       Row{.name = "EarlyBlockRequestIsNotAnswered",
                           .fileSize = 4000,
                           .sim = Join({"--block-request-before-request"}, Expect("software")),
@@ -316,14 +380,14 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 100,
                           .sim = Expect("channels"),
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simReport = "channel list 100 bytes in"},
                       Row{.name = "ChannelsInThreeImageChunks",
                           .fileName = "data.fdu",
                           .fileSize = 70000,
-                          .sim = Expect("channels", {"--block-size", "777"}),
+                          .sim = Join(kRequestValue, Expect("channels", {"--block-size", "777"})),
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simReport = "channel list 70000 bytes in"},
                       Row{.name = "ChannelsByTheModeOption",
                           .fileName = "data.bin",
@@ -332,7 +396,7 @@ INSTANTIATE_TEST_SUITE_P(
                           .cli = Send({"--mode", "channels"}),
                           .texts = {kWaiting,
                                     "Note: @file does not end in .fdu, as Channels files do.",
-                                    kDownloading, kComplete},
+                                    kPacking, kWaiting, kDownloading, kComplete},
                           .simReport = "channel list 5000 bytes in"}),
     RowName);
 
@@ -402,12 +466,12 @@ INSTANTIATE_TEST_SUITE_P(
         Row{.name = "EmptyChannelList",
             .fileName = "data.fdu",
             .fileSize = 0,
-            .sim = {"download", "--mode", "channels"},
+            .sim = {"--timeout", "1", "download", "--mode", "channels"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "Error : File open error."},
+            .texts = {kWaiting, "Error : File open error."},
             .simExit = 1,
-            .simReport = "the tool closed the port while asked"},
+            .simReport = "no wake-up burst"},
         Row{.name = "EmptyDataSet",
             .fileName = "data.fdu",
             .fileSize = 0,
@@ -432,13 +496,19 @@ INSTANTIATE_TEST_SUITE_P(
             .cliExit = 1,
             .texts = {kWaiting, kUploading, "Error : Port disconnected."},
             .simReport = "hung up after 60 blocks"},
-        Row{.name = "SilenceTripsTheWatchdog",
-            .fileSize = 50000,
-            .sim = Join({"--silence-after", "2"}, Expect("software")),
-            .cli = Send(),
+        SilentReceiver("SilenceTripsTheWatchdog", "2", false),
+        SilentReceiver("SilenceTripsTheWatchdogInAReceive", "2", true),
+        SilentReceiver("SilenceAtTheSizeQueryTripsTheWatchdog", "0", true),
+        Row{.name = "SizeBeyond2GB",
+            .fileName = "data.fdu",
+            .fileSize = 3000,
+            .sim = Serve({"--claim-size", "3000000000"}),
+            .cli = Receive(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "External Error Occurred!"},
-            .simReport = "went silent after 2 blocks; the tool closed the port"},
+            .texts = {kWaiting, kUploading, "Error : File size is over.",
+                      "The receiver reports 3000000000 bytes; more than 2 GB cannot be received."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before CMD_FINISH, after 0 blocks"},
         Row{.name = "WriteFailsAtOnce",
             .fileName = "data.fdu",
             .fileSize = 5000,
@@ -640,9 +710,19 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 3000,
                           .sim = {"download", "--mode", "channels", "--expect", "@other"},
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simExit = 1,
                           .simReport = "channel list differs at offset 1500"},
+                      // Every frame of the tool lost: the emulator asks --attempts times only.
+                      Row{.name = "ToolNeverHeard",
+                          .fileSize = 10,
+                          .sim = {"--in-drop-rate", "1", "--attempts", "2", "--reply-timeout",
+                                  "200", "download", "--mode", "software", "--size", "10"},
+                          .cli = Send(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kDownloading, "Error : Port disconnected."},
+                          .simExit = 1,
+                          .simReport = "no CMD_ACCEPT_DOWNLOAD after 2 requests"},
                       Row{.name = "ToolKilledBeforeFinish",
                           .fileName = "data.fdu",
                           .fileSize = 3000,
@@ -683,6 +763,8 @@ INSTANTIATE_TEST_SUITE_P(
             .texts = kReceived,
             .simReport = "served 3000 of 3000 bytes"}),
     RowName);
+
+INSTANTIATE_TEST_SUITE_P(LossyLine, TransferTable, ::testing::ValuesIn(LossyLineRows()), RowName);
 
 }  // namespace
 }  // namespace kestal::testing

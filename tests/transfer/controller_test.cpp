@@ -191,6 +191,23 @@ TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   PumpUntil([this] { return !front_.ended.empty(); });
 }
 
+TEST_F(ControllerTest, AWorkerThatThrowsEndsItsTransferAsAFailure) {
+  const auto thrower = [](WorkerContext& context) -> WorkerOutcome {
+    context.state.watchdog.store(0);
+    throw std::runtime_error("disk on fire");
+  };
+  controller_.SetWorkers(thrower, thrower);
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_EQ(front_.ended, std::vector<WorkerOutcome>{WorkerOutcome::Failed});
+  EXPECT_EQ(Shown().status, text::kExternalError);
+  EXPECT_EQ(Shown().detail, "Internal error: disk on fire");
+  EXPECT_FALSE(Shown().running);
+  EXPECT_TRUE(Shown().inputsEnabled);
+  EXPECT_FALSE(link_.IsOpen());
+  EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
+}
+
 TEST(OpenFailure, PermissionDeniedNamesTheDevicesGroup) {
   testing::ScratchDir dir;
   const std::string device = dir.File("ttyUSB0");
