@@ -43,7 +43,8 @@ struct Row {
   bool stalledStderr = false;  // stderr is a pipe read only once the emulator has ended
   std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
   std::string stdoutHas = {};
-  bool jsonOut = false;  // stdout must be JSON events ending with the outcome
+  bool jsonOut = false;   // stdout must be JSON events ending with the outcome
+  bool runInDir = false;  // the tool runs in the scratch directory
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -64,12 +65,16 @@ struct RowFiles {
       WriteBytes(dir.File("other"), other);
     }
     WriteBytes(dir.File("target.fdu"), old);
+    WriteBytes(dir.File("readonly.fdu"), old);
+    chmod(dir.File("readonly.fdu").c_str(), 0444);
   }
   std::vector<std::string> Fill(const Row& row, std::vector<std::string> args) const {
     for (auto& arg : args) {
       if (arg == "@file") arg = dir.File(row.fileName);
       if (arg == "@other") arg = dir.File("other");
       if (arg == "@target") arg = dir.File("target.fdu");
+      if (arg == "@readonly") arg = dir.File("readonly.fdu");
+      if (arg == "@dir") arg = dir.Path().string();
       if (arg == "@port") arg = kSimPort;
     }
     return args;
@@ -116,6 +121,21 @@ Row StoppedReceive(const char* name, int signal, const char* redirect = "") {
           .redirect = redirect};
   if (*redirect != '\0') row.texts.clear();
   return row;
+}
+
+const std::string kFileOpenError = "Error : File open error.";
+
+// A receive into `target` refused for `reason` before the receiver is woken.
+Row RefusedTarget(const char* name, const char* target, const std::string& reason) {
+  return Row{.name = name,
+             .fileName = "data.fdu",
+             .fileSize = 100,
+             .sim = {"--timeout", "1", "upload", "--serve", "@file"},
+             .cli = {"receive", "--port", "@port", target},
+             .cliExit = 1,
+             .texts = {kFileOpenError, "Cannot write " + std::string(target) + ": " + reason},
+             .simExit = 1,
+             .simReport = "no wake-up burst"};
 }
 
 const char* const kProgressLine = "Progress: ";
@@ -166,6 +186,7 @@ TEST_P(TransferTable, Row) {
     options = sim->ToolOptions();
   }
   options.fileSizeLimit = row.fileSizeLimit;
+  if (row.runInDir) options.workingDir = setup.dir.Path().string();
   const std::vector<std::string> cliArgs = setup.Fill(row, row.cli);
   std::unique_ptr<ChildProcess> holder;
   if (row.holdPort) {
@@ -202,8 +223,10 @@ TEST_P(TransferTable, Row) {
   if (row.cliExit != 2) {
     std::vector<std::string> texts = row.texts;
     for (auto& text : texts) {
-      for (const auto& [name, value] : {std::pair{"@device", sim ? sim->Device() : ""},
-                                        {"@file", setup.Fill(row, {"@file"})[0]}}) {
+      for (const auto& [name, value] :
+           {std::pair{"@device", sim ? sim->Device() : ""},
+            {"@file", setup.Fill(row, {"@file"})[0]}, {"@readonly", setup.Fill(row, {"@readonly"})[0]},
+            {"@dir", setup.Fill(row, {"@dir"})[0]}}) {
         if (const size_t at = text.find(name); at != std::string::npos)
           text.replace(at, std::string(name).size(), value);
       }
@@ -358,9 +381,12 @@ INSTANTIATE_TEST_SUITE_P(
             .sim = {"--timeout", "1", "download", "--mode", "software", "--size", "100"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {"Cannot read @file: No such file or directory"},
+            .texts = {kFileOpenError, "Cannot read @file: No such file or directory"},
             .simExit = 1,
             .simReport = "no wake-up burst"},
+        RefusedTarget("TargetIsADevice", "/dev/null", "not a regular file."),
+        RefusedTarget("TargetIsAFolder", "@dir", "it is a folder."),
+        RefusedTarget("TargetIsReadOnly", "@readonly", "the file is read-only."),
         Row{.name = "EmptyChannelList",
             .fileName = "data.fdu",
             .fileSize = 0,
@@ -467,6 +493,17 @@ INSTANTIATE_TEST_SUITE_P(
                       // Its own descriptors must not take the closed numbers: the signal watcher's
                       // would then receive the status lines and the stop would go unheard.
                       StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
+                      // Only a name with a "/" is a path: the file `box` here is no port.
+                      Row{.name = "FileInTheFolderDoesNotShadowAPortName",
+                          .fileName = "box",
+                          .fileSize = 100,
+                          .sim = Expect("software"),
+                          .cli = {"send", "--port", "box", "--mode", "software", "@file"},
+                          .texts = {kWaiting,
+                                    "Note: @file does not end in .ird, as Software files do.",
+                                    kDownloading, kComplete},
+                          .simReport = "download ok, 100 bytes",
+                          .runInDir = true},
                       Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
                       Row{.name = "UsageUnknownMode",
                           .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
@@ -482,25 +519,76 @@ INSTANTIATE_TEST_SUITE_P(
                           .cliExit = 2}),
     RowName);
 
-// The most common first-day fault: a port the user may not open. The reason names the group.
-TEST(PortPermission, ReasonNamesTheDevicesGroup) {
+// The most common first-day fault: a port the user may not open. The reason names the device's
+// group only when joining it would help: never a group that may not open the port.
+TEST(PortPermission, ReasonNamesAGroupOnlyWhenItMayOpenThePort) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as nobody";
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
   const std::string device = ptsname(master);
-  struct stat info {};
-  ASSERT_EQ(chmod(device.c_str(), 0600) | stat(device.c_str(), &info), 0);
-  const group* owner = getgrgid(info.st_gid);
-  ASSERT_NE(owner, nullptr);
-  ChildProcess cli("/usr/bin/setpriv",
-                   {"--reuid=nobody", "--regid=nogroup", "--clear-groups", CliPath(), "send",
-                    "--port", device, "--mode", "software", "/etc/os-release"});
-  EXPECT_EQ(cli.Wait(), 1);
-  const std::vector<std::string> lines = cli.Lines(Stream::Err);
-  ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
-  EXPECT_EQ(lines[0], "Open port failed!");
-  EXPECT_NE(lines[1].find(owner->gr_name), std::string::npos) << lines[1];
+  const group* owner = getgrnam("dialout");  // as a USB adapter's device would have
+  ASSERT_TRUE(owner != nullptr && chown(device.c_str(), 0, owner->gr_gid) == 0);
+  for (const mode_t mode : {0660, 0600}) {
+    ASSERT_EQ(chmod(device.c_str(), mode), 0);
+    ChildProcess cli("/usr/bin/setpriv",
+                     {"--reuid=nobody", "--regid=nogroup", "--clear-groups", CliPath(), "send",
+                      "--port", device, "--mode", "software", "/etc/os-release"});
+    EXPECT_EQ(cli.Wait(), 1);
+    const std::vector<std::string> lines = cli.Lines(Stream::Err);
+    ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
+    EXPECT_EQ(lines[0], "Open port failed!");
+    const bool namesGroup = lines[1].find("usermod -aG " + std::string(owner->gr_name) + " ") !=
+                            std::string::npos;
+    EXPECT_EQ(namesGroup, mode == 0660) << lines[1];
+    EXPECT_EQ(lines[1].find("usermod -aG root"), std::string::npos) << lines[1];
+  }
   close(master);
+}
+
+// Root's receive into a link that another user planted in a shared folder such as /tmp would
+// replace whatever the link names; the kernel refuses to follow such a link, and so does the tool.
+TEST(ReceiveTarget, LinkPlantedInASharedFolderIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  ScratchDir dir;
+  const std::vector<uint8_t> secret = TestBytes(50, 1);
+  WriteBytes(dir.File("secret"), secret);
+  WriteBytes(dir.File("data.fdu"), TestBytes(100, 2));
+  const std::string shared = dir.File("tmp");
+  ASSERT_EQ(mkdir(shared.c_str(), 01777) | chmod(shared.c_str(), 01777), 0);
+  const std::string planted = shared + "/x.fdu";
+  ASSERT_EQ(symlink(dir.File("secret").c_str(), planted.c_str()), 0);
+  ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);  // nobody
+  Sim sim({"--timeout", "1", "upload", "--serve", dir.File("data.fdu")});
+  ChildProcess cli(CliPath(), {"receive", "--port", kSimPort, planted}, sim.ToolOptions());
+  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_EQ(cli.Lines(Stream::Err),
+            (std::vector<std::string>{"Error : File open error.",
+                                      "Cannot write " + planted +
+                                          ": a symbolic link that another user made in a shared "
+                                          "folder."}));
+  EXPECT_EQ(ReadBytes(dir.File("secret")), secret);
+  EXPECT_EQ(sim.Process().Wait(), 1);
+}
+
+// pack and inspect --extract write beside their output and rename: a write that fails (a full
+// disk, here a size limit) keeps the old output and leaves nothing behind.
+TEST(ImageCommands, FailedWriteKeepsTheOldOutput) {
+  ScratchDir dir;
+  WriteBytes(dir.File("list.fdu"), TestBytes(5000, 4));
+  ChildProcess pack(CliPath(), {"pack", dir.File("list.fdu"), dir.File("list.img")});
+  ASSERT_EQ(pack.Wait(), 0) << pack.Output(Stream::Err);
+  const std::vector<uint8_t> old = TestBytes(300, 9);
+  WriteBytes(dir.File("out"), old);
+  const std::vector<std::string> entries = dir.Entries();
+  const ChildOptions limited{.fileSizeLimit = 1000};
+  for (const auto& args :
+       {std::vector<std::string>{"pack", dir.File("list.fdu"), dir.File("out")},
+        std::vector<std::string>{"inspect", dir.File("list.img"), "--extract", dir.File("out")}}) {
+    ChildProcess cli(CliPath(), args, limited);
+    EXPECT_EQ(cli.Wait(), 1) << args[0];
+    EXPECT_EQ(ReadBytes(dir.File("out")), old) << args[0];
+    EXPECT_EQ(dir.Entries(), entries) << args[0];
+  }
 }
 
 // What the tool prints besides its status texts, and for whom.

@@ -3,7 +3,6 @@
 // meet the emulator in the end-to-end table.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -189,18 +188,6 @@ TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   controller_.OnStop();
   EXPECT_EQ(Shown().detail, "");
   PumpUntil([this] { return !front_.ended.empty(); });
-}
-
-TEST(OpenFailure, PermissionDeniedNamesTheDevicesGroup) {
-  testing::ScratchDir dir;
-  const std::string device = dir.File("ttyUSB0");
-  testing::WriteBytes(device, {});
-  const std::string group = ::getgrgid(::getegid())->gr_name;
-  EXPECT_EQ(DescribeOpenFailure(OpenResult::PermissionDenied, device),
-            "Permission denied on " + device + ": it belongs to group '" + group +
-                "'. Add your user to that group (sudo usermod -aG " + group +
-                " $USER) and log in again.");
-  EXPECT_EQ(DescribeOpenFailure(OpenResult::Ok, device), "");
 }
 
 TEST(CallQueue, AbortReleasesAWaiterWhoseCallNeverRan) {
