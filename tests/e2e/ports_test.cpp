@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -101,6 +103,33 @@ TEST(SimRequest, OutlastsTheToolClosingThePort) {
   ASSERT_TRUE(WakeAndHearRequest(sim.Device(), 10s));
   std::this_thread::sleep_for(300ms);  // the tool is away; the emulator must notice and wait
   EXPECT_TRUE(WakeAndHearRequest(sim.Device(), 5s)) << sim.Process().Output(Stream::Err);
+}
+
+// The README's "Try it" block as a new user runs it, 30 times in a row: the emulator must be
+// there when the tool looks for it, every time. Taken from README.md itself.
+TEST(Readme, TryItRunsWithoutARace) {
+  std::ifstream readme(KESTAL_SOURCE_DIR "/README.md");
+  const std::string text{std::istreambuf_iterator<char>(readme), {}};
+  const size_t sim = text.find("/kestal-sim ", text.find("## Try it"));
+  const size_t start = text.rfind("```sh\n", sim) + 6;
+  std::string block = text.substr(start, text.find("```", start) - start);
+  const std::string setBin = "B=build/release/src";
+  ASSERT_NE(block.find(setBin), std::string::npos) << block;
+  block.replace(block.find(setBin), setBin.size(),
+                "B=" + std::filesystem::path(CliPath()).parent_path().parent_path().string());
+  ScratchDir runtime;
+  for (int run = 0; run < 30; ++run) {
+    ChildProcess shell("/bin/sh", {"-ec", "cd " KESTAL_SOURCE_DIR "\n" + block},
+                       {{"XDG_RUNTIME_DIR=" + runtime.Path().string()}});
+    ASSERT_EQ(shell.Wait(), 0) << "run " << run << ": " << shell.Output(Stream::Err);
+  }
+  // Every emulator ends by itself once its transfer is over, and takes its port with it.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!runtime.Entries().empty() && !std::filesystem::is_empty(runtime.File("kestal/ports")) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.File("kestal/ports")));
 }
 
 TEST(PortList, SaysSoWhenThereIsNone) {
