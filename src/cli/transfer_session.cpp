@@ -13,7 +13,7 @@
 namespace kestal::cli {
 
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
-                bool isTerminal) {
+                bool isTerminal, const std::function<void(SerialLink&)>& prepareLink) {
   // A reader of our stderr going away (`| head`) must not kill the process mid-transfer.
 #ifdef SIGPIPE  // Windows has none: a write to a closed pipe just fails there
   std::signal(SIGPIPE, SIG_IGN);
@@ -22,6 +22,7 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   ConsoleOutput console(stream, isTerminal);
   ConsoleOutput json(stdout, false);
   SerialLink link;
+  if (prepareLink) prepareLink(link);
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
   link.SetNoticeHandler([&loop, &console](const std::string& text) {

@@ -58,6 +58,22 @@ TEST(PortAuto, FindsTheOneReceiverThatAsks) {
   EXPECT_EQ(answering.Wait(), 0) << answering.Output(Stream::Err);
 }
 
+// A receiver that asks only once is answered on the line it asked on (no close and reopen);
+// one whose adapter vanishes right after asking leaves the transfer to the next that asks.
+TEST(PortAuto, AnswersTheRequestItHeardAndPassesOverAVanishedPort) {
+  Desk desk;
+  WriteBytes(desk.File("data.ird"), TestBytes(3000, 3));
+  ChildProcess& vanishing = desk.Add(
+      "first", {"--hangup-after-request", "download", "--mode", "software", "--size", "9"});
+  ChildProcess& asksOnce =
+      desk.Add("second", {"--attempts", "1", "--idle-before-request", "300", "download", "--mode",
+                          "software", "--expect", desk.File("data.ird")});
+  ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("data.ird")}, desk.Options());
+  EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
+  EXPECT_EQ(asksOnce.Wait(), 0) << asksOnce.Output(Stream::Err);
+  EXPECT_EQ(vanishing.Wait(), 0) << vanishing.Output(Stream::Err);
+}
+
 TEST(PortAuto, TimeoutBoundsTheProbe) {
   Desk desk;
   desk.AddSilent("quiet");
