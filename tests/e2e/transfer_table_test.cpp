@@ -40,10 +40,11 @@ struct Row {
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
   const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
-  bool stalledStderr = false;  // stderr is a pipe read only once the emulator has ended
+  int stalled = 0;  // 1 or 2: that stream is a pipe read only once the emulator has ended
   std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
   std::string stdoutHas = {};
   bool jsonOut = false;   // stdout must be JSON events ending with the outcome
+  size_t maxJsonProgress = SIZE_MAX;  // at most this many progress events
   bool runInDir = false;  // the tool runs in the scratch directory
 };
 
@@ -150,25 +151,30 @@ std::vector<std::string> StatusLines(const ChildProcess& cli) {
 ChildProcess StartTool(const Row& row, const std::vector<std::string>& args,
                        const ChildOptions& options, const std::string& fifo) {
   std::string redirect = row.redirect;
-  if (row.stalledStderr) redirect = "2>" + fifo;
+  if (row.stalled != 0) redirect = std::to_string(row.stalled) + ">" + fifo;
   if (redirect.empty()) return ChildProcess(CliPath(), args, options);
   return ChildProcess("/bin/sh", Join({"-c", "exec \"$0\" \"$@\" " + redirect, CliPath()}, args),
                       options);
 }
 
-// Each line of `text` a JSON object with the documented fields; the last the outcome.
-bool JsonEventsEndWith(const std::string& text, int exitStatus) {
+// Each line of `text` a JSON object (strict UTF-8) with the documented fields, every status of a
+// transfer among them; the last the outcome.
+bool JsonEventsEndWith(const std::string& text, int exitStatus, size_t maxProgress) {
   const ScratchDir dir;
   WriteBytes(dir.File("events"), std::vector<uint8_t>(text.begin(), text.end()));
   const char* check =
       "import json, sys\n"
-      "ev = [json.loads(line) for line in open(sys.argv[1])]\n"
+      "ev = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]\n"
       "keys = {'phase', 'status', 'bytes_done', 'bytes_total', 'rate', 'elapsed'}\n"
       "assert all(keys <= set(e) for e in ev)\n"
-      "assert any(e['phase'] == 'progress' for e in ev)\n"
+      "assert 0 < sum(e['phase'] == 'progress' for e in ev) <= int(sys.argv[3])\n"
+      "statuses = [e['status'] for e in ev if e['phase'] == 'status']\n"
+      "assert statuses[0].startswith('Waiting') and statuses[-1] in ('Transfer complete !', '') "
+      "or ev[-1]['exit_status'] != 0\n"
       "assert ev[-1]['phase'] == 'outcome' and ev[-1]['exit_status'] == int(sys.argv[2])\n";
   ChildProcess python("/usr/bin/python3",
-                      {"-c", check, dir.File("events"), std::to_string(exitStatus)});
+                      {"-c", check, dir.File("events"), std::to_string(exitStatus),
+                       std::to_string(maxProgress)});
   return python.Wait() == 0;
 }
 
@@ -195,7 +201,7 @@ TEST_P(TransferTable, Row) {
   }
   const ScratchDir pipeDir;  // the stalled stderr's FIFO, held open but not read meanwhile
   const std::string fifo = pipeDir.File("stderr");
-  const int fifoFd = row.stalledStderr && mkfifo(fifo.c_str(), 0600) == 0
+  const int fifoFd = row.stalled != 0 && mkfifo(fifo.c_str(), 0600) == 0
                          ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)
                          : -1;
   ChildProcess cli = StartTool(row, cliArgs, options, fifo);
@@ -203,19 +209,24 @@ TEST_P(TransferTable, Row) {
     ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
     cli.Signal(row.signal);
   }
-  if (row.stalledStderr) {
+  std::string stalledOutput;
+  if (row.stalled != 0) {
     // The transfer has to end while nobody reads; then the tool may write the rest and exit.
     EXPECT_EQ(sim->Process().Wait(), row.simExit) << sim->Process().Output(Stream::Err);
-    std::atomic<bool> drained = false;
-    std::thread reader([&] {
-      for (char buffer[4096]; !drained; std::this_thread::sleep_for(5ms)) {
-        while (read(fifoFd, buffer, sizeof buffer) > 0) {
-        }
+    const auto drain = [&] {
+      char buffer[4096];
+      for (ssize_t n; (n = read(fifoFd, buffer, sizeof buffer)) > 0;) {
+        stalledOutput.append(buffer, static_cast<size_t>(n));
       }
+    };
+    std::atomic<bool> ended = false;
+    std::thread reader([&] {
+      for (; !ended; std::this_thread::sleep_for(5ms)) drain();
     });
     EXPECT_EQ(cli.Wait(), row.cliExit);
-    drained = true;
+    ended = true;
     reader.join();
+    drain();  // what the tool wrote last
     close(fifoFd);
   }
 
@@ -236,7 +247,8 @@ TEST_P(TransferTable, Row) {
   EXPECT_NE(cli.Output(Stream::Err).find(row.stderrHas), std::string::npos);
   EXPECT_NE(cli.Output(Stream::Out).find(row.stdoutHas), std::string::npos);
   if (row.jsonOut) {
-    EXPECT_TRUE(JsonEventsEndWith(cli.Output(Stream::Out), row.cliExit)) << cli.Output(Stream::Out);
+    const std::string events = row.stalled == 1 ? stalledOutput : cli.Output(Stream::Out);
+    EXPECT_TRUE(JsonEventsEndWith(events, row.cliExit, row.maxJsonProgress)) << events;
   }
   if (holder) {
     EXPECT_EQ(holder->Wait(), 0) << holder->Output(Stream::Err);
@@ -601,12 +613,29 @@ INSTANTIATE_TEST_SUITE_P(
                           .texts = kSent,
                           .simReport = "download ok, 70000 bytes",
                           .stderrHas = "Progress: 100%  70000/70000 B"},
-                      Row{.name = "JsonEventsOnStdout",
+                      // A stdout nobody reads while 1 100 blocks move: statuses and the outcome
+                      // all come, progress events merged rather than queued. A name that is no
+                      // UTF-8 still makes valid JSON.
+                      Row{.name = "JsonEventsOnAStalledStdout",
+                          .fileName = "data\xff\x1b.bin",
                           .fileSize = 70000,
-                          .sim = Expect("software", {"--block-size", "1024"}),
-                          .cli = Send({"--progress=json"}),
+                          .sim = Expect("software", {"--block-size", "64"}),
+                          .cli = Send({"--progress=json", "--mode", "software"}),
                           .simReport = "download ok, 70000 bytes",
-                          .jsonOut = true},
+                          .stalled = 1,
+                          .jsonOut = true,
+                          .maxJsonProgress = 550},
+                      // A name cannot fake a line of its own or send the terminal escapes.
+                      Row{.name = "ControlCharactersInNamesAreEscaped",
+                          .fileName = "a\x1b[2Jb\nFake",
+                          .fileSize = 100,
+                          .sim = Expect("software"),
+                          .cli = Send({"--mode", "software"}),
+                          .texts = {kWaiting,
+                                    "Note: @dir/a\\x1b[2Jb\\x0aFake does not end in .ird, as "
+                                    "Software files do.",
+                                    kDownloading, kComplete},
+                          .simReport = "download ok, 100 bytes"},
                       Row{.name = "QuietPrintsOnlyTheError",
                           .fileSize = 3000,
                           .sim = Expect("software", {"--past-end"}),
@@ -620,8 +649,10 @@ INSTANTIATE_TEST_SUITE_P(
                           .sim = Expect("software", {"--block-size", "64"}),
                           .cli = Send({"--trace"}),
                           .simReport = "download ok, 70000 bytes",
-                          .stalledStderr = true},
-                      Row{.name = "Version", .cli = {"--version"}, .stdoutHas = "kestal-cli "}),
+                          .stalled = 2},
+                      Row{.name = "Version",
+                          .cli = {"--version"},
+                          .stdoutHas = "Copyright (c) 2026 The Kestal developers"}),
     RowName);
 
 // The emulator is the oracle: a tool sending other data or leaving mid-transfer must fail it.
