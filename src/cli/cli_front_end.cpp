@@ -261,12 +261,12 @@ void CliFrontEnd::End(Outcome outcome) {
 
 // The last line on a terminal, where the bar has just gone: what moved, how long it took.
 void CliFrontEnd::PrintSummary() {
-  const double seconds =
-      std::chrono::duration<double>(SteadyClock::now() - *requestedAt_).count();
+  const double seconds = std::chrono::duration<double>(SteadyClock::now() - *requestedAt_).count();
   const uint64_t bytes = view_.bytesDone;
-  std::string line = std::to_string(bytes) + " bytes in " +
-                     FormatDuration(static_cast<uint64_t>(seconds + 0.5));
-  if (bytes > 0 && seconds > 0) line += " (" + FormatRate(static_cast<double>(bytes) / seconds) + ")";
+  std::string line =
+      std::to_string(bytes) + " bytes in " + FormatDuration(static_cast<uint64_t>(seconds + 0.5));
+  if (bytes > 0 && seconds > 0)
+    line += " (" + FormatRate(static_cast<double>(bytes) / seconds) + ")";
   console_.Line(line + ".");
 }
 

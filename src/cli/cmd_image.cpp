@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "image/file_maker.h"
 #include "common/printable.h"
+#include "image/file_maker.h"
 #include "image/image_reader.h"
 #include "transfer/input_check.h"
 #include "transfer/staged_file.h"
@@ -95,9 +95,8 @@ void PrintReport(const ImageReport& report) {
 bool ExtractChannelList(const std::vector<uint8_t>& image, const std::string& path) {
   return WriteAtomically(path, [&image](const auto& write) {
     bool ok = true;
-    InspectImage(image.data(), image.size(), [&](const uint8_t* chunk, size_t length) {
-      ok = ok && write(chunk, length);
-    });
+    InspectImage(image.data(), image.size(),
+                 [&](const uint8_t* chunk, size_t length) { ok = ok && write(chunk, length); });
     return ok;
   });
 }

@@ -48,7 +48,7 @@ class ConsoleOutput {
   std::string bar_;                // the bar as it should be on screen, empty when none
   bool barChanged_ = false;
   bool lastIsReplaceable_ = false;  // the newest queued line is a state line
-  size_t droppedLines_ = 0;  // lines given up while the queue was full
+  size_t droppedLines_ = 0;         // lines given up while the queue was full
   bool closing_ = false;
   std::thread writer_;  // last: started once the members above exist
 };

@@ -25,8 +25,9 @@ const CLI::Validator kSecondsText(
     [](std::string& text) -> std::string {
       double seconds = 0;
       if (!CLI::detail::lexical_cast(text, seconds) || !(seconds > 0)) {
-        return "'" + text + "' is no time to wait: give seconds above 0, or leave --timeout out "
-                            "to wait until stopped";
+        return "'" + text +
+               "' is no time to wait: give seconds above 0, or leave --timeout out "
+               "to wait until stopped";
       }
       return "";
     },
@@ -131,7 +132,7 @@ int RunCommandLine(int argc, char** argv) {
   OpenMissingStdStreams();
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};
   app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION + "\n" +
-                                       kCopyrightLine + "\n" + kLicenseLine);
+                                        kCopyrightLine + "\n" + kLicenseLine);
   app.require_subcommand(1);
   int exitCode = 0;
   AddImageCommands(app, exitCode);

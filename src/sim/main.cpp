@@ -29,8 +29,7 @@ char announcedDevice[PATH_MAX] = {};
 extern "C" void RemoveLinkAndExit(int signal) {
   // A newer emulator may have taken the name since: its link is not ours to remove.
   char target[PATH_MAX] = {};
-  if (announcedLinkPath[0] != '\0' &&
-      readlink(announcedLinkPath, target, sizeof target - 1) > 0 &&
+  if (announcedLinkPath[0] != '\0' && readlink(announcedLinkPath, target, sizeof target - 1) > 0 &&
       strcmp(target, announcedDevice) == 0) {
     unlink(announcedLinkPath);
   }
@@ -227,7 +226,7 @@ int main(int argc, char** argv) {
       "  kestal-sim [options] upload --serve FILE\n"
       "Common options may stand before or after the role."};
   app.set_version_flag("--version", std::string("kestal-sim ") + KESTAL_VERSION + "\n" +
-                                       kestal::kCopyrightLine + "\n" + kestal::kLicenseLine);
+                                        kestal::kCopyrightLine + "\n" + kestal::kLicenseLine);
   app.require_subcommand(1);
   app.fallthrough();
   AddCommonOptions(app, cl);

@@ -89,7 +89,8 @@ std::string ResolveReceiveTarget(const std::string& target, std::string& why) {
   }
   const int fd = ::open(target.c_str(), O_PATH | O_CLOEXEC);
   if (fd < 0) {
-    why = CannotWrite(target, errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
+    why =
+        CannotWrite(target, errno == ENOENT ? "a symbolic link to nothing" : std::strerror(errno));
     return {};
   }
   struct stat info {};

@@ -36,7 +36,8 @@ bool StagedFile::Open(const std::string& target) {
     const std::string candidate = TemporaryPath(target_, counter++);
     // Binary (no CR/LF translation), not inherited by children, and never an existing file.
     const int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-    if (_wsopen_s(&fd_, Utf8ToWide(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) == 0) {
+    if (_wsopen_s(&fd_, Utf8ToWide(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) ==
+        0) {
       tempPath_ = candidate;
     } else if (errno != EEXIST) {
       fd_ = -1;

@@ -39,13 +39,13 @@ struct Row {
   std::string signalAfter = {};
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
-  const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
-  int stalled = 0;  // 1 or 2: that stream is a pipe read only once the emulator has ended
+  const char* redirect = "";  // the tool's shell redirections, e.g. its standard streams closed
+  int stalled = 0;            // 1 or 2: that stream is a pipe read only once the emulator has ended
   std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
   std::string stdoutHas = {};
-  bool jsonOut = false;   // stdout must be JSON events ending with the outcome
+  bool jsonOut = false;               // stdout must be JSON events ending with the outcome
   size_t maxJsonProgress = SIZE_MAX;  // at most this many progress events
-  bool runInDir = false;  // the tool runs in the scratch directory
+  bool runInDir = false;              // the tool runs in the scratch directory
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
@@ -172,9 +172,9 @@ bool JsonEventsEndWith(const std::string& text, int exitStatus, size_t maxProgre
       "assert statuses[0].startswith('Waiting') and statuses[-1] in ('Transfer complete !', '') "
       "or ev[-1]['exit_status'] != 0\n"
       "assert ev[-1]['phase'] == 'outcome' and ev[-1]['exit_status'] == int(sys.argv[2])\n";
-  ChildProcess python("/usr/bin/python3",
-                      {"-c", check, dir.File("events"), std::to_string(exitStatus),
-                       std::to_string(maxProgress)});
+  ChildProcess python(
+      "/usr/bin/python3",
+      {"-c", check, dir.File("events"), std::to_string(exitStatus), std::to_string(maxProgress)});
   return python.Wait() == 0;
 }
 
@@ -234,10 +234,10 @@ TEST_P(TransferTable, Row) {
   if (row.cliExit != 2) {
     std::vector<std::string> texts = row.texts;
     for (auto& text : texts) {
-      for (const auto& [name, value] :
-           {std::pair{"@device", sim ? sim->Device() : ""},
-            {"@file", setup.Fill(row, {"@file"})[0]}, {"@readonly", setup.Fill(row, {"@readonly"})[0]},
-            {"@dir", setup.Fill(row, {"@dir"})[0]}}) {
+      for (const auto& [name, value] : {std::pair{"@device", sim ? sim->Device() : ""},
+                                        {"@file", setup.Fill(row, {"@file"})[0]},
+                                        {"@readonly", setup.Fill(row, {"@readonly"})[0]},
+                                        {"@dir", setup.Fill(row, {"@dir"})[0]}}) {
         if (const size_t at = text.find(name); at != std::string::npos)
           text.replace(at, std::string(name).size(), value);
       }
@@ -463,72 +463,71 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Ending, TransferTable,
-    ::testing::Values(Row{.name = "HeldPortCannotBeOpened",
-                          .fileSize = 5000,
-                          .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
-                          .cli = Send(),
-                          .cliExit = 1,
-                          .texts = {"Open port failed!",
-                                    "@device is held by another program. "
-                                    "Close that program and try again."},
-                          .simReport = "download ok, 5000 bytes",
-                          .holdPort = true},
-                      Row{.name = "PortThatIsNoSerialLine",
-                          .fileSize = 10,
-                          .cli = {"send", "--port", "/dev/null", "@file"},
-                          .cliExit = 1,
-                          .texts = {"Open port failed!",
-                                    "/dev/null is not a serial device. Choose another port."}},
-                      Row{.name = "NoRequestWithinTheTimeout",
-                          .fileSize = 10,
-                          .sim = {"--idle-before-request", "30000", "download", "--mode",
-                                  "software", "--size", "100"},
-                          .cli = Send({"--timeout", "1"}),
-                          .cliExit = 1,
-                          .texts = {kWaiting, "No request from the receiver within 1 s."},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before the request"},
-                      Row{.name = "InterruptDuringSend",
-                          .fileSize = 50000,
-                          .sim = Join({"--baud", "9600", "--trace"},
-                                      Expect("software", {"--block-size", "64"})),
-                          .cli = Send(),
-                          .cliExit = 1,
-                          .texts = {kWaiting, kDownloading, kInterrupted},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port while asked",
-                          .signal = SIGINT,
-                          .signalAfter = "< CMD_BLOCK_DATA"},
-                      StoppedReceive("TerminateDuringReceive", SIGTERM),
-                      StoppedReceive("HangUpSignalDuringReceive", SIGHUP),
-                      StoppedReceive("QuitSignalDuringReceive", SIGQUIT),
-                      // Its own descriptors must not take the closed numbers: the signal watcher's
-                      // would then receive the status lines and the stop would go unheard.
-                      StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
-                      // Only a name with a "/" is a path: the file `box` here is no port.
-                      Row{.name = "FileInTheFolderDoesNotShadowAPortName",
-                          .fileName = "box",
-                          .fileSize = 100,
-                          .sim = Expect("software"),
-                          .cli = {"send", "--port", "box", "--mode", "software", "@file"},
-                          .texts = {kWaiting,
-                                    "Note: @file does not end in .ird, as Software files do.",
-                                    kDownloading, kComplete},
-                          .simReport = "download ok, 100 bytes",
-                          .runInDir = true},
-                      Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
-                      Row{.name = "UsageUnknownMode",
-                          .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
-                          .cliExit = 2},
-                      Row{.name = "UsageNegativeTimeout",
-                          .cli = {"send", "--port", "/dev/null", "--timeout", "-1", "x.ird"},
-                          .cliExit = 2},
-                      Row{.name = "UsageReceiveHasNoMode",
-                          .cli = {"receive", "--port", "/dev/null", "--mode", "channels", "x.fdu"},
-                          .cliExit = 2},
-                      Row{.name = "UsagePortNamesNothing",
-                          .cli = {"send", "--port", "no-such-port", "x.ird"},
-                          .cliExit = 2}),
+    ::testing::Values(
+        Row{.name = "HeldPortCannotBeOpened",
+            .fileSize = 5000,
+            .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {"Open port failed!",
+                      "@device is held by another program. "
+                      "Close that program and try again."},
+            .simReport = "download ok, 5000 bytes",
+            .holdPort = true},
+        Row{.name = "PortThatIsNoSerialLine",
+            .fileSize = 10,
+            .cli = {"send", "--port", "/dev/null", "@file"},
+            .cliExit = 1,
+            .texts = {"Open port failed!",
+                      "/dev/null is not a serial device. Choose another port."}},
+        Row{.name = "NoRequestWithinTheTimeout",
+            .fileSize = 10,
+            .sim = {"--idle-before-request", "30000", "download", "--mode", "software", "--size",
+                    "100"},
+            .cli = Send({"--timeout", "1"}),
+            .cliExit = 1,
+            .texts = {kWaiting, "No request from the receiver within 1 s."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before the request"},
+        Row{.name = "InterruptDuringSend",
+            .fileSize = 50000,
+            .sim = Join({"--baud", "9600", "--trace"}, Expect("software", {"--block-size", "64"})),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, kInterrupted},
+            .simExit = 1,
+            .simReport = "the tool closed the port while asked",
+            .signal = SIGINT,
+            .signalAfter = "< CMD_BLOCK_DATA"},
+        StoppedReceive("TerminateDuringReceive", SIGTERM),
+        StoppedReceive("HangUpSignalDuringReceive", SIGHUP),
+        StoppedReceive("QuitSignalDuringReceive", SIGQUIT),
+        // Its own descriptors must not take the closed numbers: the signal watcher's
+        // would then receive the status lines and the stop would go unheard.
+        StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
+        // Only a name with a "/" is a path: the file `box` here is no port.
+        Row{.name = "FileInTheFolderDoesNotShadowAPortName",
+            .fileName = "box",
+            .fileSize = 100,
+            .sim = Expect("software"),
+            .cli = {"send", "--port", "box", "--mode", "software", "@file"},
+            .texts = {kWaiting, "Note: @file does not end in .ird, as Software files do.",
+                      kDownloading, kComplete},
+            .simReport = "download ok, 100 bytes",
+            .runInDir = true},
+        Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
+        Row{.name = "UsageUnknownMode",
+            .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
+            .cliExit = 2},
+        Row{.name = "UsageNegativeTimeout",
+            .cli = {"send", "--port", "/dev/null", "--timeout", "-1", "x.ird"},
+            .cliExit = 2},
+        Row{.name = "UsageReceiveHasNoMode",
+            .cli = {"receive", "--port", "/dev/null", "--mode", "channels", "x.fdu"},
+            .cliExit = 2},
+        Row{.name = "UsagePortNamesNothing",
+            .cli = {"send", "--port", "no-such-port", "x.ird"},
+            .cliExit = 2}),
     RowName);
 
 // The most common first-day fault: a port the user may not open. The reason names the device's
@@ -549,8 +548,8 @@ TEST(PortPermission, ReasonNamesAGroupOnlyWhenItMayOpenThePort) {
     const std::vector<std::string> lines = cli.Lines(Stream::Err);
     ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
     EXPECT_EQ(lines[0], "Open port failed!");
-    const bool namesGroup = lines[1].find("usermod -aG " + std::string(owner->gr_name) + " ") !=
-                            std::string::npos;
+    const bool namesGroup =
+        lines[1].find("usermod -aG " + std::string(owner->gr_name) + " ") != std::string::npos;
     EXPECT_EQ(namesGroup, mode == 0660) << lines[1];
     EXPECT_EQ(lines[1].find("usermod -aG root"), std::string::npos) << lines[1];
   }
