@@ -120,7 +120,9 @@ start_sim upload --serve "$work/data.fdu"
 run_cli receive --port COM5 "$(winepath -w "$wide")"
 check 0 "Transfer complete !" 0 "served 5000 of 5000 bytes"
 cmp -s "$work/data.fdu" "$wide" || fail "the received file is not at its UTF-8 name"
+start_sim --timeout 2 download --mode software --size 10
 run_cli send --port COM5 "$(winepath -w "$work/Kanäle-없음.fdu")"
+wait "$simPid" || true
 grep -q "Cannot read .*Kanäle-없음.fdu" "$work/cli.err" || fail "the name is not shown in UTF-8: $(cat "$work/cli.err")"
 done_row
 

@@ -16,6 +16,10 @@ bool EndsWithNoCase(const std::string& text, const std::string& suffix) {
 
 }  // namespace
 
+std::string CannotWrite(const std::string& path, const std::string& reason) {
+  return "Cannot write " + Printable(path) + ": " + reason + ".";
+}
+
 std::optional<std::string> CheckTransferFile(const TransferRequest& request) {
   if (request.direction == DIR_TO_RECEIVER) return WhyNotReadable(request.path);
   std::string why;

@@ -26,5 +26,7 @@ std::optional<std::string> WhyNotReadable(const std::string& path);
 // read-only file, a folder that does not take a new file, a link to nothing, or a link that
 // another user planted in a shared folder (such as /tmp).
 std::string ResolveReceiveTarget(const std::string& target, std::string& why);
+// "Cannot write PATH: REASON.", the words of every refusal of a target.
+std::string CannotWrite(const std::string& path, const std::string& reason);
 
 }  // namespace kestal

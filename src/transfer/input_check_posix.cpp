@@ -14,10 +14,6 @@
 namespace kestal {
 namespace {
 
-std::string CannotWrite(const std::string& path, const std::string& reason) {
-  return "Cannot write " + Printable(path) + ": " + reason + ".";
-}
-
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";

@@ -8,10 +8,6 @@
 namespace kestal {
 namespace {
 
-std::string CannotWrite(const std::string& path, const std::string& reason) {
-  return "Cannot write " + Printable(path) + ": " + reason + ".";
-}
-
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of("/\\");
   if (slash == std::string::npos) return ".";
