@@ -86,7 +86,7 @@ void TransferController::StartTransfer(const TransferRequest& request,
   }
   // Checked before the port is opened: nobody should reset the receiver for a bad file.
   if (const auto problem = CheckTransferFile(request)) {
-    ShowStatus(3, *problem);
+    ShowStatus(3, text::kFileOpenError, *problem);
     return;
   }
   if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request.path)) {

@@ -294,7 +294,7 @@ TEST_F(WindowTest, PortListFollowsPortsAndKeepsTheSelectionAndTypedPath) {
   window.Get<QLineEdit>("pathField")->setText(QStringLiteral("/typed.ird"));
   window.Choose("portList", added);
   EXPECT_EQ(window.Get<QLineEdit>("pathField")->text(), "/typed.ird");
-  UnregisterVirtualPort(link);
+  UnregisterVirtualPort(link, pty.Path());
   EXPECT_TRUE(WaitUntil([&] { return list->count() == before; }));
 }
 
