@@ -16,8 +16,11 @@ export CCACHE_NOHASHDIR := 1
 
 all: build
 
+# The Debian packages a target needs (scripts/install-deps.sh names the groups): `make demo`
+# never installs Wine or MinGW, only the Windows targets do.
+DEPS ?= build test
 deps:
-	@bash scripts/install-deps.sh
+	@bash scripts/install-deps.sh $(DEPS)
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -30,15 +33,18 @@ test: build
 
 # kestal.exe and kestal-cli.exe, cross-built with MinGW-w64 and linked statically.
 .PHONY: windows windows-installer test-windows
+windows: DEPS = windows
 windows: deps
 	bash scripts/build-windows.sh $(WIN_BUILD)
 
 # kestal-setup-<version>.exe (NSIS) and kestal-<version>-windows.zip in $(WIN_BUILD)/package.
+windows-installer: DEPS = windows
 windows-installer: windows
 	bash scripts/package-windows.sh $(WIN_BUILD)
 
 # Under Wine: kestal-cli.exe against the Linux emulator; then, on Xvfb, the window, its
 # settings in the registry and the installer's round trip.
+test-windows: DEPS = windows
 test-windows: windows-installer build
 	bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
 	bash scripts/test-windows-window.sh $(WIN_BUILD)
@@ -66,11 +72,13 @@ test-tsan: deps
 
 # Coverage-guided fuzzing of the frame reader and the image reader;
 # FUZZ_SECONDS per target.
+fuzz: DEPS = fuzz
 fuzz: deps
 	JOBS=$(JOBS) bash scripts/run-fuzz.sh $(FUZZ_SECONDS)
 
 # Everything CI runs: the plain suite, the Windows command line under Wine, half a minute of
 # fuzzing per target, both sanitizer builds.
+ci: DEPS = build test fuzz package windows
 ci: test
 	$(MAKE) test-windows
 	$(MAKE) fuzz FUZZ_SECONDS=$(or $(FUZZ_SECONDS),30)
@@ -81,6 +89,7 @@ ci: test
 bench: build
 	bash scripts/bench.sh $(BUILD)
 
+demo: DEPS = demo
 demo: build
 	@bash scripts/demo.sh $(BUILD)
 
@@ -92,6 +101,7 @@ install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
 
 # A .deb in $(BUILD)/package, then checked: its files, its dependencies, a scratch install, lintian.
+package: DEPS = build test package
 package: build
 	rm -f $(BUILD)/package/*.deb
 	cd $(BUILD) && cpack -G DEB

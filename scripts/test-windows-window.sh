@@ -158,7 +158,7 @@ done
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
 wine reg query "$uninstallKey" /v DisplayVersion 2>/dev/null | grep -q "$version" ||
   fail "no entry among the installed programs"
-[ "$(wine "$installed/kestal-cli.exe" --version 2>&1 | tr -d '\r')" = "kestal-cli $version" ] ||
+[ "$(wine "$installed/kestal-cli.exe" --version 2>&1 | head -n 1 | tr -d '\r')" = "kestal-cli $version" ] ||
   fail "the installed kestal-cli.exe does not run"
 drive "$installed/kestal.exe" C.UTF-8 close
 # The uninstaller runs from a copy of itself and returns at once: its work is awaited.

@@ -107,6 +107,25 @@ run_cli receive --port COM5 "$wTarget"
 check 0 "Transfer complete !" 0 "served 5000 of 5000 bytes"
 cmp -s "$work/data.fdu" "$work/target.fdu" || fail "the received file differs from the served one"
 
+# A name no ANSI code page holds: the command line arrives as UTF-16 and stays UTF-8 inside,
+# and the file calls take it through the wide API.
+row=NonAsciiNameBothWays
+wide="$work/Kanäle-채널.fdu"
+cp "$work/data.fdu" "$wide"
+start_sim download --mode channels --expect "$work/data.fdu"
+run_cli send --port COM5 "$(winepath -w "$wide")"
+check 0 "Transfer complete !" 0 "channel list 5000 bytes in"
+rm -f "$wide"
+start_sim upload --serve "$work/data.fdu"
+run_cli receive --port COM5 "$(winepath -w "$wide")"
+check 0 "Transfer complete !" 0 "served 5000 of 5000 bytes"
+cmp -s "$work/data.fdu" "$wide" || fail "the received file is not at its UTF-8 name"
+start_sim --timeout 2 download --mode software --size 10
+run_cli send --port COM5 "$(winepath -w "$work/Kanäle-없음.fdu")"
+wait "$simPid" || true
+grep -q "Cannot read .*Kanäle-없음.fdu" "$work/cli.err" || fail "the name is not shown in UTF-8: $(cat "$work/cli.err")"
+done_row
+
 row=SilenceTripsTheWatchdog
 start_sim --silence-after 2 download --mode software --expect "$work/data.ird"
 run_cli send --port COM5 "$wData"

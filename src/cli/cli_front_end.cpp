@@ -33,7 +33,7 @@ std::string SecondsText(double seconds) {
 // The texts of a transfer going as it should; every other status text reports a fault.
 bool IsError(const std::string& status) {
   for (const char* normal :
-       {text::kWaiting, text::kDownloading, text::kUploading, text::kComplete}) {
+       {text::kWaiting, text::kPacking, text::kDownloading, text::kUploading, text::kComplete}) {
     if (status == normal) return false;
   }
   return true;
@@ -63,11 +63,14 @@ void CliFrontEnd::Start() {
   loop_.StartTimer(IdOf(LoopTimer::ProgressRedraw), kRedrawPeriod, [this] {
     if (view_.running) ShowProgress();
   });
-  if (options_.timeoutSeconds > 0) {
-    const auto period =
-        std::chrono::milliseconds(static_cast<long long>(options_.timeoutSeconds * 1000.0 + 0.5));
-    loop_.StartTimer(IdOf(LoopTimer::FirstRequest), period, [this] { OnFirstRequestTimeout(); });
-  }
+}
+
+// From the moment the receiver can ask: a channel list is packed before it is woken.
+void CliFrontEnd::StartRequestTimer() {
+  if (options_.timeoutSeconds <= 0) return;
+  const auto period =
+      std::chrono::milliseconds(static_cast<long long>(options_.timeoutSeconds * 1000.0 + 0.5));
+  loop_.StartTimer(IdOf(LoopTimer::FirstRequest), period, [this] { OnFirstRequestTimeout(); });
 }
 
 void CliFrontEnd::OnFirstRequestTimeout() {
@@ -101,11 +104,13 @@ void CliFrontEnd::Show(const TransferView& view) {
   // The controller zeroes the figures at every end; the command line keeps the last ones.
   const TransferView last = view_;
   view_ = view;
+  if (view.running && !view.awaitingRequest && !requestedAt_) requestedAt_ = SteadyClock::now();
   if (!view.running) {
     view_.percent = last.percent;
     view_.bytesDone = last.bytesDone;
     view_.bytesTotal = last.bytesTotal;
   }
+  if (view.awaitingRequest && !last.awaitingRequest) StartRequestTimer();
   if (view.status != shownStatus_) {
     shownStatus_ = view.status;
     shownDetail_ = view.detail;
@@ -218,7 +223,12 @@ void CliFrontEnd::EmitJson(const char* phase, std::optional<int> exitStatus) {
                   figures.bytesPerSecond,
                   std::chrono::duration<double>(now - started_).count(),
                   exitStatus};
-  json_.Line(FormatJsonEvent(event));
+  // A reader that falls behind gets every status and the outcome, and the latest progress.
+  if (event.phase == "progress") {
+    json_.StateLine(FormatJsonEvent(event));
+  } else {
+    json_.Line(FormatJsonEvent(event));
+  }
 }
 
 void CliFrontEnd::StartTimer(TransferTimer timer, std::chrono::milliseconds period) {
@@ -229,17 +239,39 @@ void CliFrontEnd::StartTimer(TransferTimer timer, std::chrono::milliseconds peri
 void CliFrontEnd::StopTimer(TransferTimer timer) { loop_.StopTimer(IdOf(LoopTimerFor(timer))); }
 
 void CliFrontEnd::TransferEnded(WorkerOutcome outcome) {
-  End(outcome == WorkerOutcome::Completed ? Outcome::Completed : Outcome::Failed);
+  if (outcome != WorkerOutcome::Completed) {
+    End(Outcome::Failed);
+    return;
+  }
+  // The worker's word is what is on disk: a stop that came once the receiver had finished (or
+  // the target was replaced) does not undo the transfer, and the exit status must not say so.
+  if (outcome_ != Outcome::Running && reportedStatus_ != text::kComplete) {
+    ReportStatus(text::kComplete, "The transfer had completed when the stop came.");
+  }
+  outcome_ = Outcome::Completed;
+  End(Outcome::Completed);
 }
 
 void CliFrontEnd::End(Outcome outcome) {
   loop_.StopTimer(IdOf(LoopTimer::FirstRequest));
   loop_.StopTimer(IdOf(LoopTimer::ProgressRedraw));
-  // A stop or time-out asked for by us outranks what the worker made of it.
+  // A stop or time-out asked for by us outranks a failure the worker made of it.
   if (outcome_ == Outcome::Running) outcome_ = outcome;
   if (options_.progress == ProgressStyle::Json) EmitJson("outcome", ExitCodeFor(outcome_));
   console_.ClearBar();
+  if (console_.ShowsBar() && !ErrorsOnly() && requestedAt_) PrintSummary();
   loop_.Quit();
+}
+
+// The last line on a terminal, where the bar has just gone: what moved, how long it took.
+void CliFrontEnd::PrintSummary() {
+  const double seconds = std::chrono::duration<double>(SteadyClock::now() - *requestedAt_).count();
+  const uint64_t bytes = view_.bytesDone;
+  std::string line =
+      std::to_string(bytes) + " bytes in " + FormatDuration(static_cast<uint64_t>(seconds + 0.5));
+  if (bytes > 0 && seconds > 0)
+    line += " (" + FormatRate(static_cast<double>(bytes) / seconds) + ")";
+  console_.Line(line + ".");
 }
 
 }  // namespace kestal::cli

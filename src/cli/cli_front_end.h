@@ -47,6 +47,7 @@ class CliFrontEnd : public TransferFrontEnd {
   void TransferEnded(WorkerOutcome outcome) override;
 
  private:
+  void StartRequestTimer();
   void OnFirstRequestTimeout();
   void ReportStatus(const std::string& status, const std::string& detail);
   void ShowDetail(const TransferView& view);
@@ -55,6 +56,7 @@ class CliFrontEnd : public TransferFrontEnd {
   void PrintPlainProgress(const ProgressFigures& figures,
                           std::chrono::steady_clock::time_point now);
   void EmitJson(const char* phase, std::optional<int> exitStatus = {});
+  void PrintSummary();
   ProgressFigures Measure(std::chrono::steady_clock::time_point now);
   bool ErrorsOnly() const;
   bool PlainLines() const;
@@ -76,6 +78,8 @@ class CliFrontEnd : public TransferFrontEnd {
   // words (a hint) is worth a line of its own.
   std::optional<std::string> waitWords_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  // When the receiver asked: the summary's time runs from here.
+  std::optional<std::chrono::steady_clock::time_point> requestedAt_;
   // Rate measurement: from the first bytes seen moving.
   bool rateStarted_ = false;
   std::chrono::steady_clock::time_point rateStart_{};

@@ -3,14 +3,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "common/printable.h"
 #include "image/file_maker.h"
 #include "image/image_reader.h"
+#include "transfer/input_check.h"
+#include "transfer/staged_file.h"
 
 namespace kestal::cli {
 
@@ -26,14 +30,28 @@ std::optional<uint32_t> ParseRequestValue(const std::string& text) {
 
 namespace {
 
-void Fail(const std::string& message) { std::fprintf(stderr, "kestal-cli: %s\n", message.c_str()); }
+void Fail(const std::string& message) {
+  std::fprintf(stderr, "kestal-cli: %s\n", Printable(message).c_str());
+}
 
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
+using ByteWriter = std::function<bool(const uint8_t* data, size_t size)>;
+
+// Written beside `path` and renamed over it once complete: a full disk, a size limit or a stop
+// keeps what `path` held. `fill` writes through the writer it is given.
+bool WriteAtomically(const std::string& path,
+                     const std::function<bool(const ByteWriter& write)>& fill) {
+  std::string why;
+  if (ResolveReceiveTarget(path, why).empty()) {
+    Fail(why);
+    return false;
+  }
+  StagedFile file;
+  const bool written =
+      file.Open(path) &&
+      fill([&file](const uint8_t* data, size_t size) { return file.Write(data, size); }) &&
+      file.Commit();
+  if (!written) Fail(path + ": cannot be written (disk full or a size limit?)");
+  return written;
 }
 
 // Why a packing failed, found out afterwards so nothing races with the packing itself.
@@ -75,15 +93,12 @@ void PrintReport(const ImageReport& report) {
 // Unpacks a valid image straight into the file, a chunk at a time: a small image of very
 // repetitive data can stand for a channel list hundreds of times its size.
 bool ExtractChannelList(const std::vector<uint8_t>& image, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  InspectImage(image.data(), image.size(), [&out](const uint8_t* chunk, size_t length) {
-    out.write(reinterpret_cast<const char*>(chunk), static_cast<std::streamsize>(length));
+  return WriteAtomically(path, [&image](const auto& write) {
+    bool ok = true;
+    InspectImage(image.data(), image.size(),
+                 [&](const uint8_t* chunk, size_t length) { ok = ok && write(chunk, length); });
+    return ok;
   });
-  out.close();
-  if (out) return true;
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-  return false;
 }
 
 }  // namespace
@@ -95,11 +110,11 @@ int RunPack(const PackArgs& args) {
     Fail(DescribePackFailure(args.file));
     return 1;
   }
-  if (!WriteFile(args.image, image)) {
-    Fail(args.image + ": cannot write the image");
+  if (!WriteAtomically(args.image,
+                       [&image](const auto& write) { return write(image.data(), image.size()); })) {
     return 1;
   }
-  std::printf("%s: %zu bytes, request value 0x%08X\n", args.image.c_str(), image.size(),
+  std::printf("%s: %zu bytes, request value 0x%08X\n", Printable(args.image).c_str(), image.size(),
               requestValue);
   return 0;
 }
@@ -116,10 +131,7 @@ int RunInspect(const InspectArgs& args) {
     Fail(args.image + ": invalid image: " + report.error);
     return 1;
   }
-  if (!args.extractTo.empty() && !ExtractChannelList(bytes, args.extractTo)) {
-    Fail(args.extractTo + ": cannot write the channel list");
-    return 1;
-  }
+  if (!args.extractTo.empty() && !ExtractChannelList(bytes, args.extractTo)) return 1;
   return 0;
 }
 

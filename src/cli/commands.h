@@ -33,6 +33,9 @@ struct VerbArgs {
   std::string modeName;  // empty: from the file name
 };
 
+// Parses the command line (UTF-8) and runs the verb it names; the process exit status.
+int RunCommandLine(int argc, char** argv);
+
 // Decimal, or hexadecimal after "0x"; nothing else (no sign, no spaces, no octal).
 std::optional<uint32_t> ParseRequestValue(const std::string& text);
 

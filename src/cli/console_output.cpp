@@ -6,6 +6,7 @@
 
 #include "cli/signal_mask.h"
 #include "cli/terminal.h"
+#include "common/printable.h"
 
 namespace kestal::cli {
 
@@ -30,6 +31,8 @@ ConsoleOutput::~ConsoleOutput() {
 
 void ConsoleOutput::Line(const std::string& text) { Enqueue(&text, nullptr); }
 
+void ConsoleOutput::StateLine(const std::string& text) { Enqueue(&text, nullptr, true); }
+
 void ConsoleOutput::Bar(const std::string& text) {
   if (showBar_) Enqueue(nullptr, &text);
 }
@@ -41,16 +44,19 @@ void ConsoleOutput::ClearBar() {
 
 int ConsoleOutput::Columns() const { return showBar_ ? TerminalColumns(stream_) : 0; }
 
-void ConsoleOutput::Enqueue(const std::string* line, const std::string* bar) {
+void ConsoleOutput::Enqueue(const std::string* line, const std::string* bar, bool replaceable) {
   {
     std::lock_guard lock(mutex_);
-    if (line != nullptr && lines_.size() >= kMaxQueuedLines) {
+    if (line != nullptr && replaceable && lastIsReplaceable_ && !lines_.empty()) {
+      lines_.back() = Printable(*line);
+    } else if (line != nullptr && lines_.size() >= kMaxQueuedLines) {
       ++droppedLines_;
     } else if (line != nullptr) {
-      lines_.push_back(*line);
+      lines_.push_back(Printable(*line));
     }
+    if (line != nullptr) lastIsReplaceable_ = replaceable;
     if (bar != nullptr && *bar != bar_) {
-      bar_ = *bar;
+      bar_ = Printable(*bar);
       barChanged_ = true;
     }
   }
@@ -67,6 +73,7 @@ void ConsoleOutput::WriteLoop() {
     if (lines_.empty() && !barChanged_) return;  // closing, and everything written
     std::deque<std::string> lines;
     lines.swap(lines_);
+    lastIsReplaceable_ = false;
     const size_t dropped = std::exchange(droppedLines_, 0);
     const std::string bar = bar_;
     barChanged_ = false;

@@ -3,7 +3,8 @@
 // on a terminal, one progress bar line kept below them and redrawn in place. Called from the
 // loop thread; a thread of its own does the writing, so a reader that stops reading (a pager,
 // Ctrl-S, a full pipe) never holds up the loop and the worker waiting on it. Lines are written
-// in order; bars that could not be drawn in time give way to the newest.
+// in order; bars that could not be drawn in time give way to the newest, and so do progress
+// events. Control characters and stray bytes in what is printed are shown as escapes.
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -24,6 +25,9 @@ class ConsoleOutput {
 
   // Prints a line of its own; a bar on screen is taken down first and redrawn after it.
   void Line(const std::string& text);
+  // A line that stands for the state of things (a progress event): while it waits to be
+  // written, the next such line takes its place, so a reader that falls behind gets the latest.
+  void StateLine(const std::string& text);
   // Draws or redraws the bar (nothing when bars are off).
   void Bar(const std::string& text);
   // Takes the bar off the screen for good.
@@ -33,7 +37,7 @@ class ConsoleOutput {
   int Columns() const;
 
  private:
-  void Enqueue(const std::string* line, const std::string* bar);
+  void Enqueue(const std::string* line, const std::string* bar, bool replaceable = false);
   void WriteLoop();
 
   std::FILE* stream_;
@@ -43,7 +47,8 @@ class ConsoleOutput {
   std::deque<std::string> lines_;  // queued, not yet written
   std::string bar_;                // the bar as it should be on screen, empty when none
   bool barChanged_ = false;
-  size_t droppedLines_ = 0;  // lines given up while the queue was full
+  bool lastIsReplaceable_ = false;  // the newest queued line is a state line
+  size_t droppedLines_ = 0;         // lines given up while the queue was full
   bool closing_ = false;
   std::thread writer_;  // last: started once the members above exist
 };

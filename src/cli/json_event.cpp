@@ -2,22 +2,35 @@
 
 #include <cstdio>
 
+#include "common/printable.h"
+
 namespace kestal::cli {
 namespace {
 
+// A JSON string that is valid UTF-8 whatever `text` holds: control characters as \u escapes,
+// a byte that is no part of valid UTF-8 (a file name from another locale) as the text \xNN.
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
+  for (size_t at = 0; at < text.size();) {
+    uint32_t code = 0;
+    const size_t length = printable_detail::DecodeUtf8(text, at, code);
+    char escaped[8];
+    if (length == 0) {
+      std::snprintf(escaped, sizeof escaped, "\\\\x%02x", static_cast<unsigned char>(text[at]));
+      out += escaped;
+      ++at;
+      continue;
+    }
+    if (code == '"' || code == '\\') {
       out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += static_cast<char>(code);
+    } else if (code < 0x20 || code == 0x7F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
       out += escaped;
     } else {
-      out += c;
+      out.append(text, at, length);
     }
+    at += length;
   }
   return out + "\"";
 }

@@ -1,10 +1,15 @@
 // kestal-cli: the headless front end. The one place that knows the option parser: it declares
 // every verb and option, fills the verbs' plain argument structs and runs the chosen verb.
+// main() itself is the platform's (main_posix.cpp; main_win32.cpp takes the UTF-16 command line).
 #include <CLI/CLI.hpp>
 #include <map>
 #include <memory>
 
+#include <cstdio>
+
 #include "cli/commands.h"
+#include "common/license.h"
+#include "common/printable.h"
 #include "common/std_streams.h"
 
 namespace kestal::cli {
@@ -15,6 +20,18 @@ constexpr const char* kExitStatusFooter =
     "Exit status: 0 transfer completed; 1 transfer failed, stopped by a signal (SIGINT, "
     "SIGTERM, SIGHUP, SIGQUIT, ...) or timed out, or the port could not be opened; 2 usage "
     "error, including a --port that names no existing path and no discovered port.";
+
+const CLI::Validator kSecondsText(
+    [](std::string& text) -> std::string {
+      double seconds = 0;
+      if (!CLI::detail::lexical_cast(text, seconds) || !(seconds > 0)) {
+        return "'" + text +
+               "' is no time to wait: give seconds above 0, or leave --timeout out "
+               "to wait until stopped";
+      }
+      return "";
+    },
+    "SECONDS");
 
 const CLI::Validator kRequestValueText(
     [](std::string& text) -> std::string {
@@ -66,7 +83,7 @@ void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
   verb.add_option("--timeout", args.options.timeoutSeconds,
                   "give up if the receiver sends no request within SECONDS of the wake-up "
                   "(default: wait until stopped)")
-      ->check(CLI::PositiveNumber);
+      ->check(kSecondsText);
   verb.add_flag("--trace", args.options.trace, "print every frame sent and received");
   const std::map<std::string, ProgressStyle> styles{{"auto", ProgressStyle::Auto},
                                                     {"plain", ProgressStyle::Plain},
@@ -74,7 +91,8 @@ void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
   verb.add_option("--progress", args.options.progress,
                   "auto: a bar on a terminal, else a line every 10 % or 5 s; plain: those lines "
                   "always; json: one JSON object per line on stdout (see the man page)")
-      ->transform(CLI::CheckedTransformer(styles, CLI::ignore_case));
+      ->transform(CLI::CheckedTransformer(styles, CLI::ignore_case).description(""))
+      ->type_name("auto|plain|json");
   verb.add_flag("-q,--quiet", args.options.quiet, "print errors only");
   verb.add_option("--record", args.options.recordPath,
                   "record every byte each way with its time into FILE (see kestal-cli trace)");
@@ -136,19 +154,36 @@ void AddTraceCommand(CLI::App& app, int& exitCode) {
 }
 
 }  // namespace
-}  // namespace kestal::cli
 
-int main(int argc, char** argv) {
-  kestal::OpenMissingStdStreams();
+// CLI11 takes a mistyped verb for a stray argument and asks for a subcommand; say what it is.
+bool IsUnknownVerb(const CLI::App& app, int argc, char** argv) {
+  if (argc < 2 || argv[1][0] == '-') return false;
+  for (const CLI::App* verb : app.get_subcommands({})) {
+    if (verb->get_name() == argv[1]) return false;
+  }
+  return true;
+}
+
+int RunCommandLine(int argc, char** argv) {
+  OpenMissingStdStreams();
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};
-  app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION);
+  app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION + "\n" +
+                                        kCopyrightLine + "\n" + kLicenseLine);
   app.require_subcommand(1);
   int exitCode = 0;
-  kestal::cli::AddImageCommands(app, exitCode);
-  kestal::cli::AddPortsCommand(app, exitCode);
-  kestal::cli::AddTransferCommands(app, exitCode);
-  kestal::cli::AddTraceCommand(app, exitCode);
-  kestal::cli::AddDoctorCommand(app, exitCode);
+  AddImageCommands(app, exitCode);
+  AddPortsCommand(app, exitCode);
+  AddTransferCommands(app, exitCode);
+  AddTraceCommand(app, exitCode);
+  AddDoctorCommand(app, exitCode);
+  if (IsUnknownVerb(app, argc, argv)) {
+    std::fprintf(stderr,
+                 "kestal-cli: unknown command '%s': use send, receive, ports, doctor, trace, pack "
+                 "or inspect "
+                 "(kestal-cli --help).\n",
+                 Printable(argv[1]).c_str());
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -157,3 +192,5 @@ int main(int argc, char** argv) {
   }
   return exitCode;
 }
+
+}  // namespace kestal::cli

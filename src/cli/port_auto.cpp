@@ -122,6 +122,12 @@ bool Answered(Candidate& candidate) {
   return HoldsRequest(candidate.bytes);
 }
 
+// True when the port has hung up by now (its request may have been the last it said).
+bool Vanished(const pollfd& port) {
+  pollfd now{port.fd, POLLIN, 0};
+  return ::poll(&now, 1, 0) < 0 || (now.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 enum class ProbeEnd { Answered, Stopped, TimedOut };
 
 // Waits for the first request; `winner` is its index among `candidates`.
@@ -139,12 +145,15 @@ ProbeEnd AwaitFirstRequest(std::vector<Candidate>& candidates, const ProbeSignal
     if (signals.Caught()) return ProbeEnd::Stopped;
     if (ready == 0 && deadline) return ProbeEnd::TimedOut;
     for (size_t i = 1; i < fds.size(); ++i) {
-      if ((fds[i].revents & POLLIN) != 0 && Answered(candidates[i - 1])) {
+      // A port gone away (unplugged, its emulator ended), even right after its receiver asked,
+      // is no longer watched: the next port that asks is the one.
+      const bool asked = (fds[i].revents & POLLIN) != 0 && Answered(candidates[i - 1]);
+      if ((fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 || (asked && Vanished(fds[i]))) {
+        fds[i].fd = -1;
+      } else if (asked) {
         winner = i - 1;
         return signals.Caught() ? ProbeEnd::Stopped : ProbeEnd::Answered;
       }
-      // A port gone away (unplugged, its emulator ended) is no longer watched.
-      if ((fds[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) fds[i].fd = -1;
     }
   }
 }
@@ -175,11 +184,11 @@ int RunOnAnsweringPort(const TransferOptions& options) {
     std::fprintf(stderr, "%s\n", text::kWaiting);
     end = AwaitFirstRequest(candidates, signals, options.timeoutSeconds, winner);
   }
-  // Every port is closed untouched, the winner too: its receiver cannot see the port close at
-  // the far end of its cable and repeats its request until it is answered, so the transfer
-  // reopens the port, wakes it again (harmless to a receiver already asking) and takes the
-  // next request. The transfer then owns the port exactly as with a named one.
-  for (const Candidate& candidate : candidates) posix::CloseExclusivePort(candidate.fd);
+  // The others are closed untouched. The winner goes to the transfer as it is, open, with the
+  // request already read: a receiver that asks only once is answered all the same.
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (end != ProbeEnd::Answered || i != winner) posix::CloseExclusivePort(candidates[i].fd);
+  }
   if (end == ProbeEnd::Stopped) {
     std::fprintf(stderr, "%s\n", text::kInterrupted);
     return 1;
@@ -191,7 +200,11 @@ int RunOnAnsweringPort(const TransferOptions& options) {
   }
   TransferOptions onWinner = options;
   onWinner.waitingShown = true;
-  return RunTransfer(onWinner, candidates[winner].port, stderr, isatty(STDERR_FILENO) != 0);
+  Candidate& found = candidates[winner];
+  return RunTransfer(onWinner, found.port, stderr, isatty(STDERR_FILENO) != 0,
+                     [&found](SerialLink& link) {
+                       link.AdoptOpenPort(found.port.devicePath, found.fd, std::move(found.bytes));
+                     });
 }
 
 }  // namespace kestal::cli

@@ -9,9 +9,17 @@ namespace kestal::cli {
 
 namespace {
 
+// Only a name with a folder separator in it is taken as a path: a file `box` in the current
+// folder must not shadow the virtual port `box`.
+bool IsPath(const std::string& name) {
+  return name.find('/') != std::string::npos ||
+         name.find(static_cast<char>(std::filesystem::path::preferred_separator)) !=
+             std::string::npos;
+}
+
 std::optional<PortInfo> PortAtPath(const std::string& path) {
   std::error_code error;
-  if (path.empty() || !std::filesystem::exists(path, error)) return std::nullopt;
+  if (!IsPath(path) || !std::filesystem::exists(path, error)) return std::nullopt;
   PortInfo port;
   port.devicePath = path;
   port.portName = std::filesystem::path(path).filename().string();

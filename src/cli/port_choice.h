@@ -7,8 +7,8 @@
 
 namespace kestal::cli {
 
-// A path that exists is used as it stands (its friendly name is the path). Otherwise the name
-// is looked up among the discovered ports by device path, port name or friendly name.
+// A name with a "/" in it that exists is used as a path (its friendly name is the path). Otherwise
+// the name is looked up among the discovered ports by device path, port name or friendly name.
 // nullopt when neither finds it.
 std::optional<PortInfo> ResolvePort(const std::string& nameOrPath);
 // The same against a port list already discovered.

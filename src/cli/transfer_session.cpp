@@ -14,7 +14,7 @@
 namespace kestal::cli {
 
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
-                bool isTerminal) {
+                bool isTerminal, const std::function<void(SerialLink&)>& prepareLink) {
   // A reader of our stderr going away (`| head`) must not kill the process mid-transfer.
 #ifdef SIGPIPE  // Windows has none: a write to a closed pipe just fails there
   std::signal(SIGPIPE, SIG_IGN);
@@ -27,6 +27,7 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   const bool recording =
       !options.recordPath.empty() && StartRecording(recorder, options, port, console);
   if (recording) link.SetByteTap(&recorder);
+  if (prepareLink) prepareLink(link);
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
   link.SetNoticeHandler([&loop, &console](const std::string& text) {

@@ -25,12 +25,12 @@ constexpr int kVerifyTraceLine = 254;
 
 // The channel-list file, measured once when it is opened. Reads must then deliver exactly the
 // measured bytes: a file that shrinks or grows while it is packed is refused, never half-used.
-class ChannelFile {
+class ChannelFile : public PackSource {
  public:
   ChannelFile() = default;
   ChannelFile(const ChannelFile&) = delete;
   ChannelFile& operator=(const ChannelFile&) = delete;
-  ~ChannelFile() {
+  ~ChannelFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
 
@@ -43,10 +43,9 @@ class ChannelFile {
     return true;
   }
 
-  uint64_t Size() const { return size_; }
+  uint64_t Size() const override { return size_; }
 
-  // False when the file ends early or the read fails.
-  bool ReadExact(uint8_t* destination, size_t count) {
+  bool Read(uint8_t* destination, size_t count) override {
     size_t done = 0;
     while (done < count) {
       const ssize_t got = ::read(fd_, destination + done, count - done);
@@ -57,8 +56,7 @@ class ChannelFile {
     return true;
   }
 
-  // True when nothing follows the bytes read so far.
-  bool AtEnd() {
+  bool AtEnd() override {
     uint8_t extra = 0;
     ssize_t got = 0;
     do {
@@ -114,6 +112,13 @@ void AppendBlock(std::vector<uint8_t>& image, uint16_t typeCode, uint16_t chunkL
           Crc16(block + kCrcCoverageStart, IMAGE_BLOCK_HEAD - kCrcCoverageStart + payloadLength));
 }
 
+// The request value and the header CRC, which covers it.
+void WriteRequestValue(uint8_t* header, uint32_t requestValue) {
+  PutBE32(header + kRequestValueAt, requestValue);
+  PutBE16(header + kCrcAt,
+          Crc16(header + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart));
+}
+
 void EmitVerifyFailure(const PackTrace& trace) {
   if (!trace) return;
   char line[64];
@@ -121,13 +126,11 @@ void EmitVerifyFailure(const PackTrace& trace) {
   trace(line);
 }
 
-// Appends one block per chunk of the file to `image`. False when the file cannot be opened, is
-// empty or too large for an image, changes length while read, or a chunk fails verification.
-bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint16_t typeCode,
-                      uint32_t& blockCount, const PackTrace& trace) {
-  ChannelFile file;
-  if (!file.Open(path)) return false;
-  const uint64_t fileSize = file.Size();
+// Appends one block per chunk of the list to `image`. False when the list is empty or too large
+// for an image, changes length while read, a chunk fails verification, or `step` stops it.
+bool BuildImageBlocks(std::vector<uint8_t>& image, PackSource& source, uint16_t typeCode,
+                      uint32_t& blockCount, const PackTrace& trace, const PackStep& step) {
+  const uint64_t fileSize = source.Size();
   if (fileSize == 0 || MaxImageSize(fileSize) > std::numeric_limits<uint32_t>::max()) {
     return false;
   }
@@ -138,7 +141,7 @@ bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint
     if (trace) trace(".");
     const auto chunkLength = static_cast<uint16_t>(std::min<uint64_t>(remaining, IMAGE_CHUNK_MAX));
     remaining -= chunkLength;
-    if (!file.ReadExact(scratch.chunk.data(), chunkLength)) return false;
+    if (!source.Read(scratch.chunk.data(), chunkLength)) return false;
 
     uLongf compressedLength = 0;
     switch (CompressChunk(scratch, chunkLength, compressedLength)) {
@@ -154,8 +157,9 @@ bool BuildImageBlocks(std::vector<uint8_t>& image, const std::string& path, uint
         return false;
     }
     ++blockCount;
+    if (step && !step(fileSize - remaining, fileSize)) return false;
   }
-  return file.AtEnd();
+  return source.AtEnd();
 }
 
 // The reserved bytes 14 to 127 are always zero, so an image depends only on the file and the
@@ -164,10 +168,8 @@ void WriteImageHeader(uint8_t* header, uint32_t requestValue, uint32_t blockCoun
   std::fill(header, header + IMAGE_HEADER_SIZE, uint8_t{0});
   PutBE16(header + kLengthAt, kHeaderLengthField);
   PutBE16(header + kKindAt, static_cast<uint16_t>(IMAGE_HEADER_KIND));
-  PutBE32(header + kRequestValueAt, requestValue);
   PutBE32(header + kBlockCountAt, blockCount);
-  PutBE16(header + kCrcAt,
-          Crc16(header + kCrcCoverageStart, IMAGE_HEADER_SIZE - kCrcCoverageStart));
+  WriteRequestValue(header, requestValue);
 }
 
 }  // namespace
@@ -177,15 +179,15 @@ uint64_t MaxImageSize(uint64_t fileSize) {
   return IMAGE_HEADER_SIZE + fileSize + IMAGE_BLOCK_HEAD * blocks;
 }
 
-uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
-                          std::vector<uint8_t>& image, const PackTrace& trace) {
+uint32_t PackChannelImage(uint32_t requestValue, PackSource& source, std::vector<uint8_t>& image,
+                          const PackTrace& trace, const PackStep& step) {
   image.clear();
 
   uint32_t blockCount = 0;
   bool built = false;
   try {
     image.resize(IMAGE_HEADER_SIZE);  // header space; written once the block count is known
-    built = BuildImageBlocks(image, path, DATA_TYPE_CHANNELS, blockCount, trace);
+    built = BuildImageBlocks(image, source, DATA_TYPE_CHANNELS, blockCount, trace, step);
   } catch (const std::bad_alloc&) {
     built = false;  // a file too large for this machine's memory is a packaging failure
   }
@@ -195,6 +197,20 @@ uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
   }
   WriteImageHeader(image.data(), requestValue, blockCount);
   return static_cast<uint32_t>(image.size());
+}
+
+uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
+                          std::vector<uint8_t>& image, const PackTrace& trace) {
+  ChannelFile file;
+  if (!file.Open(path)) {
+    image.clear();
+    return 0;
+  }
+  return PackChannelImage(requestValue, file, image, trace);
+}
+
+void SetImageRequestValue(std::vector<uint8_t>& image, uint32_t requestValue) {
+  if (image.size() >= IMAGE_HEADER_SIZE) WriteRequestValue(image.data(), requestValue);
 }
 
 }  // namespace kestal

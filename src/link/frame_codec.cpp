@@ -26,7 +26,8 @@ std::optional<FrameResult> WaitForMore(Link& link, uint64_t deadlineMs, size_t n
 }
 
 // Waits for the sync "QzVk" CR. Each matching byte grants another 500 ms; noise before the
-// first letter is skipped within the first 500 ms; a break inside the sync ends the call.
+// first letter is skipped within the first 500 ms; a break inside the sync ends the call, unless
+// the breaking byte is itself a first letter: a stray "Q" before a frame must not cost the frame.
 FrameResult ReadSync(Link& link) {
   const Clock& clock = link.GetClock();
   uint64_t deadline = clock.NowMs() + kSyncByteTimeoutMs;
@@ -34,11 +35,14 @@ FrameResult ReadSync(Link& link) {
   for (;;) {
     uint8_t byte = 0;
     if (link.Queue().Pop(byte)) {
+      if (byte != kFrameSync[matched] && matched > 0) {
+        // No letter of the sync comes twice, so only its first can start it afresh.
+        if (byte != kFrameSync[0]) return FrameResult::Timeout;  // the caller calls again
+        matched = 0;
+      }
       if (byte == kFrameSync[matched]) {
         if (++matched == sizeof kFrameSync) return FrameResult::Ok;
         deadline = clock.NowMs() + kSyncByteTimeoutMs;
-      } else if (matched > 0) {
-        return FrameResult::Timeout;  // partial sync abandoned; the caller simply calls again
       }
     } else if (const auto why = WaitForMore(link, deadline, 1)) {
       return *why;

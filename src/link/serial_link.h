@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/link.h"
 
@@ -39,6 +40,13 @@ class SerialLink : public Link {
   void SetNoticeHandler(NoticeHandler handler) { onNotice_ = std::move(handler); }
   // Sees every byte written and received (null: none); set while the link is closed.
   void SetByteTap(ByteTap* tap) { tap_ = tap; }
+#ifndef _WIN32
+  // The next OpenLink of `devicePath` takes over `fd`, a port that posix::OpenExclusiveRawPort
+  // opened already, instead of opening the device again (a receiver that asked is answered on
+  // the very line it asked on), with `received`, the bytes already read from it, queued first.
+  // Set while the link is closed; the link owns `fd` from here on.
+  void AdoptOpenPort(const std::string& devicePath, int fd, std::vector<uint8_t> received);
+#endif
   // The port's name in the notices; set while the link is closed.
   void SetFriendlyName(std::string friendlyName) { friendlyName_ = std::move(friendlyName); }
 
@@ -72,6 +80,10 @@ class SerialLink : public Link {
   std::thread reader_;
   mutable std::mutex portMutex_;  // guards the port_ pointer swap only, never an I/O call
   std::shared_ptr<OpenPort> port_;
+  // A port handed over by AdoptOpenPort, waiting for its OpenLink.
+  std::shared_ptr<OpenPort> adopted_;
+  std::string adoptedPath_;
+  std::vector<uint8_t> adoptedBytes_;
   std::mutex waitMutex_;
   std::condition_variable dataArrived_;
   // Bytes the waiting frame reader needs before it can go on (0: nobody waits). The reader

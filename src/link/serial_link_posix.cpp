@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "link/posix_serial.h"
 
@@ -46,9 +47,15 @@ OpenResult SerialLink::OpenLink(const std::string& devicePath, uint32_t baud) {
   BeginOpen();
   byteTime_ = std::chrono::nanoseconds(baud == 0 ? 0 : 10'000'000'000LL / baud);  // 8N1: 10 bits
 
-  auto port = std::make_shared<OpenPort>();
-  const OpenResult opened = posix::OpenExclusiveRawPort(devicePath, baud, port->fd);
-  if (opened != OpenResult::Ok) return opened;
+  std::shared_ptr<OpenPort> port = std::exchange(adopted_, nullptr);
+  if (port && adoptedPath_ == devicePath) {
+    QueueChunk(adoptedBytes_.data(), adoptedBytes_.size());
+  } else {
+    port = std::make_shared<OpenPort>();
+    const OpenResult opened = posix::OpenExclusiveRawPort(devicePath, baud, port->fd);
+    if (opened != OpenResult::Ok) return opened;
+  }
+  adoptedBytes_.clear();
   port->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (port->wakeFd < 0) {
     // Without its wake-up descriptor the reader could never be stopped: refuse the open.
@@ -57,6 +64,14 @@ OpenResult SerialLink::OpenLink(const std::string& devicePath, uint32_t baud) {
   }
 
   return StartReader(std::move(port));
+}
+
+void SerialLink::AdoptOpenPort(const std::string& devicePath, int fd,
+                               std::vector<uint8_t> received) {
+  adopted_ = std::make_shared<OpenPort>();
+  adopted_->fd = fd;
+  adoptedPath_ = devicePath;
+  adoptedBytes_ = std::move(received);
 }
 
 void SerialLink::CloseLink() {

@@ -7,23 +7,16 @@
 #include <chrono>
 #include <system_error>
 
+#include "common/utf16.h"
 #include "link/serial_link.h"
 
 namespace kestal {
 
 namespace {
 
-std::wstring Widen(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(std::max(size, 1)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
-  wide.resize(wcslen(wide.c_str()));
-  return wide;
-}
-
 // "COM12" needs the device namespace prefix; a path that has it already is left alone.
 std::wstring DevicePathOf(const std::string& path) {
-  const std::wstring wide = Widen(path);
+  const std::wstring wide = Utf8ToWide(path);
   return wide.rfind(L"\\\\.\\", 0) == 0 ? wide : L"\\\\.\\" + wide;
 }
 

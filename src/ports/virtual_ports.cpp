@@ -133,10 +133,14 @@ std::string RegisterVirtualPort(const std::string& name, const std::string& devi
   return link.string();
 }
 
-void UnregisterVirtualPort(const std::string& linkPath) {
-  struct stat st {};
-  // Only links are ours to remove; never delete a file that happens to carry the name.
-  if (lstat(linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(linkPath.c_str());
+void UnregisterVirtualPort(const std::string& linkPath, const std::string& devicePath) {
+  // Only our own link is ours to remove: never a file that happens to carry the name, nor the
+  // link of an emulator started with the same name while this one was ending.
+  std::error_code ec;
+  if (fs::is_symlink(linkPath, ec) &&
+      fs::read_symlink(linkPath, ec) == fs::absolute(devicePath, ec)) {
+    unlink(linkPath.c_str());
+  }
 }
 
 std::string EnumerateVirtualPorts(PortList& list, const std::string& virtualPortDir) {

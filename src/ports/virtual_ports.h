@@ -11,7 +11,8 @@ std::string VirtualPortDirectory();
 // or an empty string on failure (with `error` set).
 std::string RegisterVirtualPort(const std::string& name, const std::string& devicePath,
                                 std::string* error = nullptr);
-// Removes a link made by RegisterVirtualPort.
-void UnregisterVirtualPort(const std::string& linkPath);
+// Removes a link made by RegisterVirtualPort, unless the name has since been taken for another
+// device.
+void UnregisterVirtualPort(const std::string& linkPath, const std::string& devicePath);
 
 }  // namespace kestal

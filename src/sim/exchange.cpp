@@ -26,7 +26,10 @@ std::string Hex(uint32_t value) {
 
 int RunReported(SimWire& wire, const std::function<SimEnd()>& body) {
   const SimEnd end = body();
-  wire.Report(end.message);
+  const uint32_t spoiled = wire.Spoiled();
+  wire.Report(
+      end.message +
+      (spoiled == 0 ? "" : "; " + std::to_string(spoiled) + " frames lost or damaged on the line"));
   return end.exitCode;
 }
 
@@ -124,6 +127,11 @@ Step ReceiverExchange::RequestUntilAccepted(uint8_t acceptCommand) {
   bool toolAway = false;
   for (uint32_t attempt = 0; attempt < options_.attempts; ++attempt) {
     wire_.Send(requestSequence, CMD_REQUEST, BE32Payload(options_.requestValue));
+    if (options_.hangupAfterRequest) {
+      // An adapter pulled out just after its receiver asked.
+      wire_.GetLink().CloseLink();
+      return SimEnd{0, "hung up right after its request"};
+    }
     const uint64_t until = wire_.Now() + ReplyWindowMs(0);
     for (;;) {
       const WaitResult result = wire_.Receive(until);

@@ -26,6 +26,8 @@ FrameFaults FaultInjector::Next() {
     if (value >= kFrameSync[0]) ++value;
     faults.noise.push_back(static_cast<uint8_t>(value));
   }
+  // A start that breaks off right before the real one.
+  faults.noise.insert(faults.noise.end(), kFrameSync, kFrameSync + options_.falseStart);
   // Drawn only when asked for, so the faults of existing seeds stay as they were.
   if (Chance(options_.garbleRate)) {
     faults.garble = true;

@@ -10,7 +10,7 @@
 namespace kestal::sim {
 
 struct FrameFaults {
-  std::vector<uint8_t> noise;  // written before the frame
+  std::vector<uint8_t> noise;  // written before the frame (a false start last)
   bool badSum = false;
   bool drop = false;      // nothing of the frame (nor its noise) is written
   bool garble = false;    // one byte of the frame on the wire is changed:

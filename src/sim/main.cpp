@@ -1,6 +1,8 @@
 // kestal-sim: a virtual receiver on a pseudo-terminal, for demos, tests and work without the
 // set-top box. Prints the device path first, announces it as a virtual port, plays one role.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -9,6 +11,7 @@
 #include <functional>
 #include <iostream>
 
+#include "common/license.h"
 #include "common/std_streams.h"
 #include "ports/virtual_ports.h"
 #include "recording/recording.h"
@@ -21,12 +24,18 @@ namespace {
 using kestal::sim::DownloadMode;
 using kestal::sim::SimOptions;
 
-// The announced link, for the signal handler; fixed storage because only async-signal-safe
-// calls may touch it there.
+// The announced link and where it leads, for the signal handler; fixed storage because only
+// async-signal-safe calls may touch it there.
 char announcedLinkPath[PATH_MAX] = {};
+char announcedDevice[PATH_MAX] = {};
 
 extern "C" void RemoveLinkAndExit(int signal) {
-  if (announcedLinkPath[0] != '\0') unlink(announcedLinkPath);
+  // A newer emulator may have taken the name since: its link is not ours to remove.
+  char target[PATH_MAX] = {};
+  if (announcedLinkPath[0] != '\0' && readlink(announcedLinkPath, target, sizeof target - 1) > 0 &&
+      strcmp(target, announcedDevice) == 0) {
+    unlink(announcedLinkPath);
+  }
   _exit(128 + signal);
 }
 
@@ -39,6 +48,7 @@ void InstallSignalHandlers() {
 
 struct CommandLine {
   SimOptions options;
+  bool background = false;
   std::string name;
   std::string mode;
   double timeoutSeconds = 60;
@@ -50,6 +60,9 @@ struct CommandLine {
 void AddCommonOptions(CLI::App& app, CommandLine& cl) {
   SimOptions& o = cl.options;
   app.add_option("--name", cl.name, "Virtual port name (default sim-<pid>)");
+  app.add_flag("--background", cl.background,
+               "Go on in the background: return (printing the device path) once the port is "
+               "announced");
   app.add_option("--baud", o.baud,
                  "Pace every byte written at BAUD/10 bytes per second (0 = unpaced)");
   app.add_option("--timeout", cl.timeoutSeconds,
@@ -77,16 +90,23 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
                  "receiver at another line speed does, instead of the request");
   app.add_option("--request-at-block", o.requestAtBlock,
                  "Upload: send a stray CMD_REQUEST before answering the N-th block request");
+  app.add_option("--claim-size", o.claimSize,
+                 "Upload: answer the size query with N bytes, whatever is served");
   app.add_option(
       "--silence-after", cl.silenceAfter,
       "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
   app.add_option("--hangup-after", cl.hangupAfter, "After N blocks close the port and exit 0");
+  app.add_flag("--hangup-after-request", o.hangupAfterRequest,
+               "Close the port right after the first CMD_REQUEST and exit 0");
   app.add_flag("--trace", o.trace, "Print every frame in hex on stderr");
   app.add_option("--replay", cl.replayPath,
                  "Instead of a role, play the receiver's side of a recording made with "
                  "kestal-cli --record");
   app.add_option("--seed", o.faults.seed, "Seed of the fault injection")->capture_default_str();
   app.add_option("--noise", o.faults.noiseBytes, "Random non-sync bytes before each frame sent");
+  app.add_option("--false-start", o.faults.falseStart,
+                 "The first N letters of the sync before each frame sent, as a false start")
+      ->check(CLI::Range(1u, 4u));
   app.add_option("--bad-sum-every", o.faults.badSumEvery, "Every K-th frame sent has a wrong sum");
   app.add_option("--corrupt-rate", o.faults.corruptRate, "Chance of a frame sent with a wrong sum")
       ->check(CLI::Range(0.0, 1.0));
@@ -136,10 +156,50 @@ CLI::App* AddUploadCommand(CLI::App& app, CommandLine& cl) {
   return upload;
 }
 
+// --background: the emulator goes on in a child of its own session; this process waits for the
+// child's announcement, prints it and exits 0 (or with the child's status if it never came).
+// Returns in the child, with the descriptor its announcement goes to.
+int Detach() {
+  int announcement[2];
+  if (pipe2(announcement, O_CLOEXEC) != 0) return STDOUT_FILENO;
+  const pid_t child = fork();
+  if (child < 0) return STDOUT_FILENO;
+  if (child == 0) {
+    close(announcement[0]);
+    setsid();
+    // A caller reading our stdout to its end, as $(...) does, must not wait for the emulator.
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
+    return announcement[1];
+  }
+  close(announcement[1]);
+  std::string line;
+  char c = 0;
+  while (read(announcement[0], &c, 1) == 1 && c != '\n') line += c;
+  if (line.empty()) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+  }
+  std::cout << line << std::endl;
+  _exit(0);
+}
+
+void Announce(int fd, const std::string& devicePath) {
+  const std::string line = devicePath + "\n";
+  if (fd == STDOUT_FILENO) {
+    std::cout << line << std::flush;
+    return;
+  }
+  (void)!write(fd, line.data(), line.size());
+  close(fd);
+}
+
 using Role = std::function<int(const kestal::sim::SimSession&)>;
 
 // Runs the role on a fresh pseudo-terminal announced as a virtual port.
 int RunOnPseudoTerminal(const CommandLine& cl, const Role& role) {
+  const int announcement = cl.background ? Detach() : STDOUT_FILENO;
   std::string error;
   auto endpoint = kestal::sim::PtyEndpoint::Create(&error);
   if (!endpoint) {
@@ -154,16 +214,17 @@ int RunOnPseudoTerminal(const CommandLine& cl, const Role& role) {
     std::cerr << "sim: virtual port not announced: " << error << std::endl;
   } else {
     std::strncpy(announcedLinkPath, linkPath.c_str(), sizeof announcedLinkPath - 1);
+    std::strncpy(announcedDevice, endpoint->SlavePath().c_str(), sizeof announcedDevice - 1);
   }
   InstallSignalHandlers();
-  std::cout << endpoint->SlavePath() << std::endl;
+  Announce(announcement, endpoint->SlavePath());
 
   kestal::sim::SimSession session{*endpoint, cl.options, std::cerr,
                                   [&] { endpoint->ReleaseOwnSlave(); },
                                   [&] { return endpoint->AwaitClientReturn(); }};
   const int status = role(session);
   endpoint->CloseLink();
-  if (!linkPath.empty()) kestal::UnregisterVirtualPort(linkPath);
+  if (!linkPath.empty()) kestal::UnregisterVirtualPort(linkPath, endpoint->SlavePath());
   return status;
 }
 
@@ -199,6 +260,8 @@ int main(int argc, char** argv) {
       "  kestal-sim [options] upload --serve FILE\n"
       "  kestal-sim [options] --replay RECORDING\n"
       "Common options may stand before or after the role."};
+  app.set_version_flag("--version", std::string("kestal-sim ") + KESTAL_VERSION + "\n" +
+                                        kestal::kCopyrightLine + "\n" + kestal::kLicenseLine);
   app.require_subcommand(0, 1);
   app.fallthrough();
   AddCommonOptions(app, cl);

@@ -12,6 +12,7 @@ namespace kestal::sim {
 struct FaultOptions {
   uint32_t seed = 1;
   uint32_t noiseBytes = 0;     // random non-sync bytes written before each frame
+  uint32_t falseStart = 0;     // the first N letters of the sync written before each frame
   uint32_t badSumEvery = 0;    // every K-th frame carries a wrong sum (0 = never)
   double corruptRate = 0.0;    // chance of a wrong sum
   uint32_t dropEvery = 0;      // every K-th frame is not sent at all (0 = never)
@@ -34,10 +35,12 @@ struct SimOptions {
   uint64_t idleBeforeRequestMs = 0;  // pause between the burst and CMD_REQUEST
   uint32_t holdMs = 0;               // USB adapter latency timer on bytes sent; 0 = none
   bool blockRequestBeforeRequest = false;
-  bool finishBeforeRequest = false;  // download: CMD_FINISH right after the burst, no request
-  uint32_t repeatAnswer = 0;         // upload: the answer to the N-th block request goes twice
-  uint32_t requestAtBlock = 0;       // upload: a stray CMD_REQUEST before the N-th block's answer
-  uint32_t garbageBytes = 0;         // answer the burst with this many bytes that form no frame
+  bool finishBeforeRequest = false;   // download: CMD_FINISH right after the burst, no request
+  bool hangupAfterRequest = false;    // close the port right after the first CMD_REQUEST
+  uint32_t repeatAnswer = 0;          // upload: the answer to the N-th block request goes twice
+  uint32_t requestAtBlock = 0;        // upload: a stray CMD_REQUEST before the N-th block's answer
+  std::optional<uint32_t> claimSize;  // upload: the size answered, whatever is served
+  uint32_t garbageBytes = 0;          // answer the burst with this many bytes that form no frame
   std::optional<uint32_t> silenceAfterBlocks;
   std::optional<uint32_t> hangupAfterBlocks;
   bool trace = false;

@@ -37,6 +37,9 @@ class SimWire {
   // Reads raw bytes until the 10-byte wake-up burst has gone by. Frame = burst seen.
   WaitResult WaitForBurst(uint64_t deadlineMs);
 
+  // Frames lost or damaged by the injected faults so far, either way.
+  uint32_t Spoiled() const { return spoiled_; }
+
  private:
   void Trace(char direction, const uint8_t* body, size_t size, const char* note);
 
@@ -45,6 +48,7 @@ class SimWire {
   bool trace_;
   FaultInjector faults_;
   std::vector<uint8_t> frame_;
+  uint32_t spoiled_ = 0;
 };
 
 }  // namespace kestal::sim

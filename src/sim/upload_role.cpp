@@ -37,7 +37,8 @@ class UploadRole {
     for (;;) {
       switch (wire_.Receive(until)) {
         case WaitResult::HungUp:
-          return Fault("the tool closed the port before CMD_FINISH");
+          return Fault("the tool closed the port before CMD_FINISH, after " +
+                       std::to_string(exchange_.Blocks()) + " blocks");
         case WaitResult::Timeout:
           return Fault("no frame from the tool for " + std::to_string(seconds) + " s");
         case WaitResult::BadSum:
@@ -45,7 +46,9 @@ class UploadRole {
         case WaitResult::Frame:
           until = wire_.Now() + options_.timeoutMs;
           if (wire_.Command() == CMD_FINISH) return {};
-          if (wire_.Command() == CMD_SIZE_QUERY) AnswerSizeQuery();
+          if (wire_.Command() == CMD_SIZE_QUERY) {
+            if (Step end = AnswerSizeQuery()) return end;
+          }
           if (wire_.Command() == CMD_BLOCK_REQUEST) {
             if (Step end = AnswerBlockRequest()) return end;
           }
@@ -54,14 +57,17 @@ class UploadRole {
     }
   }
 
-  void AnswerSizeQuery() {
+  // A scripted end after 0 blocks comes here, before any block is asked for.
+  Step AnswerSizeQuery() {
+    if (Step end = exchange_.BeforeBlock()) return end;
     const uint16_t type = wire_.Length() >= 2 ? GetBE16(wire_.Payload()) : 0;
-    uint32_t size = static_cast<uint32_t>(data_.size());
+    uint32_t size = options_.claimSize.value_or(static_cast<uint32_t>(data_.size()));
     if (type != DATA_TYPE_CHANNELS) {
       wire_.Report("size query for data type " + std::to_string(type) + ", answered 0");
       size = 0;
     }
     wire_.Send(wire_.Sequence(), CMD_SIZE_REPLY, BE32Payload(size));
+    return {};
   }
 
   Step AnswerBlockRequest() {

@@ -1,14 +1,10 @@
 // Sends the selected file to the receiver. The receiver leads: after the wake-up burst it sends
 // CMD_REQUEST, asks for the data block by block (length and offset) and ends with CMD_FINISH.
-// Software mode serves the file itself, Channels mode a ChannelImage packed from it.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// Software mode serves the file itself, Channels mode a ChannelImage packed from it before the
+// receiver is woken.
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <new>
 
 #include "image/file_maker.h"
 #include "transfer/file_access.h"
@@ -22,6 +18,26 @@ namespace {
 using worker::FrameBuffer;
 using worker::Wait;
 
+// The opened source, read from its start by the packer.
+class SourceReader : public PackSource {
+ public:
+  explicit SourceReader(SourceFile& file) : file_(file) {}
+  uint64_t Size() const override { return file_.Size(); }
+  bool Read(uint8_t* destination, size_t count) override {
+    if (file_.ReadAt(destination, count, offset_) != static_cast<int64_t>(count)) return false;
+    offset_ += count;
+    return true;
+  }
+  bool AtEnd() override {
+    uint8_t extra = 0;
+    return file_.ReadAt(&extra, 1, offset_) == 0;
+  }
+
+ private:
+  SourceFile& file_;
+  uint64_t offset_ = 0;
+};
+
 class DownloadSession {
  public:
   explicit DownloadSession(WorkerContext& context)
@@ -30,11 +46,6 @@ class DownloadSession {
         link_(context.link),
         path_(context.request.path),
         mode_(context.request.mode) {}
-  ~DownloadSession() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  DownloadSession(const DownloadSession&) = delete;
-  DownloadSession& operator=(const DownloadSession&) = delete;
 
   WorkerOutcome Run();
 
@@ -46,23 +57,22 @@ class DownloadSession {
   const char* OnBlockRequest();
   const char* OnFinish();
   bool SourceChanged() const;
-  const char* PackImage(uint32_t requestValue);
-  bool OpenFile();
+  const char* PackImage();
   bool CopyBlock(uint32_t offset, uint16_t length);
   uint64_t ServedSize() const;
   void Progress(int percent, uint64_t bytesDone);
   void Release();
+  bool Running() const { return state_.running.load(); }
 
   WorkerContext& context_;
   TransferState& state_;
   Link& link_;
   const std::string path_;
   const int mode_;
-  int fd_ = -1;
-  std::vector<uint8_t> image_;  // Channels mode, rebuilt on every accepted request
+  SourceFile file_;
+  std::vector<uint8_t> image_;  // Channels mode, packed once before the wake-up
   bool accepted_ = false;
   bool requested_ = false;  // a request was accepted at some point
-  struct stat opened_ {};   // the source as opened: a change by the end spoils what was sent
   bool finished_ = false;   // the receiver said CMD_FINISH
   uint64_t bytesServed_ = 0;
   FrameBuffer tx_;
@@ -73,7 +83,7 @@ WorkerOutcome DownloadSession::Run() {
   const char* error = Serve();
   WorkerOutcome outcome = WorkerOutcome::Stopped;
   if (error != nullptr) {
-    if (state_.running.load()) outcome = WorkerOutcome::Failed;
+    if (Running()) outcome = WorkerOutcome::Failed;
     context_.notify.NotifyStatus(3, error);
     context_.notify.NotifyDone(false);
   } else {
@@ -88,12 +98,17 @@ WorkerOutcome DownloadSession::Run() {
 }
 
 const char* DownloadSession::Serve() {
-  if (!OpenFile()) return text::kFileOpenError;
+  if (!file_.Open(path_)) return text::kFileOpenError;
+  if (mode_ == MODE_CHANNELS) {
+    if (const char* error = PackImage()) return error;
+    if (!Running()) return nullptr;  // stopped while packing: nobody was woken
+  }
   link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
   for (;;) {
     switch (worker::WaitForFrame(context_, rx_)) {
       case Wait::Stopped:
       case Wait::TimedOut:  // never: no deadline here
+      case Wait::Damaged:   // never: not asked for
         return nullptr;
       case Wait::HungUp:
         return text::kPortDisconnected;
@@ -125,29 +140,42 @@ const char* DownloadSession::OnRequest() {
   context_.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
   accepted_ = true;
   requested_ = true;
-  // The answer goes out before the image is built; the receiver's next frames wait in the queue.
+  if (mode_ == MODE_CHANNELS) {
+    // A short request carries a short value; missing bytes count as zero, never as stale ones.
+    uint8_t value[4] = {};
+    std::memcpy(value, rx_.Payload(), std::min<size_t>(rx_.Length(), sizeof value));
+    SetImageRequestValue(image_, GetBE32(value));
+  }
   worker::SendEmptyFrame(link_, tx_, rx_.Sequence(), CMD_ACCEPT_DOWNLOAD);
-  if (mode_ != MODE_CHANNELS) return nullptr;
-  if (state_.fileSize.load() <= 0) return text::kFileOpenError;
-  // A short request carries a short value; missing bytes count as zero, never as stale ones.
-  uint8_t value[4] = {};
-  std::memcpy(value, rx_.Payload(), std::min<size_t>(rx_.Length(), sizeof value));
-  return PackImage(GetBE32(value));
+  return nullptr;
 }
 
-const char* DownloadSession::PackImage(uint32_t requestValue) {
-  std::vector<uint8_t>().swap(image_);  // free the earlier image before building the next
-  uint32_t size = 0;
-  try {
-    size = PackChannelImage(requestValue, path_, image_, context_.packTrace);
-  } catch (const std::bad_alloc&) {
-    std::vector<uint8_t>().swap(image_);
-    return text::kFileSizeOver;
-  }
-  if (size == 0 || size > image_.size()) return text::kPackagingError;
+// Packed before the receiver is woken, with the watchdog still disarmed: a large list takes a
+// while, and a receiver that has asked must not wait for it. A stop is heard between chunks.
+const char* DownloadSession::PackImage() {
+  if (file_.Size() == 0) return text::kFileOpenError;
+  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
+  struct Preparing {
+    std::atomic<bool>& flag;
+    ~Preparing() { flag.store(false); }
+  } preparing{state_.preparing};
+  preparing.flag.store(true);
+  context_.notify.NotifyStatus(kUntilReplaced, text::kPacking);
+  int shown = -1;
+  const PackStep step = [this, &shown](uint64_t packed, uint64_t total) {
+    const auto percent = static_cast<int>(packed * 100 / total);
+    if (percent != shown) context_.notify.NotifyProgress({percent, packed, total});
+    shown = percent;
+    return Running();
+  };
+  SourceReader reader(file_);
+  const uint32_t size = PackChannelImage(0, reader, image_, context_.packTrace, step);
+  if (!Running()) return nullptr;
+  if (size == 0) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;
-  image_.resize(size);
   state_.fileSize.store(size);
+  context_.notify.NotifyStatus(kUntilReplaced, text::kWaiting);
+  Progress(0, 0);
   return nullptr;
 }
 
@@ -181,23 +209,11 @@ const char* DownloadSession::OnFinish() {
 }
 
 // A Software source rewritten while it was served leaves the receiver with a mix of old and new
-// bytes. Channels mode sends an image packed at the request, which is consistent on its own.
-bool DownloadSession::SourceChanged() const {
-  if (mode_ == MODE_CHANNELS) return false;
-  struct stat now {};
-  if (::fstat(fd_, &now) != 0) return true;
-  return !SameFileVersion(opened_, now);
-}
+// bytes. Channels mode sends an image packed once, which is consistent on its own.
+bool DownloadSession::SourceChanged() const { return mode_ != MODE_CHANNELS && !file_.Unchanged(); }
 
 void DownloadSession::Progress(int percent, uint64_t bytesDone) {
   context_.notify.NotifyProgress({percent, bytesDone, ServedSize()});
-}
-
-bool DownloadSession::OpenFile() {
-  // Non-blocking, so that a FIFO given as the file cannot hang the worker in open().
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd_ < 0) return false;
-  return ::fstat(fd_, &opened_) == 0 && S_ISREG(opened_.st_mode);
 }
 
 // The bytes of the data from `offset`: from the image in Channels mode, else one read of the file.
@@ -208,7 +224,7 @@ bool DownloadSession::CopyBlock(uint32_t offset, uint16_t length) {
     return true;
   }
   // A file cut short since it was measured gives fewer bytes: never serve stale ones.
-  return ReadAt(fd_, tx_.Payload(), length, offset) == length;
+  return file_.ReadAt(tx_.Payload(), length, offset) == length;
 }
 
 // The size being served: the measured file, or in Channels mode the image built from it.
@@ -220,8 +236,6 @@ uint64_t DownloadSession::ServedSize() const {
 
 void DownloadSession::Release() {
   std::vector<uint8_t>().swap(image_);
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
   // The next start measures the file again.
   state_.fileSize.store(0);
 }

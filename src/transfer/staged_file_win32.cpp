@@ -10,26 +10,12 @@
 #include <atomic>
 #include <string>
 
+#include "common/utf16.h"
+#include "transfer/input_check.h"
 #include "transfer/staged_file.h"
 
 namespace kestal {
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (size <= 0) return {};
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), size);
-  wide.resize(static_cast<size_t>(size - 1));
-  return wide;
-}
-
-// Only a plain file we may write to may be replaced; a missing one may be created.
-bool Replaceable(const std::wstring& target) {
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
-}
 
 std::string TemporaryPath(const std::string& target, unsigned attempt) {
   const size_t slash = target.find_last_of("/\\");
@@ -42,14 +28,16 @@ std::string TemporaryPath(const std::string& target, unsigned attempt) {
 
 bool StagedFile::Open(const std::string& target) {
   Discard();
-  target_ = target;
-  if (!Replaceable(Widen(target_))) return false;
+  std::string why;
+  target_ = ResolveReceiveTarget(target, why);
+  if (target_.empty()) return false;
   static std::atomic<unsigned> counter{0};
   for (int tries = 0; tries < 100 && fd_ < 0; ++tries) {
     const std::string candidate = TemporaryPath(target_, counter++);
     // Binary (no CR/LF translation), not inherited by children, and never an existing file.
     const int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-    if (_wsopen_s(&fd_, Widen(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) == 0) {
+    if (_wsopen_s(&fd_, Utf8ToWide(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) ==
+        0) {
       tempPath_ = candidate;
     } else if (errno != EEXIST) {
       fd_ = -1;
@@ -79,7 +67,7 @@ bool StagedFile::Commit() {
   const bool closed = _close(fd_) == 0;
   fd_ = -1;
   if (!synced || !closed ||
-      !MoveFileExW(Widen(tempPath_).c_str(), Widen(target_).c_str(),
+      !MoveFileExW(Utf8ToWide(tempPath_).c_str(), Utf8ToWide(target_).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     Discard();
     return false;
@@ -91,7 +79,7 @@ bool StagedFile::Commit() {
 void StagedFile::Discard() {
   if (fd_ >= 0) _close(fd_);
   fd_ = -1;
-  if (!tempPath_.empty()) DeleteFileW(Widen(tempPath_).c_str());
+  if (!tempPath_.empty()) DeleteFileW(Utf8ToWide(tempPath_).c_str());
   tempPath_.clear();
 }
 

@@ -20,5 +20,7 @@ constexpr const char* kWaiting = "Waiting For Request. Reset SetTop Box.";
 constexpr const char* kExternalError = "External Error Occurred!";
 constexpr const char* kInterrupted = "Interrupted by user!";
 constexpr const char* kIdle = "Kestal Vantro Manager.";
+// The project's own: a large channel list takes a while to pack, before the receiver is woken.
+constexpr const char* kPacking = "Packing the channel list...";
 
 }  // namespace kestal::text

@@ -1,12 +1,12 @@
 #include "transfer/transfer_controller.h"
 
-#include <sys/stat.h>
-
 #include <climits>
+#include <optional>
 #include <system_error>
 
 #include "link/link.h"
 #include "link/open_failure.h"
+#include "transfer/file_access.h"
 #include "transfer/input_check.h"
 #include "transfer/status_texts.h"
 
@@ -33,9 +33,10 @@ class TransferController::WorkerNotify : public TransferNotify {
   // Status texts and progress go on without waiting: the receiver is waiting for the worker's
   // answer, and the front end's thread (a busy window, a slow terminal) must never hold it up.
   // The queue keeps them in order with everything else.
-  void NotifyStatus(int displayTime, const std::string& text) override {
-    controller_.calls_.Post(
-        [c = &controller_, displayTime, text] { c->OnTransferStatus(displayTime, text); });
+  void NotifyStatus(int displayTime, const std::string& text, const std::string& detail) override {
+    controller_.calls_.Post([c = &controller_, displayTime, text, detail] {
+      c->OnTransferStatus(displayTime, text, detail);
+    });
   }
   void NotifyProgress(const TransferProgress& progress) override {
     controller_.calls_.Post([c = &controller_, progress] { c->OnTransferProgress(progress); });
@@ -89,7 +90,7 @@ void TransferController::StartTransfer(const TransferRequest& request,
   }
   // Checked before the port is opened: nobody should reset the receiver for a bad file.
   if (const auto problem = CheckTransferFile(request)) {
-    ShowStatus(kUntilUserAction, *problem);
+    ShowStatus(kUntilUserAction, text::kFileOpenError, *problem);
     return;
   }
   if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request.path)) {
@@ -123,13 +124,9 @@ bool TransferController::OpenPort(const std::string& devicePath) {
 // Every start towards the receiver measures the file, so the size served always belongs to the
 // file being served. A missing file leaves 0; the worker reports it.
 bool TransferController::MeasureFile(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    state_.fileSize.store(0);
-    return true;
-  }
-  if (info.st_size > INT_MAX) return false;
-  state_.fileSize.store(info.st_size);
+  const uint64_t size = FileSize(path).value_or(0);
+  if (size > INT_MAX) return false;
+  state_.fileSize.store(static_cast<int64_t>(size));
   return true;
 }
 
@@ -155,10 +152,19 @@ bool TransferController::LaunchWorker(const TransferRequest& request) {
 void TransferController::RunWorker(const WorkerProc& proc, const TransferRequest& request) {
   WorkerContext context{request, state_, link_, *notify_, packTrace_};
   WorkerOutcome outcome = WorkerOutcome::Failed;
+  std::optional<std::string> fault;
   try {
     outcome = proc(context);
+  } catch (const std::exception& error) {
+    fault = error.what();
   } catch (...) {
-    outcome = WorkerOutcome::Failed;
+    fault = "unknown exception";
+  }
+  if (fault) {
+    // A worker that throws has not ended its transfer: it ends as a failed one does, so the
+    // link closes and the inputs come back.
+    notify_->NotifyStatus(3, text::kExternalError, "Internal error: " + *fault);
+    notify_->NotifyDone(false);
   }
   workerAlive_.store(false);
   calls_.Post([this, outcome] { OnWorkerExit(outcome); });
@@ -200,7 +206,9 @@ void TransferController::OnWatchdogTick() {
   int count = state_.watchdog.load();
   while (count >= 0 && !state_.watchdog.compare_exchange_weak(count, count + 1)) {
   }
-  if (count < 0 && state_.active.load()) ShowWaitingTime();
+  // The wait for the request starts once the worker has packed what it sends.
+  if (count < 0 && state_.preparing.load()) waitStartMs_ = link_.GetClock().NowMs();
+  if (count < 0 && state_.active.load() && !state_.preparing.load()) ShowWaitingTime();
   if (count < 0 || count + 1 <= kWatchdogLimit) return;
   frontEnd_.StopTimer(TransferTimer::Watchdog);
   state_.watchdog.store(-1);
@@ -245,9 +253,10 @@ void TransferController::SetStatusLine(const std::string& text) {
 // A transfer cut short by the user or the watchdog has said why; what its worker still reports
 // on its way out ("Downloading Processing..." for a block it was serving) is out of date.
 // A worker gives a display time to its failures only.
-void TransferController::OnTransferStatus(int displayTime, const std::string& text) {
+void TransferController::OnTransferStatus(int displayTime, const std::string& text,
+                                          const std::string& detail) {
   if (state_.closing.load() || cutShort_) return;
-  ShowStatus(displayTime == kUntilReplaced ? kUntilReplaced : kUntilUserAction, text);
+  ShowStatus(displayTime == kUntilReplaced ? kUntilReplaced : kUntilUserAction, text, detail);
 }
 
 // Once the transfer has ended, what the worker still reports (a download resetting its figures
@@ -320,7 +329,7 @@ void TransferController::CloseAndResetLink() {
 void TransferController::Push() {
   if (state_.closing.load()) return;
   view_.running = state_.running.load();
-  view_.awaitingRequest = view_.running && state_.watchdog.load() == -1;
+  view_.awaitingRequest = view_.running && !state_.preparing.load() && state_.watchdog.load() == -1;
   if (view_ == shown_) return;
   shown_ = view_;
   frontEnd_.Show(view_);

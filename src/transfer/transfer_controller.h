@@ -66,7 +66,7 @@ class TransferController {
  private:
   class WorkerNotify;  // the worker's side: posts each notification and waits for it
 
-  void OnTransferStatus(int displayTime, const std::string& text);
+  void OnTransferStatus(int displayTime, const std::string& text, const std::string& detail);
   void OnTransferProgress(const TransferProgress& progress);
   void OnTransferDone(bool completed);
   void OnWorkerExit(WorkerOutcome outcome);

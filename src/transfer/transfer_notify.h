@@ -20,7 +20,9 @@ struct TransferProgress {
 class TransferNotify {
  public:
   virtual ~TransferNotify() = default;
-  virtual void NotifyStatus(int displayTime, const std::string& text) = 0;
+  // `detail`, when not empty, is shown on the line under the text: why, or what to check.
+  virtual void NotifyStatus(int displayTime, const std::string& text,
+                            const std::string& detail = {}) = 0;
   virtual void NotifyProgress(const TransferProgress& progress) = 0;
   // The worker has finished its part of the exchange; `completed` after a completed one.
   virtual void NotifyDone(bool completed) = 0;

@@ -18,6 +18,9 @@ struct TransferState {
   std::atomic<int> watchdog{-1};
   // Set by the watchdog right before it stops the worker, so the worker knows why it ended.
   std::atomic<bool> watchdogTripped{false};
+  // The worker prepares what it will send (packs the channel image) before it wakes the
+  // receiver: nobody is waited for yet.
+  std::atomic<bool> preparing{false};
   // The size the download worker serves: the file measured at the start, then the image.
   std::atomic<int64_t> fileSize{0};
 };

@@ -13,7 +13,7 @@ void SendEmptyFrame(Link& link, FrameBuffer& tx, uint8_t sequence, uint8_t comma
   SendFrame(link, tx.Data());
 }
 
-Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs) {
+Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs, bool reportDamage) {
   const std::atomic<bool>& running = context.state.running;
   Link& link = context.link;
   while (running.load()) {
@@ -27,6 +27,7 @@ Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs) 
     }
     const FrameResult result = ReceiveFrame(rx.Data(), link);
     if (result == FrameResult::Ok) return Wait::Frame;
+    if (result == FrameResult::BadSum && reportDamage) return Wait::Damaged;
     // A stop closes the link, which may look like a hang-up; only a running transfer has lost
     // its port.
     if (result == FrameResult::HangUp) return running.load() ? Wait::HungUp : Wait::Stopped;

@@ -30,13 +30,15 @@ class FrameBuffer {
 // Sends a frame with no payload.
 void SendEmptyFrame(Link& link, FrameBuffer& tx, uint8_t sequence, uint8_t command);
 
-enum class Wait { Frame, Stopped, HungUp, TimedOut };
+enum class Wait { Frame, Damaged, Stopped, HungUp, TimedOut };
 
 constexpr uint64_t kNoDeadline = UINT64_MAX;
 
 // Receives until an intact frame arrives (Frame), the transfer is stopped (Stopped), the port
 // hangs up while it still runs (HungUp) or the link's clock reaches `deadlineMs` (TimedOut).
-// Time-outs of single frames and bad sums only lead to another try.
-Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs = kNoDeadline);
+// Time-outs of single frames only lead to another try; so do bad sums, unless `reportDamage`
+// asks for them (Damaged).
+Wait WaitForFrame(WorkerContext& context, FrameBuffer& rx, uint64_t deadlineMs = kNoDeadline,
+                  bool reportDamage = false);
 
 }  // namespace kestal::worker

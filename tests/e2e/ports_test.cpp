@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -54,6 +56,21 @@ TEST(PortAuto, FindsTheOneReceiverThatAsks) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), kWaiting), 1);
   EXPECT_EQ(lines.back(), "Transfer complete !");
   EXPECT_EQ(answering.Wait(), 0) << answering.Output(Stream::Err);
+}
+
+// A receiver that asks only once is answered on the line it asked on: no close and reopen.
+// A port that hung up as it was heard is passed over (the probe looks before it hands the port
+// on); one that hangs up between that look and the answer still ends the run, so no emulator
+// here plays that race.
+TEST(PortAuto, AnswersTheRequestItHeard) {
+  Desk desk;
+  WriteBytes(desk.File("data.ird"), TestBytes(3000, 3));
+  desk.AddSilent("first");
+  ChildProcess& asksOnce = desk.Add("second", {"--attempts", "1", "download", "--mode", "software",
+                                               "--expect", desk.File("data.ird")});
+  ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("data.ird")}, desk.Options());
+  EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
+  EXPECT_EQ(asksOnce.Wait(), 0) << asksOnce.Output(Stream::Err);
 }
 
 TEST(PortAuto, TimeoutBoundsTheProbe) {
@@ -103,6 +120,33 @@ TEST(SimRequest, OutlastsTheToolClosingThePort) {
   EXPECT_TRUE(WakeAndHearRequest(sim.Device(), 5s)) << sim.Process().Output(Stream::Err);
 }
 
+// The README's "Try it" block as a new user runs it, 30 times in a row: the emulator must be
+// there when the tool looks for it, every time. Taken from README.md itself.
+TEST(Readme, TryItRunsWithoutARace) {
+  std::ifstream readme(KESTAL_SOURCE_DIR "/README.md");
+  const std::string text{std::istreambuf_iterator<char>(readme), {}};
+  const size_t sim = text.find("/kestal-sim ", text.find("## Try it"));
+  const size_t start = text.rfind("```sh\n", sim) + 6;
+  std::string block = text.substr(start, text.find("```", start) - start);
+  const std::string setBin = "B=build/release/src";
+  ASSERT_NE(block.find(setBin), std::string::npos) << block;
+  block.replace(block.find(setBin), setBin.size(),
+                "B=" + std::filesystem::path(CliPath()).parent_path().parent_path().string());
+  ScratchDir runtime;
+  for (int run = 0; run < 30; ++run) {
+    ChildProcess shell("/bin/sh", {"-ec", "cd " KESTAL_SOURCE_DIR "\n" + block},
+                       {{"XDG_RUNTIME_DIR=" + runtime.Path().string()}});
+    ASSERT_EQ(shell.Wait(), 0) << "run " << run << ": " << shell.Output(Stream::Err);
+  }
+  // Every emulator ends by itself once its transfer is over, and takes its port with it.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!runtime.Entries().empty() && !std::filesystem::is_empty(runtime.File("kestal/ports")) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(runtime.File("kestal/ports")));
+}
+
 TEST(PortList, SaysSoWhenThereIsNone) {
   ScratchDir dir;
   ChildProcess cli(CliPath(), {"ports", "--sysfs-tty", dir.File("class"), "--dev-dir",
@@ -118,7 +162,7 @@ TEST(SimHold, HoldsEveryFrameItSends) {
   ScratchDir dir;
   WriteBytes(dir.File("data.ird"), TestBytes(3, 5));
   Sim sim({"--hold-ms", "300", "download", "--mode", "software", "--block-size", "1", "--expect",
-           dir.File("data.ird")});
+           dir.File("data.ird"), "--save", dir.File("saved")});
   ASSERT_FALSE(sim.Device().empty()) << sim.Process().Output(Stream::Err);
   const auto start = std::chrono::steady_clock::now();
   ChildProcess cli(CliPath(), {"send", "--port", kSimPort, dir.File("data.ird")},
@@ -126,6 +170,22 @@ TEST(SimHold, HoldsEveryFrameItSends) {
   EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 1200ms);
   EXPECT_EQ(sim.Process().Wait(), 0) << sim.Process().Output(Stream::Err);
+  EXPECT_EQ(ReadBytes(dir.File("saved")), ReadBytes(dir.File("data.ird")));
+}
+
+// The emulator's port is announced while it runs and gone once it ends, by a signal too.
+TEST(SimPort, AnnouncedWhileItRunsOnly) {
+  Desk desk;
+  const std::string port = desk.File("kestal/ports/box");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    ChildProcess& sim = desk.Add("box", {"download", "--mode", "software", "--size", "9"});
+    EXPECT_TRUE(std::filesystem::is_symlink(port));
+    sim.Signal(signal);
+    EXPECT_EQ(sim.Wait(), 128 + signal);
+    EXPECT_FALSE(std::filesystem::is_symlink(port)) << signal;
+  }
+  ChildProcess usage(SimPath(), {"download", "--mode", "software"});  // no size, nothing to expect
+  EXPECT_EQ(usage.Wait(), 2);
 }
 
 }  // namespace

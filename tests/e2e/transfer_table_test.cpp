@@ -22,9 +22,10 @@ const std::string kDownloading = "Downloading Processing...";
 const std::string kUploading = "Uploading...";
 const std::string kComplete = "Transfer complete !";
 const std::string kInterrupted = "Interrupted by user!";
+const std::string kPacking = "Packing the channel list...";
 
 struct Row {
-  const char* name;
+  std::string name;
   const char* fileName = "data.ird";    // in the scratch directory, filled with TestBytes
   std::optional<size_t> fileSize = {};  // none: the file does not exist
   // Arguments, with @file, @other (the file with its middle byte changed), @target (a file
@@ -38,13 +39,16 @@ struct Row {
   std::string simReport = {};  // a part of what the emulator wrote on stderr
   int signal = 0;              // sent to the tool once the emulator traced `signalAfter`
   std::string signalAfter = {};
+  int pauseMs = 0;  // the tool stopped (SIGSTOP) this long once the emulator traced `signalAfter`
   bool holdPort = false;  // a first tool with the same arguments holds the port meanwhile
   rlim_t fileSizeLimit = RLIM_INFINITY;
-  const char* redirect = "";   // the tool's shell redirections, e.g. its standard streams closed
-  bool stalledStderr = false;  // stderr is a pipe read only once the emulator has ended
+  const char* redirect = "";  // the tool's shell redirections, e.g. its standard streams closed
+  int stalled = 0;            // 1 or 2: that stream is a pipe read only once the emulator has ended
   std::string stderrHas = {};  // besides `texts`, which leave out the plain progress lines
   std::string stdoutHas = {};
-  bool jsonOut = false;  // stdout must be JSON events ending with the outcome
+  bool jsonOut = false;               // stdout must be JSON events ending with the outcome
+  size_t maxJsonProgress = SIZE_MAX;  // at most this many progress events
+  bool runInDir = false;              // the tool runs in the scratch directory
   // The tool's run is recorded, the recording traced (which must show `traceHas`) and replayed
   // by a second emulator against the tool run again, which must end as the first did.
   bool replay = false;
@@ -70,12 +74,16 @@ struct RowFiles {
       WriteBytes(dir.File("other"), other);
     }
     WriteBytes(dir.File("target.fdu"), old);
+    WriteBytes(dir.File("readonly.fdu"), old);
+    chmod(dir.File("readonly.fdu").c_str(), 0444);
   }
   std::vector<std::string> Fill(const Row& row, std::vector<std::string> args) const {
     for (auto& arg : args) {
       if (arg == "@file") arg = dir.File(row.fileName);
       if (arg == "@other") arg = dir.File("other");
       if (arg == "@target") arg = dir.File("target.fdu");
+      if (arg == "@readonly") arg = dir.File("readonly.fdu");
+      if (arg == "@dir") arg = dir.Path().string();
       if (arg == "@port") arg = kSimPort;
       if (arg == "@recording") arg = Recording();
     }
@@ -103,6 +111,11 @@ std::vector<std::string> Serve(const std::vector<std::string>& faults = {}) {
 }
 
 const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
+// The emulator checks that the image header carries it.
+const std::vector<std::string> kRequestValue = {"--request-value", "0x8badf00d"};
+// A channel list is packed before the receiver is woken.
+const std::vector<std::string> kSentChannels = {kWaiting, kPacking, kWaiting, kDownloading,
+                                                kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
@@ -126,6 +139,69 @@ Row StoppedReceive(const char* name, int signal, const char* redirect = "") {
   return row;
 }
 
+// Receives over a line that loses or damages 2 % of the frames each way complete whole (the
+// emulator reports the frames it spoiled: 47 blocks meet at least one fault), and so does one
+// whose tool is stopped (Ctrl-Z) for a second in the middle of an answer.
+std::vector<Row> LossyLineRows() {
+  const std::vector<std::string> faults = {"--drop-rate",    "0.02", "--corrupt-rate",    "0.02",
+                                           "--in-drop-rate", "0.02", "--in-corrupt-rate", "0.02"};
+  std::vector<Row> rows;
+  for (int seed = 1; seed <= 20; ++seed) {
+    rows.push_back(Row{.name = "Seed" + std::to_string(seed),
+                       .fileName = "data.fdu",
+                       .fileSize = 12000,
+                       .sim = Serve(Join(faults, {"--seed", std::to_string(seed)})),
+                       .cli = Receive(),
+                       .texts = kReceived,
+                       .simReport = "frames lost or damaged on the line"});
+  }
+  rows.push_back(Row{.name = "ReceivePausedForASecond",
+                     .fileName = "data.fdu",
+                     .fileSize = 3000,
+                     .sim = Serve({"--baud", "9600", "--trace"}),
+                     .cli = Receive(),
+                     .texts = kReceived,
+                     .simReport = "served 3000 of 3000 bytes",
+                     .signalAfter = kSecondBlockAsked,
+                     .pauseMs = 1000});
+  return rows;
+}
+
+// A receiver that stops answering after `blocks` blocks (0: at the size query).
+Row SilentReceiver(const char* name, const char* blocks, bool receive) {
+  Row row{.name = name,
+          .fileSize = 50000,
+          .sim = Join({"--silence-after", blocks}, Expect("software")),
+          .cli = Send(),
+          .cliExit = 1,
+          .texts = {kWaiting, kDownloading, "External Error Occurred!",
+                    "The receiver stopped answering for about 5 s: check the cable and that the "
+                    "receiver is on, then start again."},
+          .simReport = std::string("went silent after ") + blocks + " blocks; the tool closed"};
+  if (receive) {
+    row.fileName = "data.fdu";
+    row.sim = Serve({"--silence-after", blocks});
+    row.cli = Receive();
+    row.texts[1] = kUploading;
+  }
+  return row;
+}
+
+const std::string kFileOpenError = "Error : File open error.";
+
+// A receive into `target` refused for `reason` before the receiver is woken.
+Row RefusedTarget(const char* name, const char* target, const std::string& reason) {
+  return Row{.name = name,
+             .fileName = "data.fdu",
+             .fileSize = 100,
+             .sim = {"--timeout", "1", "upload", "--serve", "@file"},
+             .cli = {"receive", "--port", "@port", target},
+             .cliExit = 1,
+             .texts = {kFileOpenError, "Cannot write " + std::string(target) + ": " + reason},
+             .simExit = 1,
+             .simReport = "no wake-up burst"};
+}
+
 const char* const kProgressLine = "Progress: ";
 
 std::vector<std::string> StatusLines(const ChildProcess& cli) {
@@ -138,25 +214,30 @@ std::vector<std::string> StatusLines(const ChildProcess& cli) {
 ChildProcess StartTool(const Row& row, const std::vector<std::string>& args,
                        const ChildOptions& options, const std::string& fifo) {
   std::string redirect = row.redirect;
-  if (row.stalledStderr) redirect = "2>" + fifo;
+  if (row.stalled != 0) redirect = std::to_string(row.stalled) + ">" + fifo;
   if (redirect.empty()) return ChildProcess(CliPath(), args, options);
   return ChildProcess("/bin/sh", Join({"-c", "exec \"$0\" \"$@\" " + redirect, CliPath()}, args),
                       options);
 }
 
-// Each line of `text` a JSON object with the documented fields; the last the outcome.
-bool JsonEventsEndWith(const std::string& text, int exitStatus) {
+// Each line of `text` a JSON object (strict UTF-8) with the documented fields, every status of a
+// transfer among them; the last the outcome.
+bool JsonEventsEndWith(const std::string& text, int exitStatus, size_t maxProgress) {
   const ScratchDir dir;
   WriteBytes(dir.File("events"), std::vector<uint8_t>(text.begin(), text.end()));
   const char* check =
       "import json, sys\n"
-      "ev = [json.loads(line) for line in open(sys.argv[1])]\n"
+      "ev = [json.loads(line) for line in open(sys.argv[1], encoding='utf-8')]\n"
       "keys = {'phase', 'status', 'bytes_done', 'bytes_total', 'rate', 'elapsed'}\n"
       "assert all(keys <= set(e) for e in ev)\n"
-      "assert any(e['phase'] == 'progress' for e in ev)\n"
+      "assert 0 < sum(e['phase'] == 'progress' for e in ev) <= int(sys.argv[3])\n"
+      "statuses = [e['status'] for e in ev if e['phase'] == 'status']\n"
+      "assert statuses[0].startswith('Waiting') and statuses[-1] in ('Transfer complete !', '') "
+      "or ev[-1]['exit_status'] != 0\n"
       "assert ev[-1]['phase'] == 'outcome' and ev[-1]['exit_status'] == int(sys.argv[2])\n";
-  ChildProcess python("/usr/bin/python3",
-                      {"-c", check, dir.File("events"), std::to_string(exitStatus)});
+  ChildProcess python(
+      "/usr/bin/python3",
+      {"-c", check, dir.File("events"), std::to_string(exitStatus), std::to_string(maxProgress)});
   return python.Wait() == 0;
 }
 
@@ -199,6 +280,7 @@ TEST_P(TransferTable, Row) {
     options = sim->ToolOptions();
   }
   options.fileSizeLimit = row.fileSizeLimit;
+  if (row.runInDir) options.workingDir = setup.dir.Path().string();
   std::vector<std::string> cliArgs = setup.Fill(row, row.cli);
   if (row.replay) cliArgs.insert(cliArgs.begin() + 1, {"--record", setup.Recording()});
   std::unique_ptr<ChildProcess> holder;
@@ -208,27 +290,37 @@ TEST_P(TransferTable, Row) {
   }
   const ScratchDir pipeDir;  // the stalled stderr's FIFO, held open but not read meanwhile
   const std::string fifo = pipeDir.File("stderr");
-  const int fifoFd = row.stalledStderr && mkfifo(fifo.c_str(), 0600) == 0
+  const int fifoFd = row.stalled != 0 && mkfifo(fifo.c_str(), 0600) == 0
                          ? open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC)
                          : -1;
   ChildProcess cli = StartTool(row, cliArgs, options, fifo);
-  if (row.signal != 0) {
+  if (row.signal != 0 || row.pauseMs != 0) {
     ASSERT_TRUE(sim->Process().WaitForLine(Stream::Err, row.signalAfter, 10s));
-    cli.Signal(row.signal);
   }
-  if (row.stalledStderr) {
+  if (row.signal != 0) cli.Signal(row.signal);
+  if (row.pauseMs != 0) {
+    cli.Signal(SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(row.pauseMs));
+    cli.Signal(SIGCONT);
+  }
+  std::string stalledOutput;
+  if (row.stalled != 0) {
     // The transfer has to end while nobody reads; then the tool may write the rest and exit.
     EXPECT_EQ(sim->Process().Wait(), row.simExit) << sim->Process().Output(Stream::Err);
-    std::atomic<bool> drained = false;
-    std::thread reader([&] {
-      for (char buffer[4096]; !drained; std::this_thread::sleep_for(5ms)) {
-        while (read(fifoFd, buffer, sizeof buffer) > 0) {
-        }
+    const auto drain = [&] {
+      char buffer[4096];
+      for (ssize_t n; (n = read(fifoFd, buffer, sizeof buffer)) > 0;) {
+        stalledOutput.append(buffer, static_cast<size_t>(n));
       }
+    };
+    std::atomic<bool> ended = false;
+    std::thread reader([&] {
+      for (; !ended; std::this_thread::sleep_for(5ms)) drain();
     });
     EXPECT_EQ(cli.Wait(), row.cliExit);
-    drained = true;
+    ended = true;
     reader.join();
+    drain();  // what the tool wrote last
     close(fifoFd);
   }
 
@@ -238,7 +330,9 @@ TEST_P(TransferTable, Row) {
     for (auto& text : texts) {
       for (const auto& [name, value] : {std::pair{"@device", sim ? sim->Device() : ""},
                                         {"@file", setup.Fill(row, {"@file"})[0]},
-                                        {"@recording", setup.Recording()}}) {
+                                        {"@recording", setup.Recording()},
+                                        {"@readonly", setup.Fill(row, {"@readonly"})[0]},
+                                        {"@dir", setup.Fill(row, {"@dir"})[0]}}) {
         if (const size_t at = text.find(name); at != std::string::npos)
           text.replace(at, std::string(name).size(), value);
       }
@@ -248,7 +342,8 @@ TEST_P(TransferTable, Row) {
   EXPECT_NE(cli.Output(Stream::Err).find(row.stderrHas), std::string::npos);
   EXPECT_NE(cli.Output(Stream::Out).find(row.stdoutHas), std::string::npos);
   if (row.jsonOut) {
-    EXPECT_TRUE(JsonEventsEndWith(cli.Output(Stream::Out), row.cliExit)) << cli.Output(Stream::Out);
+    const std::string events = row.stalled == 1 ? stalledOutput : cli.Output(Stream::Out);
+    EXPECT_TRUE(JsonEventsEndWith(events, row.cliExit, row.maxJsonProgress)) << events;
   }
   if (holder) {
     EXPECT_EQ(holder->Wait(), 0) << holder->Output(Stream::Err);
@@ -305,6 +400,12 @@ INSTANTIATE_TEST_SUITE_P(
                           .simReport = "download ok, 12000 bytes",
                           .replay = true,
                           .traceHas = "sum BAD"},
+                      Row{.name = "FalseStartBeforeEveryFrame",
+                          .fileSize = 4000,
+                          .sim = Join({"--false-start", "1"}, Expect("software")),
+                          .cli = Send(),
+                          .texts = kSent,
+                          .simReport = "download ok, 4000 bytes"},
                       Row{.name = "EarlyBlockRequestIsNotAnswered",
                           .fileSize = 4000,
                           .sim = Join({"--block-request-before-request"}, Expect("software")),
@@ -316,14 +417,14 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 100,
                           .sim = Expect("channels"),
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simReport = "channel list 100 bytes in"},
                       Row{.name = "ChannelsInThreeImageChunks",
                           .fileName = "data.fdu",
                           .fileSize = 70000,
-                          .sim = Expect("channels", {"--block-size", "777"}),
+                          .sim = Join(kRequestValue, Expect("channels", {"--block-size", "777"})),
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simReport = "channel list 70000 bytes in"},
                       Row{.name = "ChannelsByTheModeOption",
                           .fileName = "data.bin",
@@ -332,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
                           .cli = Send({"--mode", "channels"}),
                           .texts = {kWaiting,
                                     "Note: @file does not end in .fdu, as Channels files do.",
-                                    kDownloading, kComplete},
+                                    kPacking, kWaiting, kDownloading, kComplete},
                           .simReport = "channel list 5000 bytes in"}),
     RowName);
 
@@ -396,18 +497,21 @@ INSTANTIATE_TEST_SUITE_P(
             .sim = {"--timeout", "1", "download", "--mode", "software", "--size", "100"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {"Cannot read @file: No such file or directory"},
+            .texts = {kFileOpenError, "Cannot read @file: No such file or directory"},
             .simExit = 1,
             .simReport = "no wake-up burst"},
+        RefusedTarget("TargetIsADevice", "/dev/null", "not a regular file."),
+        RefusedTarget("TargetIsAFolder", "@dir", "it is a folder."),
+        RefusedTarget("TargetIsReadOnly", "@readonly", "the file is read-only."),
         Row{.name = "EmptyChannelList",
             .fileName = "data.fdu",
             .fileSize = 0,
-            .sim = {"download", "--mode", "channels"},
+            .sim = {"--timeout", "1", "download", "--mode", "channels"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "Error : File open error."},
+            .texts = {kWaiting, "Error : File open error."},
             .simExit = 1,
-            .simReport = "the tool closed the port while asked"},
+            .simReport = "no wake-up burst"},
         Row{.name = "EmptyDataSet",
             .fileName = "data.fdu",
             .fileSize = 0,
@@ -432,15 +536,19 @@ INSTANTIATE_TEST_SUITE_P(
             .cliExit = 1,
             .texts = {kWaiting, kUploading, "Error : Port disconnected."},
             .simReport = "hung up after 60 blocks"},
-        Row{.name = "SilenceTripsTheWatchdog",
-            .fileSize = 50000,
-            .sim = Join({"--silence-after", "2"}, Expect("software")),
-            .cli = Send(),
+        SilentReceiver("SilenceTripsTheWatchdog", "2", false),
+        SilentReceiver("SilenceTripsTheWatchdogInAReceive", "2", true),
+        SilentReceiver("SilenceAtTheSizeQueryTripsTheWatchdog", "0", true),
+        Row{.name = "SizeBeyond2GB",
+            .fileName = "data.fdu",
+            .fileSize = 3000,
+            .sim = Serve({"--claim-size", "3000000000"}),
+            .cli = Receive(),
             .cliExit = 1,
-            .texts = {kWaiting, kDownloading, "External Error Occurred!",
-                      "The receiver stopped answering for about 5 s: check the cable and that "
-                      "the receiver is on, then start again."},
-            .simReport = "went silent after 2 blocks; the tool closed the port"},
+            .texts = {kWaiting, kUploading, "Error : File size is over.",
+                      "The receiver reports 3000000000 bytes; more than 2 GB cannot be received."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before CMD_FINISH, after 0 blocks"},
         Row{.name = "WriteFailsAtOnce",
             .fileName = "data.fdu",
             .fileSize = 5000,
@@ -465,82 +573,143 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Ending, TransferTable,
-    ::testing::Values(Row{.name = "HeldPortCannotBeOpened",
-                          .fileSize = 5000,
-                          .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
-                          .cli = Send(),
-                          .cliExit = 1,
-                          .texts = {"Open port failed!",
-                                    "@device is held by another program. "
-                                    "Close that program and try again."},
-                          .simReport = "download ok, 5000 bytes",
-                          .holdPort = true},
-                      Row{.name = "PortThatIsNoSerialLine",
-                          .fileSize = 10,
-                          .cli = {"send", "--port", "/dev/null", "@file"},
-                          .cliExit = 1,
-                          .texts = {"Open port failed!",
-                                    "/dev/null is not a serial device. Choose another port."}},
-                      Row{.name = "NoRequestWithinTheTimeout",
-                          .fileSize = 10,
-                          .sim = {"--idle-before-request", "30000", "download", "--mode",
-                                  "software", "--size", "100"},
-                          .cli = Send({"--timeout", "1"}),
-                          .cliExit = 1,
-                          .texts = {kWaiting, "No request from the receiver within 1 s."},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port before the request"},
-                      Row{.name = "InterruptDuringSend",
-                          .fileSize = 50000,
-                          .sim = Join({"--baud", "9600", "--trace"},
-                                      Expect("software", {"--block-size", "64"})),
-                          .cli = Send(),
-                          .cliExit = 1,
-                          .texts = {kWaiting, kDownloading, kInterrupted},
-                          .simExit = 1,
-                          .simReport = "the tool closed the port while asked",
-                          .signal = SIGINT,
-                          .signalAfter = "< CMD_BLOCK_DATA"},
-                      StoppedReceive("TerminateDuringReceive", SIGTERM),
-                      StoppedReceive("HangUpSignalDuringReceive", SIGHUP),
-                      StoppedReceive("QuitSignalDuringReceive", SIGQUIT),
-                      // Its own descriptors must not take the closed numbers: the signal watcher's
-                      // would then receive the status lines and the stop would go unheard.
-                      StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
-                      Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
-                      Row{.name = "UsageUnknownMode",
-                          .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
-                          .cliExit = 2},
-                      Row{.name = "UsageNegativeTimeout",
-                          .cli = {"send", "--port", "/dev/null", "--timeout", "-1", "x.ird"},
-                          .cliExit = 2},
-                      Row{.name = "UsageReceiveHasNoMode",
-                          .cli = {"receive", "--port", "/dev/null", "--mode", "channels", "x.fdu"},
-                          .cliExit = 2},
-                      Row{.name = "UsagePortNamesNothing",
-                          .cli = {"send", "--port", "no-such-port", "x.ird"},
-                          .cliExit = 2}),
+    ::testing::Values(
+        Row{.name = "HeldPortCannotBeOpened",
+            .fileSize = 5000,
+            .sim = Join({"--idle-before-request", "1500"}, Expect("software")),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {"Open port failed!",
+                      "@device is held by another program. "
+                      "Close that program and try again."},
+            .simReport = "download ok, 5000 bytes",
+            .holdPort = true},
+        Row{.name = "PortThatIsNoSerialLine",
+            .fileSize = 10,
+            .cli = {"send", "--port", "/dev/null", "@file"},
+            .cliExit = 1,
+            .texts = {"Open port failed!",
+                      "/dev/null is not a serial device. Choose another port."}},
+        Row{.name = "NoRequestWithinTheTimeout",
+            .fileSize = 10,
+            .sim = {"--idle-before-request", "30000", "download", "--mode", "software", "--size",
+                    "100"},
+            .cli = Send({"--timeout", "1"}),
+            .cliExit = 1,
+            .texts = {kWaiting, "No request from the receiver within 1 s."},
+            .simExit = 1,
+            .simReport = "the tool closed the port before the request"},
+        Row{.name = "InterruptDuringSend",
+            .fileSize = 50000,
+            .sim = Join({"--baud", "9600", "--trace"}, Expect("software", {"--block-size", "64"})),
+            .cli = Send(),
+            .cliExit = 1,
+            .texts = {kWaiting, kDownloading, kInterrupted},
+            .simExit = 1,
+            .simReport = "the tool closed the port while asked",
+            .signal = SIGINT,
+            .signalAfter = "< CMD_BLOCK_DATA"},
+        StoppedReceive("TerminateDuringReceive", SIGTERM),
+        StoppedReceive("HangUpSignalDuringReceive", SIGHUP),
+        StoppedReceive("QuitSignalDuringReceive", SIGQUIT),
+        // Its own descriptors must not take the closed numbers: the signal watcher's
+        // would then receive the status lines and the stop would go unheard.
+        StoppedReceive("StopWithStandardStreamsClosed", SIGTERM, "<&- >&- 2>&-"),
+        // Only a name with a "/" is a path: the file `box` here is no port.
+        Row{.name = "FileInTheFolderDoesNotShadowAPortName",
+            .fileName = "box",
+            .fileSize = 100,
+            .sim = Expect("software"),
+            .cli = {"send", "--port", "box", "--mode", "software", "@file"},
+            .texts = {kWaiting, "Note: @file does not end in .ird, as Software files do.",
+                      kDownloading, kComplete},
+            .simReport = "download ok, 100 bytes",
+            .runInDir = true},
+        Row{.name = "UsageWithoutPort", .cli = {"send", "x.ird"}, .cliExit = 2},
+        Row{.name = "UsageUnknownMode",
+            .cli = {"send", "--port", "/dev/null", "--mode", "firmware", "x.ird"},
+            .cliExit = 2},
+        Row{.name = "UsageNegativeTimeout",
+            .cli = {"send", "--port", "/dev/null", "--timeout", "-1", "x.ird"},
+            .cliExit = 2},
+        Row{.name = "UsageReceiveHasNoMode",
+            .cli = {"receive", "--port", "/dev/null", "--mode", "channels", "x.fdu"},
+            .cliExit = 2},
+        Row{.name = "UsagePortNamesNothing",
+            .cli = {"send", "--port", "no-such-port", "x.ird"},
+            .cliExit = 2}),
     RowName);
 
-// The most common first-day fault: a port the user may not open. The reason names the group.
-TEST(PortPermission, ReasonNamesTheDevicesGroup) {
+// The most common first-day fault: a port the user may not open. The reason names the device's
+// group only when joining it would help: never a group that may not open the port.
+TEST(PortPermission, ReasonNamesAGroupOnlyWhenItMayOpenThePort) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as nobody";
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
   const std::string device = ptsname(master);
-  struct stat info {};
-  ASSERT_EQ(chmod(device.c_str(), 0600) | stat(device.c_str(), &info), 0);
-  const group* owner = getgrgid(info.st_gid);
-  ASSERT_NE(owner, nullptr);
-  ChildProcess cli("/usr/bin/setpriv",
-                   {"--reuid=nobody", "--regid=nogroup", "--clear-groups", CliPath(), "send",
-                    "--port", device, "--mode", "software", "/etc/os-release"});
-  EXPECT_EQ(cli.Wait(), 1);
-  const std::vector<std::string> lines = cli.Lines(Stream::Err);
-  ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
-  EXPECT_EQ(lines[0], "Open port failed!");
-  EXPECT_NE(lines[1].find(owner->gr_name), std::string::npos) << lines[1];
+  const group* owner = getgrnam("dialout");  // as a USB adapter's device would have
+  ASSERT_TRUE(owner != nullptr && chown(device.c_str(), 0, owner->gr_gid) == 0);
+  for (const mode_t mode : {0660, 0600}) {
+    ASSERT_EQ(chmod(device.c_str(), mode), 0);
+    ChildProcess cli("/usr/bin/setpriv",
+                     {"--reuid=nobody", "--regid=nogroup", "--clear-groups", CliPath(), "send",
+                      "--port", device, "--mode", "software", "/etc/os-release"});
+    EXPECT_EQ(cli.Wait(), 1);
+    const std::vector<std::string> lines = cli.Lines(Stream::Err);
+    ASSERT_EQ(lines.size(), 2u) << cli.Output(Stream::Err);
+    EXPECT_EQ(lines[0], "Open port failed!");
+    const bool namesGroup =
+        lines[1].find("usermod -aG " + std::string(owner->gr_name) + " ") != std::string::npos;
+    EXPECT_EQ(namesGroup, mode == 0660) << lines[1];
+    EXPECT_EQ(lines[1].find("usermod -aG root"), std::string::npos) << lines[1];
+  }
   close(master);
+}
+
+// Root's receive into a link that another user planted in a shared folder such as /tmp would
+// replace whatever the link names; the kernel refuses to follow such a link, and so does the tool.
+TEST(ReceiveTarget, LinkPlantedInASharedFolderIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  ScratchDir dir;
+  const std::vector<uint8_t> secret = TestBytes(50, 1);
+  WriteBytes(dir.File("secret"), secret);
+  WriteBytes(dir.File("data.fdu"), TestBytes(100, 2));
+  const std::string shared = dir.File("tmp");
+  ASSERT_EQ(mkdir(shared.c_str(), 01777) | chmod(shared.c_str(), 01777), 0);
+  const std::string planted = shared + "/x.fdu";
+  ASSERT_EQ(symlink(dir.File("secret").c_str(), planted.c_str()), 0);
+  ASSERT_EQ(lchown(planted.c_str(), 65534, 65534), 0);  // nobody
+  Sim sim({"--timeout", "1", "upload", "--serve", dir.File("data.fdu")});
+  ChildProcess cli(CliPath(), {"receive", "--port", kSimPort, planted}, sim.ToolOptions());
+  EXPECT_EQ(cli.Wait(), 1);
+  EXPECT_EQ(cli.Lines(Stream::Err),
+            (std::vector<std::string>{"Error : File open error.",
+                                      "Cannot write " + planted +
+                                          ": a symbolic link that another user made in a shared "
+                                          "folder."}));
+  EXPECT_EQ(ReadBytes(dir.File("secret")), secret);
+  EXPECT_EQ(sim.Process().Wait(), 1);
+}
+
+// pack and inspect --extract write beside their output and rename: a write that fails (a full
+// disk, here a size limit) keeps the old output and leaves nothing behind.
+TEST(ImageCommands, FailedWriteKeepsTheOldOutput) {
+  ScratchDir dir;
+  WriteBytes(dir.File("list.fdu"), TestBytes(5000, 4));
+  ChildProcess pack(CliPath(), {"pack", dir.File("list.fdu"), dir.File("list.img")});
+  ASSERT_EQ(pack.Wait(), 0) << pack.Output(Stream::Err);
+  const std::vector<uint8_t> old = TestBytes(300, 9);
+  WriteBytes(dir.File("out"), old);
+  const std::vector<std::string> entries = dir.Entries();
+  const ChildOptions limited{.fileSizeLimit = 1000};
+  for (const auto& args :
+       {std::vector<std::string>{"pack", dir.File("list.fdu"), dir.File("out")},
+        std::vector<std::string>{"inspect", dir.File("list.img"), "--extract", dir.File("out")}}) {
+    ChildProcess cli(CliPath(), args, limited);
+    EXPECT_EQ(cli.Wait(), 1) << args[0];
+    EXPECT_EQ(ReadBytes(dir.File("out")), old) << args[0];
+    EXPECT_EQ(dir.Entries(), entries) << args[0];
+  }
 }
 
 // What the tool prints besides its status texts, and for whom.
@@ -553,12 +722,29 @@ INSTANTIATE_TEST_SUITE_P(
                           .texts = kSent,
                           .simReport = "download ok, 70000 bytes",
                           .stderrHas = "Progress: 100%  70000/70000 B"},
-                      Row{.name = "JsonEventsOnStdout",
+                      // A stdout nobody reads while 1 100 blocks move: statuses and the outcome
+                      // all come, progress events merged rather than queued. A name that is no
+                      // UTF-8 still makes valid JSON.
+                      Row{.name = "JsonEventsOnAStalledStdout",
+                          .fileName = "data\xff\x1b.bin",
                           .fileSize = 70000,
-                          .sim = Expect("software", {"--block-size", "1024"}),
-                          .cli = Send({"--progress=json"}),
+                          .sim = Expect("software", {"--block-size", "64"}),
+                          .cli = Send({"--progress=json", "--mode", "software"}),
                           .simReport = "download ok, 70000 bytes",
-                          .jsonOut = true},
+                          .stalled = 1,
+                          .jsonOut = true,
+                          .maxJsonProgress = 550},
+                      // A name cannot fake a line of its own or send the terminal escapes.
+                      Row{.name = "ControlCharactersInNamesAreEscaped",
+                          .fileName = "a\x1b[2Jb\nFake",
+                          .fileSize = 100,
+                          .sim = Expect("software"),
+                          .cli = Send({"--mode", "software"}),
+                          .texts = {kWaiting,
+                                    "Note: @dir/a\\x1b[2Jb\\x0aFake does not end in .ird, as "
+                                    "Software files do.",
+                                    kDownloading, kComplete},
+                          .simReport = "download ok, 100 bytes"},
                       Row{.name = "QuietPrintsOnlyTheError",
                           .fileSize = 3000,
                           .sim = Expect("software", {"--past-end"}),
@@ -572,8 +758,10 @@ INSTANTIATE_TEST_SUITE_P(
                           .sim = Expect("software", {"--block-size", "64"}),
                           .cli = Send({"--trace"}),
                           .simReport = "download ok, 70000 bytes",
-                          .stalledStderr = true},
-                      Row{.name = "Version", .cli = {"--version"}, .stdoutHas = "kestal-cli "}),
+                          .stalled = 2},
+                      Row{.name = "Version",
+                          .cli = {"--version"},
+                          .stdoutHas = "Copyright (c) 2026 The Kestal developers"}),
     RowName);
 
 // A session with a fault, recorded, traced and replayed: the replay ends as the session did
@@ -587,7 +775,7 @@ INSTANTIATE_TEST_SUITE_P(
                           .sim = Join({"--drop-every", "3", "--reply-timeout", "300"},
                                       Expect("channels", {"--block-size", "512"})),
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simReport = "channel list 5000 bytes in",
                           .replay = true,
                           .traceHas = "s quiet --"},
@@ -642,9 +830,19 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 3000,
                           .sim = {"download", "--mode", "channels", "--expect", "@other"},
                           .cli = Send(),
-                          .texts = kSent,
+                          .texts = kSentChannels,
                           .simExit = 1,
                           .simReport = "channel list differs at offset 1500"},
+                      // Every frame of the tool lost: the emulator asks --attempts times only.
+                      Row{.name = "ToolNeverHeard",
+                          .fileSize = 10,
+                          .sim = {"--in-drop-rate", "1", "--attempts", "2", "--reply-timeout",
+                                  "200", "download", "--mode", "software", "--size", "10"},
+                          .cli = Send(),
+                          .cliExit = 1,
+                          .texts = {kWaiting, kDownloading, "Error : Port disconnected."},
+                          .simExit = 1,
+                          .simReport = "no CMD_ACCEPT_DOWNLOAD after 2 requests"},
                       Row{.name = "ToolKilledBeforeFinish",
                           .fileName = "data.fdu",
                           .fileSize = 3000,
@@ -685,6 +883,8 @@ INSTANTIATE_TEST_SUITE_P(
             .texts = kReceived,
             .simReport = "served 3000 of 3000 bytes"}),
     RowName);
+
+INSTANTIATE_TEST_SUITE_P(LossyLine, TransferTable, ::testing::ValuesIn(LossyLineRows()), RowName);
 
 }  // namespace
 }  // namespace kestal::testing

@@ -2,13 +2,16 @@
 // chunk edges and however well each chunk compresses.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "common/byte_order.h"
 #include "image/crc16.h"
 #include "image/file_maker.h"
 #include "image/image_reader.h"
+#include "support/scratch_dir.h"
 
 namespace kestal {
 namespace {
@@ -46,7 +49,7 @@ Bytes Mixed(size_t size) {
 }
 
 TEST_F(ImageTest, PackThenReadGivesTheFileBack) {
-  for (const size_t size : {size_t{1}, size_t{32762}, size_t{32763}, size_t{100000}}) {
+  for (const auto& [size, blocks] : {std::pair{1, 1}, {32762, 1}, {32763, 2}, {100000, 4}}) {
     const Bytes content = Mixed(size);
     Bytes image;
     const uint32_t packed = PackChannelImage(0xC0FFEE, Write(content), image);
@@ -54,9 +57,38 @@ TEST_F(ImageTest, PackThenReadGivesTheFileBack) {
     const ImageReport report = InspectImage(image.data(), image.size(), true);
     ASSERT_TRUE(report.valid) << size << ": " << report.error;
     EXPECT_EQ(report.requestValue, 0xC0FFEEu);
-    EXPECT_EQ(report.blockCount, (size + IMAGE_CHUNK_MAX - 1) / IMAGE_CHUNK_MAX);
+    EXPECT_EQ(report.blockCount, static_cast<uint32_t>(blocks)) << size;
     EXPECT_EQ(report.content, content) << size;
   }
+}
+
+// The layout spelled out by hand, not from the packer's constants: chunks of 32762 bytes, each
+// block's head, CRC and payload at fixed offsets. Content that does not compress is stored as
+// it is; a compressed payload is checked by inflating it (its bytes depend on the zlib build).
+TEST_F(ImageTest, ChunksAreCutEvery32762Bytes) {
+  const Bytes stored = testing::TestBytes(65525, 9);  // 2 x 32762 + 1
+  Bytes image;
+  ASSERT_EQ(PackChannelImage(5, Write(stored), image), 65677u);  // 128 + 2 x 32770 + 9
+  EXPECT_EQ(GetBE32(&image[10]), 3u);
+  for (const auto& [at, from, chunk] :
+       {std::tuple{128, 0, 32762}, {32898, 32762, 32762}, {65668, 65524, 1}}) {
+    EXPECT_EQ(GetBE16(&image[at]), chunk + 6) << at;
+    EXPECT_EQ(GetBE16(&image[at + 2]), Crc16(&image[at + 4], chunk + 4)) << at;
+    EXPECT_EQ(GetBE16(&image[at + 4]), 2) << at;
+    EXPECT_EQ(GetBE16(&image[at + 6]), chunk) << at;
+    EXPECT_TRUE(std::equal(&image[at + 8], &image[at + 8 + chunk], &stored[from])) << at;
+  }
+  const Bytes text = Mixed(32763);  // compresses: one shorter block, then the last byte stored
+  ASSERT_GT(PackChannelImage(5, Write(text), image), 0u);
+  const uint16_t payload = GetBE16(&image[128]) - 6;
+  EXPECT_EQ(GetBE16(&image[134]), 32762);
+  Bytes inflated(40000);
+  uLongf inflatedLength = inflated.size();
+  ASSERT_EQ(uncompress(inflated.data(), &inflatedLength, &image[136], payload), Z_OK);
+  EXPECT_TRUE(inflatedLength == 32762 && std::equal(&text[0], &text[32762], inflated.data()));
+  Bytes last = {0, 7, 0, 0, 0, 2, 0, 1, text.back()};
+  PutBE16(&last[2], Crc16(&last[4], 5));
+  EXPECT_EQ(Bytes(image.begin() + 136 + payload, image.end()), last);
 }
 
 TEST_F(ImageTest, ACompressibleChunkIsStoredShorter) {

@@ -35,11 +35,17 @@ TEST_F(FrameCodecTest, NoSyncWithin500MsTimesOut) {
   EXPECT_EQ(link_.clock.NowMs(), Start() + 500);
 }
 
-TEST_F(FrameCodecTest, NoiseIsSkippedButABrokenSyncEndsTheCall) {
-  Bytes noisy = {0x00, 0x0D, 'Q', 'z', 'X'};
+// A sync broken by a first letter starts afresh at that letter: a stray "Q" costs no frame.
+TEST_F(FrameCodecTest, NoiseIsSkippedAndAFalseStartCostsNoFrame) {
   const Bytes frame = WireFrame(2, CMD_FINISH, {});
-  noisy.insert(noisy.end(), frame.begin(), frame.end());
-  link_.Deliver(noisy);
+  for (Bytes noisy : {Bytes{0x00, 0x0D, 'Q'}, Bytes{'Q', 'z', 'V', 'k'}, Bytes{'Q', 'z', 'Q'}}) {
+    noisy.insert(noisy.end(), frame.begin(), frame.end());
+    link_.Deliver(noisy);
+    EXPECT_EQ(Receive(), FrameResult::Ok) << noisy.size();
+  }
+  Bytes broken = {'Q', 'z', 'X'};
+  broken.insert(broken.end(), frame.begin(), frame.end());
+  link_.Deliver(broken);
   EXPECT_EQ(Receive(), FrameResult::Timeout);
   EXPECT_EQ(link_.clock.NowMs(), Start()) << "gave up at once, without waiting";
   EXPECT_EQ(Receive(), FrameResult::Ok);

@@ -38,11 +38,12 @@ std::vector<char*> PointersTo(std::vector<std::string>& texts) {
 }
 
 // Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void ExecChild(int out, int err, rlim_t fileSizeLimit, char* const* argv,
+[[noreturn]] void ExecChild(int out, int err, const ChildOptions& options, char* const* argv,
                             char* const* envp) {
   dup2(out, STDOUT_FILENO);
   dup2(err, STDERR_FILENO);
-  if (fileSizeLimit != RLIM_INFINITY) {
+  if (!options.workingDir.empty() && chdir(options.workingDir.c_str()) != 0) _exit(127);
+  if (const rlim_t fileSizeLimit = options.fileSizeLimit; fileSizeLimit != RLIM_INFINITY) {
     const rlimit limit{fileSizeLimit, fileSizeLimit};
     setrlimit(RLIMIT_FSIZE, &limit);
     signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of killing the child
@@ -65,7 +66,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   if (out_ < 0 || err_ < 0) throw std::runtime_error("memfd_create failed");
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
-  if (pid_ == 0) ExecChild(out_, err_, options.fileSizeLimit, argv.data(), envp.data());
+  if (pid_ == 0) ExecChild(out_, err_, options, argv.data(), envp.data());
 }
 
 ChildProcess::~ChildProcess() {

@@ -17,8 +17,9 @@ using namespace std::chrono_literals;
 enum class Stream { Out, Err };
 
 struct ChildOptions {
-  std::vector<std::string> environment;  // "NAME=value", added to or replacing the test's own
-  rlim_t fileSizeLimit = RLIM_INFINITY;  // RLIMIT_FSIZE: a write beyond it fails with EFBIG
+  std::vector<std::string> environment = {};  // "NAME=value", added to or replacing the test's own
+  rlim_t fileSizeLimit = RLIM_INFINITY;       // RLIMIT_FSIZE: a write beyond it fails with EFBIG
+  std::string workingDir = {};                // empty: the test's own
 };
 
 class ChildProcess {

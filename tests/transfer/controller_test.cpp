@@ -3,7 +3,6 @@
 // meet the emulator in the end-to-end table.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -157,14 +156,17 @@ TEST_F(ControllerTest, BadFileIsRefusedBeforeThePortOpens) {
   testing::ScratchDir dir;
   link_.openResult = OpenResult::Failed;  // an open would show "Open port failed!"
   const std::string missing = dir.File("none.ird");
+  const auto refused = [this](const std::string& why) {
+    return Shown().status == text::kFileOpenError && Shown().detail == why;
+  };
   controller_.StartTransfer({missing, MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
-  EXPECT_EQ(Shown().status, "Cannot read " + missing + ": No such file or directory");
+  EXPECT_TRUE(refused("Cannot read " + missing + ": No such file or directory"));
   controller_.StartTransfer({dir.Path().string(), MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
-  EXPECT_EQ(Shown().status, "Cannot read " + dir.Path().string() + ": not a regular file");
+  EXPECT_TRUE(refused("Cannot read " + dir.Path().string() + ": not a regular file"));
   const std::string target = dir.File("gone/list.fdu");
   controller_.StartTransfer({target, MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
-  EXPECT_EQ(Shown().status,
-            "Cannot write " + target + ": folder " + dir.File("gone") + " does not exist");
+  EXPECT_TRUE(
+      refused("Cannot write " + target + ": folder " + dir.File("gone") + " does not exist."));
   EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
 }
 
@@ -187,16 +189,21 @@ TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   PumpUntil([this] { return !front_.ended.empty(); });
 }
 
-TEST(OpenFailure, PermissionDeniedNamesTheDevicesGroup) {
-  testing::ScratchDir dir;
-  const std::string device = dir.File("ttyUSB0");
-  testing::WriteBytes(device, {});
-  const std::string group = ::getgrgid(::getegid())->gr_name;
-  EXPECT_EQ(DescribeOpenFailure(OpenResult::PermissionDenied, device),
-            "Permission denied on " + device + ": it belongs to group '" + group +
-                "'. Add your user to that group (sudo usermod -aG " + group +
-                " $USER) and log in again.");
-  EXPECT_EQ(DescribeOpenFailure(OpenResult::Ok, device), "");
+TEST_F(ControllerTest, AWorkerThatThrowsEndsItsTransferAsAFailure) {
+  const auto thrower = [](WorkerContext& context) -> WorkerOutcome {
+    context.state.watchdog.store(0);
+    throw std::runtime_error("disk on fire");
+  };
+  controller_.SetWorkers(thrower, thrower);
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  PumpUntil([this] { return !front_.ended.empty(); });
+  EXPECT_EQ(front_.ended, std::vector<WorkerOutcome>{WorkerOutcome::Failed});
+  EXPECT_EQ(Shown().status, text::kExternalError);
+  EXPECT_EQ(Shown().detail, "Internal error: disk on fire");
+  EXPECT_FALSE(Shown().running);
+  EXPECT_TRUE(Shown().inputsEnabled);
+  EXPECT_FALSE(link_.IsOpen());
+  EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
 }
 
 TEST(CallQueue, AbortReleasesAWaiterWhoseCallNeverRan) {

@@ -377,7 +377,7 @@ TEST_F(WindowTest, NamesFromOutsideAreShownEscapedAndUsedAsTheyAre) {
 
   Type(dir_.File("gone\r.ird"));
   window_->OnStart();
-  EXPECT_EQ(Shown(Control::StatusLine).find("Cannot read " + dir_.File("gone\\x0d.ird")), 0u);
+  EXPECT_EQ(Shown(Control::DetailLine).find("Cannot read " + dir_.File("gone\\x0d.ird")), 0u);
 }
 
 // The list follows the hardware: USB adapters first, the selection staying on its device, the
@@ -459,7 +459,7 @@ TEST_F(WindowTest, CommandLineRunThatCannotStartEndsWithOne) {
 // and sends it when the user has chosen the port and pressed the button.
 TEST_F(WindowTest, CommandLineRunWithoutARememberedPortWaitsForTheUser) {
   const std::string list = File("list.fdu");
-  for (const std::string stored : {"", "Gone"}) {
+  for (const std::string stored : {"", "Gone\x1b[2J"}) {
     if (!stored.empty()) store_.values["port"] = stored;
     Open(list);
     ui_->RunPosted();
@@ -471,6 +471,7 @@ TEST_F(WindowTest, CommandLineRunWithoutARememberedPortWaitsForTheUser) {
     EXPECT_NE(Shown(Control::DetailLine).find("choose the receiver's port, then press Download"),
               std::string::npos);
     EXPECT_NE(ui_->printed.back().find("choose the receiver's port"), std::string::npos);
+    EXPECT_EQ((Shown(Control::DetailLine) + ui_->printed.back()).find('\x1b'), std::string::npos);
     if (stored.empty()) {
       EXPECT_EQ(window_->OnClose(), 1);  // closed before the file was sent
     }

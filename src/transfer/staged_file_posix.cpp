@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <vector>
+
+#include "transfer/input_check.h"
 
 namespace kestal {
 namespace {
@@ -34,15 +35,6 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A symbolic link is followed, so that the file it names is the one replaced. Empty for a link
-// that names nothing: replacing the link itself with a file would lose where it pointed.
-std::string ResolveTarget(const std::string& target) {
-  struct stat info {};
-  if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
-  char resolved[PATH_MAX];
-  return ::realpath(target.c_str(), resolved) != nullptr ? std::string(resolved) : std::string();
-}
-
 void SyncDirectory(const std::string& directory) {
   const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -54,15 +46,14 @@ void SyncDirectory(const std::string& directory) {
 
 bool StagedFile::Open(const std::string& target) {
   Discard();
-  target_ = ResolveTarget(target);
+  // A symbolic link is followed (under the same rules as the check before the transfer), so
+  // that the file it names is the one replaced.
+  std::string why;
+  target_ = ResolveReceiveTarget(target, why);
   if (target_.empty()) return false;
   mode_t mode = 0666 & ~CurrentUmask();
   struct stat info {};
-  if (::stat(target_.c_str(), &info) == 0) {
-    // Only what could be opened for writing in place may be replaced.
-    if (!S_ISREG(info.st_mode) || ::access(target_.c_str(), W_OK) != 0) return false;
-    mode = info.st_mode & 07777;
-  }
+  if (::stat(target_.c_str(), &info) == 0) mode = info.st_mode & 07777;
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
   std::string pattern = target_.substr(0, target_.size() - base.size()) + "." + base + ".XXXXXX";

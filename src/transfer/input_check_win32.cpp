@@ -1,0 +1,94 @@
+// The file checks on Windows, through the wide API so that any file name works.
+#include <windows.h>
+
+#include "common/printable.h"
+#include "common/utf16.h"
+#include "transfer/input_check.h"
+
+namespace kestal {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 || path[slash - 1] == ':' ? path.substr(0, slash + 1) : path.substr(0, slash);
+}
+
+std::string SystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length > 0 ? WideToUtf8(std::wstring_view(text, length)) : "error";
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == '.' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+// Devices (NUL, CON, COM1) open like files; only a file on a disk is data.
+bool IsDiskFile(const std::wstring& path, DWORD& error) {
+  const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    error = GetLastError();
+    return false;
+  }
+  const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+  CloseHandle(file);
+  error = ERROR_SUCCESS;
+  return disk;
+}
+
+}  // namespace
+
+std::optional<std::string> WhyNotReadable(const std::string& path) {
+  const std::wstring wide = Utf8ToWide(path);
+  const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return "Cannot read " + Printable(path) + ": " + SystemMessage(GetLastError());
+  }
+  const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool folder = GetFileInformationByHandle(file, &info) &&
+                      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  CloseHandle(file);
+  if (!disk || folder) return "Cannot read " + Printable(path) + ": not a regular file";
+  return std::nullopt;
+}
+
+std::string ResolveReceiveTarget(const std::string& target, std::string& why) {
+  const std::wstring wide = Utf8ToWide(target);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) {
+      why = CannotWrite(target, SystemMessage(error));
+      return {};
+    }
+    const std::string folder = FolderOf(target);
+    const DWORD folderAttributes = GetFileAttributesW(Utf8ToWide(folder).c_str());
+    if (folderAttributes == INVALID_FILE_ATTRIBUTES ||
+        (folderAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      why = CannotWrite(target, "folder " + Printable(folder) + " does not exist");
+      return {};
+    }
+    return target;
+  }
+  DWORD error = ERROR_SUCCESS;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    why = CannotWrite(target, "it is a folder");
+  } else if (!IsDiskFile(wide, error)) {
+    why = CannotWrite(target, error == ERROR_SUCCESS ? "not a regular file" : SystemMessage(error));
+  } else if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    why = CannotWrite(target, "the file is read-only");
+  } else {
+    return target;
+  }
+  return {};
+}
+
+}  // namespace kestal
