@@ -56,9 +56,8 @@ bool DoctorReport::HasProblem() const { return Count(Verdict::Problem) > 0; }
 
 size_t DoctorReport::Count(Verdict verdict) const {
   const auto tally = [verdict](const std::vector<Check>& checks) {
-    return static_cast<size_t>(std::count_if(checks.begin(), checks.end(), [&](const Check& c) {
-      return c.verdict == verdict;
-    }));
+    return static_cast<size_t>(std::count_if(checks.begin(), checks.end(),
+                                             [&](const Check& c) { return c.verdict == verdict; }));
   };
   size_t count = tally(machine);
   for (const PortReport& port : ports) count += tally(port.checks);

@@ -46,8 +46,8 @@ std::string Counted(size_t count, const char* what) {
 std::string ReportText(const DoctorReport& report) {
   std::string text;
   for (const PortReport& port : report.ports) {
-    text += "Port " + Printable(port.port.devicePath) + ": " + Printable(port.port.friendlyName) +
-            "\n";
+    text +=
+        "Port " + Printable(port.port.devicePath) + ": " + Printable(port.port.friendlyName) + "\n";
     if (const std::string identity = Identity(port); !identity.empty()) {
       text += "  " + identity + "\n";
     }

@@ -147,11 +147,11 @@ class MainWindow : private TransferFrontEnd {
   std::string printedStatus_;  // what went to stderr last, so each status is printed once
   int startedDirection_ = -1;  // of the transfer whose worker runs or last ran
   bool clockRunning_ = false;
-  uint64_t startMs_ = 0;   // the link's clock when the running transfer started
-  uint64_t endMs_ = 0;     // ... and when it stopped running
-  std::string movedText_;  // what the last transfer moved, when it completed
-  std::string note_;        // shown after the status detail ...
-  std::string noteStatus_;  // ... while the status line shows this text
+  uint64_t startMs_ = 0;       // the link's clock when the running transfer started
+  uint64_t endMs_ = 0;         // ... and when it stopped running
+  std::string movedText_;      // what the last transfer moved, when it completed
+  std::string note_;           // shown after the status detail ...
+  std::string noteStatus_;     // ... while the status line shows this text
   std::string lastRecording_;  // the file last chosen for a recording
 
   CallQueue calls_;  // before the controller: its worker's notifications come through it

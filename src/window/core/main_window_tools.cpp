@@ -79,15 +79,15 @@ FileRequest MainWindow::RecordingFileRequest() const {
 // The recording starts before the port opens, so that it holds the wake-up burst. A start the
 // controller refuses (no file, no port) is no transfer: its recording goes and the option stays.
 void MainWindow::StartRecordedTransfer(const TransferRequest& request, const PortInfo* port) {
-  const std::string note = recording_.Begin(
-      {.program = std::string("kestal ") + KESTAL_VERSION,
-       .command = request.direction == DIR_TO_RECEIVER ? "send" : "receive",
-       .mode = request.mode == MODE_CHANNELS ? "channels" : "software",
-       .file = request.path,
-       .port = port ? port->devicePath : "",
-       .portName = port ? port->friendlyName : "",
-       .settings = std::to_string(kLinkBaud) + " 8N1",
-       .startedUtc = {}});  // stamped by the recorder
+  const std::string note =
+      recording_.Begin({.program = std::string("kestal ") + KESTAL_VERSION,
+                        .command = request.direction == DIR_TO_RECEIVER ? "send" : "receive",
+                        .mode = request.mode == MODE_CHANNELS ? "channels" : "software",
+                        .file = request.path,
+                        .port = port ? port->devicePath : "",
+                        .portName = port ? port->friendlyName : "",
+                        .settings = std::to_string(kLinkBaud) + " 8N1",
+                        .startedUtc = {}});  // stamped by the recorder
   controller_->StartTransfer(request, port ? port->devicePath : "");
   if (!controller_->Busy()) {
     recording_.Cancel();

@@ -60,8 +60,9 @@ void RecordingOption::End(const std::string& outcome, int exitStatus, Note done)
                                     recorder = std::move(recorder_)] {
                      const std::string problem = recorder->Finish(outcome, exitStatus);
                      const std::string note =
-                         problem.empty() ? "Recorded to " + Printable(path) + "."
-                                         : "The recording is incomplete: " + Printable(problem) + ".";
+                         problem.empty()
+                             ? "Recorded to " + Printable(path) + "."
+                             : "The recording is incomplete: " + Printable(problem) + ".";
                      calls_.Post([this, id, note, done] {
                        closers_.at(id).join();
                        closers_.erase(id);

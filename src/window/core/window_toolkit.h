@@ -54,7 +54,7 @@ struct FileFilter {
 
 // What the file button asks the user for.
 struct FileRequest {
-  bool saveAs = false;  // a name to write, else an existing file to read
+  bool saveAs = false;            // a name to write, else an existing file to read
   bool confirmOverwrite = false;  // saveAs: ask before an existing file is chosen
   std::vector<FileFilter> filters;
   std::string defaultExtension;  // added to a name typed without one ("IRD", "fdu")

@@ -175,8 +175,8 @@ void MainDialog::CreateControls() {
 
 // The tools stay out of a transfer's way: a button with a menu, beside About.
 void MainDialog::CreateToolsMenu(const QRect& area) {
-  toolsButton_ = Place(new QPushButton(QStringLiteral("Tools"), this), area, "toolsButton",
-                       Stretch::Move);
+  toolsButton_ =
+      Place(new QPushButton(QStringLiteral("Tools"), this), area, "toolsButton", Stretch::Move);
   toolsButton_->setAutoDefault(false);
   auto* menu = new QMenu(toolsButton_);
   checkPortEntry_ = menu->addAction(QStringLiteral("Check Port..."));
@@ -190,9 +190,8 @@ void MainDialog::CreateToolsMenu(const QRect& area) {
 // Tab follows the layout: mode, direction, file, path, port, start, stop, then the tools and
 // About.
 void MainDialog::SetTabOrder() {
-  QWidget* const order[] = {modeList_,    toReceiver_, toComputer_, fileButton_,
-                            pathEdit_,    portList_,   startButton_, stopButton_,
-                            toolsButton_, aboutButton_};
+  QWidget* const order[] = {modeList_, toReceiver_,  toComputer_, fileButton_,  pathEdit_,
+                            portList_, startButton_, stopButton_, toolsButton_, aboutButton_};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 

@@ -287,8 +287,8 @@ TEST_F(WindowTest, ARunningTransferLocksTheInputsTheStartButtonAndDrops) {
   Type(image);
   window_->OnStart();
   ASSERT_TRUE(window_->Controller().Busy());
-  // The file button, path, port, mode, both directions and the start button.
-  EXPECT_EQ(std::ranges::count(std::views::values(ui_->disabled), true), 7);
+  // The file button, path, port, mode, both directions, the start button and the tools.
+  EXPECT_EQ(std::ranges::count(std::views::values(ui_->disabled), true), 9);
   window_->OnDrop({File("other.ird")});
   window_->OnPathEdited("/typed.ird");  // a stray event: the field is disabled
   window_->OnModeChosen(MODE_CHANNELS);
