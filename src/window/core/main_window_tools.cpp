@@ -44,10 +44,12 @@ void MainWindow::OnCheckPort() {
   UpdateEnabled();
 }
 
+// The report's dialog waits for its OK: it is shown from the toolkit's own loop, not from within
+// the call queue's run, whose later calls must not wait behind it.
 void MainWindow::CheckDone(const std::string& report) {
   if (view_.status == kChecking) controller_->ShowStatus(kUntilReplaced, text::kIdle);
   UpdateEnabled();
-  toolkit_.ShowReport(kReportTitle, report);
+  toolkit_.Post([this, report] { toolkit_.ShowReport(kReportTitle, report); });
 }
 
 // Armed, a click disarms; else the user names the file. The toolkit may have toggled the check
