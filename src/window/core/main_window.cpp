@@ -171,7 +171,8 @@ void MainWindow::UpdateEnabled() {
                         Control::ModeList, Control::ToReceiver})
     Enable(input, inputs);
   Enable(Control::ToComputer, inputs && mode_ != MODE_SOFTWARE);
-  // A check holds the port it listens on; a transfer is no time to check or to choose a file.
+  // A check holds the port it listens on; a transfer is no time to check, nor to name its
+  // recording.
   const bool busy = controller_->Busy();
   Enable(Control::StartButton, portsReady_ && !busy && !portCheck_.Running());
   Enable(Control::CheckPortEntry, !busy && !portCheck_.Running());
