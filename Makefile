@@ -47,7 +47,7 @@ windows-installer: windows
 test-windows: DEPS = windows
 test-windows: windows-installer build
 	bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
-	bash scripts/test-windows-window.sh $(WIN_BUILD)
+	bash scripts/test-windows-window.sh $(WIN_BUILD) $(BUILD)
 
 # Lines of code in tests/ against src/, bench/ and scripts/; fails above 35 %.
 size:
