@@ -19,18 +19,8 @@ HANDLE StarterConsole() {
   return console;
 }
 
-HANDLE StreamHandle(StdStream stream) {
-  const HANDLE given =
-      GetStdHandle(stream == StdStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  return given && given != INVALID_HANDLE_VALUE ? given : StarterConsole();
-}
-
-}  // namespace
-
 // A console takes UTF-16; a file or a pipe gets the bytes as they are.
-bool WriteToStarter(StdStream stream, const std::string& text) {
-  const HANDLE handle = StreamHandle(stream);
-  if (!handle || text.empty()) return handle != nullptr;
+bool WriteTo(HANDLE handle, const std::string& text) {
   DWORD written = 0;
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
@@ -40,6 +30,18 @@ bool WriteToStarter(StdStream stream, const std::string& text) {
   }
   return WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size();
+}
+
+}  // namespace
+
+// A handle given that takes nothing (a console this program is not attached to) gives way to
+// the starter's console.
+bool WriteToStarter(StdStream stream, const std::string& text) {
+  const HANDLE given =
+      GetStdHandle(stream == StdStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (given && given != INVALID_HANDLE_VALUE && WriteTo(given, text)) return true;
+  const HANDLE console = StarterConsole();
+  return console && WriteTo(console, text);
 }
 
 }  // namespace kestal::win32
