@@ -165,6 +165,15 @@ check_sim 0 "went silent after 2 blocks; the tool closed the port"
 done_row
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
 
+# check_settings LINE...: the registry values the driver printed last, one a line, and the row
+# ends; the settings go with it.
+check_settings() {
+  printf '%s\n' "$@" >"$work/expected"
+  diff -u "$work/expected" "$work/out" >"$work/diff" || fail "settings: $(cat "$work/diff")"
+  done_row
+  wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+}
+
 # A user's receive: Channels, To Computer, a name no ANSI code page holds typed into the save
 # dialog, the port chosen, Upload; the file byte for byte and the settings kept.
 row=DialogReceivesAChannelList
@@ -176,11 +185,7 @@ drive "$kestal" C.UTF-8 select 1013 1 click 1014 wait 1000 Upload file "$wTarget
   wait 1001 "Transfer complete !" close settings
 check_sim 0 "served 5000 of 5000 bytes"
 cmp -s "$work/data.fdu" "$target" || fail "the received file differs from the served one"
-printf '%s\n' "port=Communications Port (COM5)" "mode=1" "softfile=(none)" "chfile=$wTarget" \
-  >"$work/expected"
-diff -u "$work/expected" "$work/out" >"$work/diff" || fail "settings: $(cat "$work/diff")"
-done_row
-wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+check_settings "port=Communications Port (COM5)" "mode=1" "softfile=(none)" "chfile=$wTarget"
 
 # Files dropped on the window: the first is taken and kept for the mode. A port that arrives
 # joins the list while the chosen one stays chosen, and the list follows it going again.
@@ -191,11 +196,7 @@ drive "$kestal" C.UTF-8 select 1013 0 drop "$wDropped|$wData" wait 1005 "$wDropp
   choose 1009 "Communications Port (COM5)" plug COM3 has 1009 "Communications Port (COM3)" \
   wait 1009 "Communications Port (COM5)" unplug lacks 1009 "Communications Port (COM3)" \
   wait 1009 "Communications Port (COM5)" close settings
-printf '%s\n' "port=Communications Port (COM5)" "mode=0" "softfile=$wDropped" "chfile=(none)" \
-  >"$work/expected"
-diff -u "$work/expected" "$work/out" >"$work/diff" || fail "settings: $(cat "$work/diff")"
-done_row
-wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+check_settings "port=Communications Port (COM5)" "mode=0" "softfile=$wDropped" "chfile=(none)"
 
 # The installer: silent install into a folder of the test's, the programs there and starting,
 # silent uninstall, and nothing left but the user's settings.
