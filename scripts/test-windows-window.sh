@@ -163,6 +163,17 @@ check_status 1 "External Error Occurred!
 $silenceReason"
 check_sim 0 "went silent after 2 blocks; the tool closed the port"
 done_row
+
+# No emulator behind COM5: the reason comes under the system's text (which reason, Wine
+# decides: it opens the missing link as something else).
+row=CommandLinePortThatDoesNotOpen
+rm -f "$comLink"
+run_program "$kestal" "$wData"
+[ "$programExit" -eq 1 ] || fail "exit $programExit, expected 1"
+[ "$(tail -n 2 "$work/program.err" | head -n 1 | tr -d '\r')" = "Open port failed!" ] &&
+  grep -q "COM5" <<<"$(tail -n 1 "$work/program.err")" ||
+  fail "no reason under the system's text: $(cat "$work/program.err")"
+done_row
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
 
 # check_settings LINE...: the registry values the driver printed last, one a line, and the row
