@@ -82,9 +82,10 @@ check_status() {
     fail "last status '$(tail -n "$lines" "$work/program.err")', expected '$2'"
 }
 
-# run_program EXE ARGS...: in the foreground; its exit status lands in programExit, its
-# output in $work/program.out and .err.
+# run_program EXE ARGS...: in the foreground, for two minutes at most (a program that never
+# ends fails its row, not the run); its exit status lands in programExit, its output in
+# $work/program.out and .err.
 run_program() {
   programExit=0
-  wine "$@" >"$work/program.out" 2>"$work/program.err" || programExit=$?
+  timeout 120 wine "$@" >"$work/program.out" 2>"$work/program.err" || programExit=$?
 }
