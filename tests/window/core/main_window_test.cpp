@@ -406,6 +406,8 @@ TEST_F(WindowTest, PortListOrdersUsbFirstAndFollowsTheHardware) {
   kinds[1].virtualPort = true;
   kinds = OrderForList(kinds);
   EXPECT_EQ(kinds[0].devicePath + kinds[1].devicePath + kinds[2].devicePath, "/u/v/s");
+  // A name that names its device already (Windows: "... (COM3)" opens COM3) is not repeated.
+  EXPECT_EQ(EntryText(Port("USB Serial Port (COM3)", "COM3")), "USB Serial Port (COM3)");
 }
 
 // Nobody may be there to click: a run ends by itself with the transfer's status, and a run
