@@ -8,6 +8,7 @@
 
 #include "image/file_maker.h"
 #include "transfer/file_access.h"
+#include "transfer/file_pack_source.h"
 #include "transfer/status_texts.h"
 #include "transfer/worker_io.h"
 #include "transfer/workers.h"
@@ -17,26 +18,6 @@ namespace {
 
 using worker::FrameBuffer;
 using worker::Wait;
-
-// The opened source, read from its start by the packer.
-class SourceReader : public PackSource {
- public:
-  explicit SourceReader(SourceFile& file) : file_(file) {}
-  uint64_t Size() const override { return file_.Size(); }
-  bool Read(uint8_t* destination, size_t count) override {
-    if (file_.ReadAt(destination, count, offset_) != static_cast<int64_t>(count)) return false;
-    offset_ += count;
-    return true;
-  }
-  bool AtEnd() override {
-    uint8_t extra = 0;
-    return file_.ReadAt(&extra, 1, offset_) == 0;
-  }
-
- private:
-  SourceFile& file_;
-  uint64_t offset_ = 0;
-};
 
 class DownloadSession {
  public:
@@ -168,8 +149,8 @@ const char* DownloadSession::PackImage() {
     shown = percent;
     return Running();
   };
-  SourceReader reader(file_);
-  const uint32_t size = PackChannelImage(0, reader, image_, context_.packTrace, step);
+  FilePackSource source(file_);
+  const uint32_t size = PackChannelImage(0, source, image_, context_.packTrace, step);
   if (!Running()) return nullptr;
   if (size == 0) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;

@@ -279,6 +279,21 @@ TEST_F(WorkerTest, ChannelsArePackedBeforeTheWakeUpAndAStopEndsThePacking) {
   EXPECT_EQ(notify_.statuses, std::vector<std::string>{text::kPacking});
 }
 
+// A list that grows, or shrinks, once its first chunk is read is not half-sent: nobody is woken.
+TEST_F(WorkerTest, ChannelsFromAListChangedWhilePackedAreRefused) {
+  for (const bool grow : {true, false}) {
+    const std::string path = Source("list.fdu", 3 * 32762, 9);
+    context_.packTrace = [&, chunks = 0](const std::string&) mutable {
+      if (++chunks != 2) return;
+      if (grow) testing::WriteBytes(path, testing::TestBytes(3 * 32762 + 1, 9));
+      if (!grow) std::filesystem::resize_file(path, 2 * 32762);
+    };
+    EXPECT_EQ(Run(path, MODE_CHANNELS, DIR_TO_RECEIVER), WorkerOutcome::Failed) << grow;
+    EXPECT_EQ(notify_.statuses.back(), text::kPackagingError);
+    EXPECT_TRUE(link_.sent.empty());
+  }
+}
+
 // Each request's value goes into the header (and its CRC); nothing else of the image changes.
 TEST_F(WorkerTest, ChannelsHeaderCarriesEachRequestsValue) {
   const std::string path = Source("list.fdu", 100, 8);
