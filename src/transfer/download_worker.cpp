@@ -79,12 +79,22 @@ WorkerOutcome DownloadSession::Run() {
 }
 
 const char* DownloadSession::Serve() {
+  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
+  struct ClearOnExit {
+    std::atomic<bool>& flag;
+    ~ClearOnExit() { flag.store(false); }
+  } preparing{state_.preparing};
   if (!file_.Open(path_)) return text::kFileOpenError;
   if (mode_ == MODE_CHANNELS) {
     if (const char* error = PackImage()) return error;
     if (!Running()) return nullptr;  // stopped while packing: nobody was woken
   }
   link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
+  if (mode_ == MODE_CHANNELS) {
+    // Only now is there a receiver to reset: the controller showed the packing meanwhile.
+    context_.notify.NotifyStatus(kUntilReplaced, text::kWaiting);
+    preparing.flag.store(false);
+  }
   for (;;) {
     switch (worker::WaitForFrame(context_, rx_)) {
       case Wait::Stopped:
@@ -135,13 +145,6 @@ const char* DownloadSession::OnRequest() {
 // while, and a receiver that has asked must not wait for it. A stop is heard between chunks.
 const char* DownloadSession::PackImage() {
   if (file_.Size() == 0) return text::kFileOpenError;
-  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
-  struct Preparing {
-    std::atomic<bool>& flag;
-    ~Preparing() { flag.store(false); }
-  } preparing{state_.preparing};
-  preparing.flag.store(true);
-  context_.notify.NotifyStatus(kUntilReplaced, text::kPacking);
   int shown = -1;
   const PackStep step = [this, &shown](uint64_t packed, uint64_t total) {
     const auto percent = static_cast<int>(packed * 100 / total);
@@ -155,7 +158,6 @@ const char* DownloadSession::PackImage() {
   if (size == 0) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;
   state_.fileSize.store(size);
-  context_.notify.NotifyStatus(kUntilReplaced, text::kWaiting);
   Progress(0, 0);
   return nullptr;
 }
