@@ -30,6 +30,8 @@ const char* OutcomeName(Outcome outcome) {
       return "stopped";
     case Outcome::TimedOut:
       return "timed out";
+    case Outcome::PassedOn:
+      return "passed on";
     case Outcome::Running:
       break;
   }
