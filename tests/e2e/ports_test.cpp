@@ -58,16 +58,27 @@ TEST(PortAuto, FindsTheOneReceiverThatAsks) {
   EXPECT_EQ(answering.Wait(), 0) << answering.Output(Stream::Err);
 }
 
-// A receiver that asks only once is answered on the line it asked on: no close and reopen.
+// A receiver that asks only once is answered on the line it asked on: no close and reopen. The
+// request the search read is in the session's recording too.
 TEST(PortAuto, AnswersTheRequestItHeard) {
   Desk desk;
   WriteBytes(desk.File("data.ird"), TestBytes(3000, 3));
   desk.AddSilent("first");
-  ChildProcess& asksOnce = desk.Add("second", {"--attempts", "1", "download", "--mode", "software",
-                                               "--expect", desk.File("data.ird")});
-  ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("data.ird")}, desk.Options());
+  ChildProcess& asksOnce =
+      desk.Add("second", {"--attempts", "1", "--request-value", "0xfeed1234", "download", "--mode",
+                          "software", "--expect", desk.File("data.ird")});
+  ChildProcess cli(CliPath(),
+                   {"send", "--port", "auto", "--record", desk.File("rec"), desk.File("data.ird")},
+                   desk.Options());
   EXPECT_EQ(cli.Wait(), 0) << cli.Output(Stream::Err);
   EXPECT_EQ(asksOnce.Wait(), 0) << asksOnce.Output(Stream::Err);
+  ChildProcess trace(CliPath(), {"trace", desk.File("rec")});
+  EXPECT_EQ(trace.Wait(), 0);
+  EXPECT_NE(trace.Output(Stream::Out)
+                .find("CMD_REQUEST         len 4     sum ok   request value "
+                      "0xfeed1234"),
+            std::string::npos)
+      << trace.Output(Stream::Out);
 }
 
 // The first port to ask goes away once the tool has taken it, before its answer got through: the
