@@ -88,6 +88,9 @@ class ProbeSignals {
     fd_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
   }
   ~ProbeSignals() {
+    // The run's outcome is settled: a signal still pending must not end the process as it goes.
+    while (Caught()) {
+    }
     ::close(fd_);
     sigprocmask(SIG_SETMASK, &previous_, nullptr);
   }
@@ -131,8 +134,8 @@ class Probe {
 
  private:
   static void Close(Candidate& candidate);
-  // Reads every port that has something; false when none is left to wait for.
-  bool WatchPorts(const ProbeSignals& signals, int timeoutMs, bool& stopped);
+  // Waits until a port has something and reads it; how the search ends, if it does.
+  std::optional<ProbeEnd> WatchPorts(const ProbeSignals& signals);
 
   std::vector<Candidate> candidates_;  // filled once: the pointers below stay valid
   std::deque<Candidate*> askers_;      // asked, not yet handed to a transfer
@@ -171,23 +174,17 @@ int PollTimeoutMs(std::optional<Clock::time_point> deadline) {
 }
 
 ProbeEnd Probe::AwaitAsker(const ProbeSignals& signals, Candidate*& asker) {
-  for (;;) {
-    // A port that asked is handed on even if it has hung up since: the transfer finds that out
-    // and comes back here, whenever the hang-up came.
-    if (!askers_.empty()) {
-      asker = askers_.front();
-      askers_.pop_front();
-      return signals.Caught() ? ProbeEnd::Stopped : ProbeEnd::Asked;
-    }
-    const int timeoutMs = PollTimeoutMs(deadline_);
-    bool stopped = false;
-    if (!WatchPorts(signals, timeoutMs, stopped)) return ProbeEnd::AllGone;
-    if (stopped) return ProbeEnd::Stopped;
-    if (askers_.empty() && deadline_ && Clock::now() >= *deadline_) return ProbeEnd::TimedOut;
+  while (askers_.empty()) {
+    if (const std::optional<ProbeEnd> end = WatchPorts(signals)) return *end;
   }
+  // A port that asked is handed on even if it has hung up since: the transfer finds that out
+  // and comes back here, whenever the hang-up came.
+  asker = askers_.front();
+  askers_.pop_front();
+  return signals.Caught() ? ProbeEnd::Stopped : ProbeEnd::Asked;
 }
 
-bool Probe::WatchPorts(const ProbeSignals& signals, int timeoutMs, bool& stopped) {
+std::optional<ProbeEnd> Probe::WatchPorts(const ProbeSignals& signals) {
   std::vector<pollfd> fds{{signals.Fd(), POLLIN, 0}};
   std::vector<Candidate*> watched;
   for (Candidate& candidate : candidates_) {
@@ -195,10 +192,10 @@ bool Probe::WatchPorts(const ProbeSignals& signals, int timeoutMs, bool& stopped
     fds.push_back({candidate.fd, POLLIN, 0});
     watched.push_back(&candidate);
   }
-  if (watched.empty()) return false;
-  const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-  stopped = signals.Caught();
-  if (ready <= 0 || stopped) return true;
+  if (watched.empty()) return ProbeEnd::AllGone;
+  const int ready = ::poll(fds.data(), fds.size(), PollTimeoutMs(deadline_));
+  if (signals.Caught()) return ProbeEnd::Stopped;
+  if (ready == 0 && deadline_) return ProbeEnd::TimedOut;
   for (size_t i = 0; i < watched.size(); ++i) {
     const short events = fds[i + 1].revents;
     if (events == 0) continue;
@@ -211,7 +208,7 @@ bool Probe::WatchPorts(const ProbeSignals& signals, int timeoutMs, bool& stopped
       Close(candidate);  // gone before it asked: not the one to wait for
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 // One asker's port handed to a transfer; the run is handed on should the port go first.
