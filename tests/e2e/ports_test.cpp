@@ -110,7 +110,8 @@ TEST(PortAuto, TimeoutBoundsTheProbe) {
             (std::vector<std::string>{kWaiting, "No request from the receiver within 1 s."}));
 }
 
-TEST(PortAuto, InterruptEndsTheProbe) {
+// An interrupt ends the search, and so does the last port going away before its receiver asked.
+TEST(PortAuto, InterruptOrTheLastPortGoingEndsTheProbe) {
   Desk desk;
   desk.AddSilent("quiet");
   ChildProcess cli(CliPath(), {"send", "--port", "auto", desk.File("x.ird")}, desk.Options());
@@ -118,6 +119,14 @@ TEST(PortAuto, InterruptEndsTheProbe) {
   cli.Signal(SIGINT);
   EXPECT_EQ(cli.Wait(), 1);
   EXPECT_EQ(cli.Lines(Stream::Err), (std::vector<std::string>{kWaiting, "Interrupted by user!"}));
+
+  ChildProcess& unplugged = desk.Add(
+      "gone", {"--idle-before-request", "60000", "download", "--mode", "software", "--size", "9"});
+  ChildProcess again(CliPath(), {"send", "--port", "auto", desk.File("x.ird")}, desk.Options());
+  ASSERT_TRUE(again.WaitForLine(Stream::Err, kWaiting, 10s));
+  unplugged.Signal(SIGTERM);
+  EXPECT_EQ(again.Wait(), 1);
+  EXPECT_EQ(again.Lines(Stream::Err)[1], "Error : Port disconnected.");
 }
 
 // Opens `device` as a tool would, wakes it and reads until a CMD_REQUEST (sync, sequence, 0x01)
