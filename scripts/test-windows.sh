@@ -67,6 +67,10 @@ start_sim upload --serve "$work/data.fdu"
 run_cli receive --port COM5 "$(winepath -w "$wide")"
 check 0 "Transfer complete !" 0 "served 5000 of 5000 bytes"
 cmp -s "$work/data.fdu" "$wide" || fail "the received file is not at its UTF-8 name"
+run_cli pack "$(winepath -w "$wide")" "$(winepath -w "$wide.img")"
+[ "$programExit" -eq 0 ] || fail "pack of a UTF-8 name: $(cat "$work/program.err")"
+run_cli inspect "$(winepath -w "$wide.img")" --extract "$(winepath -w "$wide.out")"
+[ "$programExit" -eq 0 ] && cmp -s "$wide" "$wide.out" || fail "inspect of a UTF-8 name: $(cat "$work/program.err")"
 start_sim --timeout 2 download --mode software --size 10
 run_cli send --port COM5 "$(winepath -w "$work/Kanäle-없음.fdu")"
 wait "$simPid" || true
