@@ -1,7 +1,6 @@
 // The doctor's report as text: what `kestal-cli doctor` prints and the window's Check Port shows.
-#include <filesystem>
-
 #include "common/printable.h"
+#include "common/utf8_path.h"
 #include "doctor/doctor_report.h"
 
 namespace kestal::doctor {
@@ -9,8 +8,7 @@ namespace {
 
 // The last part of a path given in UTF-8.
 std::string LastPart(const std::string& path) {
-  const std::u8string part =
-      std::filesystem::path(std::u8string(path.begin(), path.end())).filename().u8string();
+  const std::u8string part = Utf8Path(path).filename().u8string();
   return std::string(part.begin(), part.end());
 }
 

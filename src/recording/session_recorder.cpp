@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <utility>
 
+#include "common/utf8_path.h"
+
 namespace kestal::recording {
 namespace {
 
@@ -17,16 +19,12 @@ std::string SystemError(const char* fallback) {
   return errno != 0 ? std::strerror(errno) : fallback;
 }
 
-std::filesystem::path PathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 // The same file, also when neither exists yet (a receive's target is made at its end).
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code errorA, errorB;
-  if (std::filesystem::equivalent(PathOf(a), PathOf(b), errorA)) return true;
-  const auto fullA = std::filesystem::weakly_canonical(PathOf(a), errorA);
-  const auto fullB = std::filesystem::weakly_canonical(PathOf(b), errorB);
+  if (std::filesystem::equivalent(Utf8Path(a), Utf8Path(b), errorA)) return true;
+  const auto fullA = std::filesystem::weakly_canonical(Utf8Path(a), errorA);
+  const auto fullB = std::filesystem::weakly_canonical(Utf8Path(b), errorB);
   return !errorA && !errorB && fullA == fullB;
 }
 
@@ -58,7 +56,7 @@ bool SessionRecorder::Start(const std::string& path, RecordingHeader header) {
   }
   if (header.startedUtc.empty()) header.startedUtc = UtcNow();
   errno = 0;
-  file_.open(PathOf(path), std::ios::binary | std::ios::trunc);
+  file_.open(Utf8Path(path), std::ios::binary | std::ios::trunc);
   if (!file_ || !(file_ << HeaderLine(header) << '\n').flush()) {
     problem_ = "cannot write " + path + ": " + SystemError("cannot be created");
     return false;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/printable.h"
+#include "common/utf8_path.h"
 
 namespace kestal::window {
 
@@ -39,8 +40,7 @@ void RecordingOption::Cancel() {
     Detach();
     recorder_.reset();
     std::error_code ignored;
-    std::filesystem::remove(std::filesystem::path(std::u8string(path_.begin(), path_.end())),
-                            ignored);
+    std::filesystem::remove(Utf8Path(path_), ignored);
   }
   began_ = false;
   dropped_.clear();
