@@ -60,14 +60,13 @@ TEST(Doctor, ListeningEndsWhenStopped) {
   Sim silent({"--trace", "--idle-before-request", "3600000", "download", "--mode", "software",
               "--size", "9"});
   std::stop_source stop;
-  std::thread window([&] {
+  std::jthread window([&] {
     silent.Process().WaitForLine(Stream::Err, "wake-up burst", 60s);
     stop.request_stop();
   });
   const doctor::DoctorReport report =
       doctor::RunDoctor({{.devicePath = silent.Device(), .friendlyName = "silent"}},
                         {.listenSeconds = 3600, .stop = stop.get_token()});
-  window.join();
   EXPECT_NE(doctor::ReportText(report).find("listen: nothing came back"), std::string::npos);
 }
 

@@ -440,8 +440,7 @@ TEST_F(WindowTest, CheckPortChecksTheSelectedPortAloneAndNeverBesideATransfer) {
   window_->OnCheckPort();
   EXPECT_EQ(Shown(Control::StatusLine), "Checking the port...");
   EXPECT_NE(Shown(Control::DetailLine).find("listens on USB B"), std::string::npos);
-  EXPECT_FALSE(ui_->Enabled(Control::StartButton));
-  EXPECT_FALSE(ui_->Enabled(Control::CheckPortEntry));
+  EXPECT_FALSE(ui_->Enabled(Control::StartButton) || ui_->Enabled(Control::CheckPortEntry));
   window_->OnCheckPort();
   window_->OnStart();
   release = true;
@@ -471,7 +470,6 @@ TEST_F(WindowTest, CheckPortChecksTheSelectedPortAloneAndNeverBesideATransfer) {
   Open();
   window_->OnCheckPort();
   EXPECT_EQ(Shown(Control::StatusLine), "No port selected.");
-  EXPECT_TRUE(ui_->Enabled(Control::CheckPortEntry));
 }
 
 // The option records the next transfer into the file the user named, as --record does, and is
@@ -507,13 +505,13 @@ TEST_F(WindowTest, RecordNextTransferRecordsOneTransferAndNeverStopsIt) {
   ASSERT_TRUE(PumpUntil([&] { return detailHas("Recorded to " + session + "."); }));
   EXPECT_FALSE(checked());
   const recording::ReadResult read = recording::ReadRecording(session);
+  const recording::RecordingHeader& header = read.recording.header;
   EXPECT_EQ(read.error, "");
-  EXPECT_EQ(read.recording.header.command + read.recording.header.mode, "sendsoftware");
-  EXPECT_EQ(read.recording.header.file, image);
-  EXPECT_EQ(read.recording.header.port, "/dev/a");
+  EXPECT_EQ(header.command + " " + header.mode + " " + header.file + " " + header.port,
+            "send software " + image + " /dev/a");
   ASSERT_TRUE(read.recording.end);
-  EXPECT_EQ(read.recording.end->outcome, "stopped");
-  EXPECT_EQ(read.recording.end->exitStatus, 1);
+  EXPECT_EQ(read.recording.end->outcome + " " + std::to_string(read.recording.end->exitStatus),
+            "stopped 1");
 
   worker_.outcome = WorkerOutcome::Completed;
   worker_.released = true;
