@@ -28,9 +28,10 @@ sim_pid=$!
 read -r device <"$work/sim.out"
 echo "virtual receiver on $device"
 
-# Start as a user who last sent a channel list through that port.
+# Start as a user who last sent a channel list through that port (a neutral path: the file need
+# not exist).
 mkdir -p "$work/config/ostrel"
-printf '[General]\nport=Virtual Port (demo)\nmode=1\nchfile=%s\n' "$root/examples/sample.fdu" \
+printf '[General]\nport=Virtual Port (demo)\nmode=1\nchfile=/home/user/receiver/channels.fdu\n' \
   >"$work/config/ostrel/pelmar.conf"
 
 mkdir -p "$root/docs"

@@ -1,5 +1,5 @@
-// kestal-cli doctor: the checks of the doctor library on the ports asked for, as text a user can
-// read and paste, or as JSON.
+// kestal-cli doctor: the checks of the doctor library on the ports asked for, as the text a user
+// can read and paste (the library's, which the window shows too), or as JSON.
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -8,7 +8,6 @@
 #include "cli/port_auto.h"
 #include "cli/port_choice.h"
 #include "common/printable.h"
-#include "common/utf8_path.h"
 #include "doctor/doctor.h"
 
 namespace kestal::cli {
@@ -37,54 +36,6 @@ std::optional<PortList> SelectPorts(const std::string& wanted, const PortList& d
   return std::nullopt;
 }
 
-std::string Identity(const PortReport& report) {
-  const PortInfo& port = report.port;
-  std::string text;
-  const auto add = [&text](const std::string& label, const std::string& value) {
-    if (!value.empty()) text += (text.empty() ? "" : ", ") + label + Printable(value);
-  };
-  add("driver ", report.driver);
-  add("USB ", port.usbVendorProduct);
-  add("serial ", port.serialNumber);
-  add("by-id ", Utf8Path(port.byIdPath).filename().string());
-  return text;
-}
-
-void PrintChecks(const std::vector<Check>& checks) {
-  for (const Check& check : checks) {
-    std::printf("  %-8s %s: %s\n", doctor::VerdictName(check.verdict), check.name.c_str(),
-                Printable(check.finding).c_str());
-    if (!check.advice.empty()) std::printf("           -> %s\n", Printable(check.advice).c_str());
-  }
-}
-
-size_t Count(const DoctorReport& report, Verdict verdict) {
-  size_t count = 0;
-  const auto tally = [&](const std::vector<Check>& checks) {
-    for (const Check& check : checks) count += check.verdict == verdict ? 1 : 0;
-  };
-  tally(report.machine);
-  for (const PortReport& port : report.ports) tally(port.checks);
-  return count;
-}
-
-void PrintText(const DoctorReport& report) {
-  for (const PortReport& port : report.ports) {
-    std::printf("Port %s: %s\n", Printable(port.port.devicePath).c_str(),
-                Printable(port.port.friendlyName).c_str());
-    if (const std::string identity = Identity(port); !identity.empty()) {
-      std::printf("  %s\n", identity.c_str());
-    }
-    PrintChecks(port.checks);
-  }
-  std::printf("This machine\n");
-  PrintChecks(report.machine);
-  const size_t problems = Count(report, Verdict::Problem);
-  const size_t warnings = Count(report, Verdict::Warning);
-  std::printf("%zu problem%s, %zu warning%s.\n", problems, problems == 1 ? "" : "s", warnings,
-              warnings == 1 ? "" : "s");
-}
-
 nlohmann::ordered_json ChecksJson(const std::vector<Check>& checks) {
   auto list = nlohmann::ordered_json::array();
   for (const Check& check : checks) {
@@ -109,8 +60,8 @@ void PrintJson(const DoctorReport& report) {
   }
   const nlohmann::ordered_json document = {{"ports", ports},
                                            {"machine", ChecksJson(report.machine)},
-                                           {"problems", Count(report, Verdict::Problem)},
-                                           {"warnings", Count(report, Verdict::Warning)}};
+                                           {"problems", report.Count(Verdict::Problem)},
+                                           {"warnings", report.Count(Verdict::Warning)}};
   std::cout << document.dump(2) << std::endl;
 }
 
@@ -134,7 +85,7 @@ int RunDoctor(const DoctorArgs& args) {
   if (args.json) {
     PrintJson(report);
   } else {
-    PrintText(report);
+    std::fputs(doctor::ReportText(report).c_str(), stdout);
   }
   return report.HasProblem() ? 1 : 0;
 }

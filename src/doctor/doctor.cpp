@@ -52,12 +52,16 @@ const char* VerdictName(Verdict verdict) {
   return "problem";
 }
 
-bool DoctorReport::HasProblem() const {
-  const auto problem = [](const Check& check) { return check.verdict == Verdict::Problem; };
-  return std::any_of(machine.begin(), machine.end(), problem) ||
-         std::any_of(ports.begin(), ports.end(), [&](const PortReport& port) {
-           return std::any_of(port.checks.begin(), port.checks.end(), problem);
-         });
+bool DoctorReport::HasProblem() const { return Count(Verdict::Problem) > 0; }
+
+size_t DoctorReport::Count(Verdict verdict) const {
+  const auto tally = [verdict](const std::vector<Check>& checks) {
+    return static_cast<size_t>(std::count_if(checks.begin(), checks.end(),
+                                             [&](const Check& c) { return c.verdict == verdict; }));
+  };
+  size_t count = tally(machine);
+  for (const PortReport& port : ports) count += tally(port.checks);
+  return count;
 }
 
 DoctorReport RunDoctor(const PortList& ports, const DoctorOptions& options) {
@@ -81,8 +85,9 @@ DoctorReport RunDoctor(const PortList& ports, const DoctorOptions& options) {
     std::vector<std::thread> listeners;
     for (size_t i = 0; i < ports.size(); ++i) {
       listeners.emplace_back([&, i] {
-        heard[i] = Listen(ports[i], options.listenSeconds,
-                          [&] { latencyWhileOpen[i] = LatencyTimerMs(ports[i], options); });
+        heard[i] = Listen(
+            ports[i], options.listenSeconds,
+            [&] { latencyWhileOpen[i] = LatencyTimerMs(ports[i], options); }, options.stop);
       });
     }
     for (std::thread& listener : listeners) listener.join();

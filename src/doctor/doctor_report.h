@@ -33,6 +33,13 @@ struct DoctorReport {
 
   // A problem anywhere: the exit status of `kestal-cli doctor` is 1.
   bool HasProblem() const;
+  // Checks with this verdict, the machine's and every port's.
+  size_t Count(Verdict verdict) const;
 };
+
+// The report as a user reads and pastes it (what `kestal-cli doctor` prints): each port with what
+// identifies it and its checks, then the machine's, then the count of problems and warnings.
+// Names and findings from outside are escaped.
+std::string ReportText(const DoctorReport& report);
 
 }  // namespace kestal::doctor

@@ -38,7 +38,7 @@ Heard Gather(SerialLink& link, double seconds) {
   };
   const Clock& clock = link.GetClock();
   const uint64_t deadline = clock.NowMs() + static_cast<uint64_t>(seconds * 1000.0);
-  while (clock.NowMs() < deadline && !link.IsHungUp()) {
+  while (link.IsOpen() && clock.NowMs() < deadline && !link.IsHungUp()) {
     link.WaitForData(deadline);
     uint8_t bytes[512];
     for (size_t n; (n = link.Queue().PopChunk(bytes, sizeof bytes)) > 0;) {
@@ -90,7 +90,8 @@ Check Judge(const Heard& heard, double seconds) {
 
 }  // namespace
 
-Check Listen(const PortInfo& port, double seconds, const std::function<void()>& whileOpen) {
+Check Listen(const PortInfo& port, double seconds, const std::function<void()>& whileOpen,
+             std::stop_token stop) {
   SerialLink link;
   link.SetFriendlyName(port.friendlyName);
   const OpenResult opened = link.OpenLink(port.devicePath, kLinkBaud);
@@ -99,8 +100,13 @@ Check Listen(const PortInfo& port, double seconds, const std::function<void()>& 
             DescribeOpenFailure(opened, port.devicePath)};
   }
   if (whileOpen) whileOpen();
-  link.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
-  const Heard heard = Gather(link, seconds);
+  Heard heard;
+  {
+    // Closing the link wakes the wait; the callback is done before the link closes below.
+    const std::stop_callback onStop(stop, [&link] { link.CloseLink(); });
+    link.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
+    heard = Gather(link, seconds);
+  }
   link.CloseLink();
   return Judge(heard, seconds);
 }

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <utility>
 
 #include "common/utf8_path.h"
@@ -17,6 +19,22 @@ std::string SystemError(const char* fallback) {
   return errno != 0 ? std::strerror(errno) : fallback;
 }
 
+// The same file, also when neither exists yet (a receive's target is made at its end).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code errorA, errorB;
+  if (std::filesystem::equivalent(Utf8Path(a), Utf8Path(b), errorA)) return true;
+  const auto fullA = std::filesystem::weakly_canonical(Utf8Path(a), errorA);
+  const auto fullB = std::filesystem::weakly_canonical(Utf8Path(b), errorB);
+  return !errorA && !errorB && fullA == fullB;
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char text[32] = {};
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+  return text;
+}
+
 }  // namespace
 
 SessionRecorder::~SessionRecorder() {
@@ -29,8 +47,14 @@ SessionRecorder::~SessionRecorder() {
   writer_.join();
 }
 
-bool SessionRecorder::Start(const std::string& path, const RecordingHeader& header) {
+bool SessionRecorder::Start(const std::string& path, RecordingHeader header) {
   path_ = path;
+  // Recording over the file being sent would empty it before a byte of it went out.
+  if (!header.file.empty() && SameFile(path, header.file)) {
+    problem_ = path + " is the file being transferred";
+    return false;
+  }
+  if (header.startedUtc.empty()) header.startedUtc = UtcNow();
   errno = 0;
   file_.open(Utf8Path(path), std::ios::binary | std::ios::trunc);
   if (!file_ || !(file_ << HeaderLine(header) << '\n').flush()) {

@@ -25,9 +25,10 @@ class SessionRecorder final : public ByteTap {
   SessionRecorder(const SessionRecorder&) = delete;
   SessionRecorder& operator=(const SessionRecorder&) = delete;
 
-  // Creates `path` (UTF-8), writes the header and starts the writer. False, with the reason in
-  // Problem(), when the file cannot be created.
-  bool Start(const std::string& path, const RecordingHeader& header);
+  // Creates `path` (UTF-8), writes the header (stamped with the time now when it has no start
+  // time) and starts the writer. False, with the reason in Problem(), when the file cannot be
+  // created or is the header's file, the one the session transfers.
+  bool Start(const std::string& path, RecordingHeader header);
   // Writes the end line and closes the file. Returns why the recording is incomplete, or an
   // empty text when it holds the whole session.
   std::string Finish(const std::string& outcome, int exitStatus);

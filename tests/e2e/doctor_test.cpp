@@ -10,7 +10,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "doctor/doctor.h"
 #include "support/sim_process.h"
 
 namespace kestal::testing {
@@ -50,6 +52,22 @@ TEST(Doctor, ListensForTheReceiverAndNamesWhatCameBack) {
   // Listening asks for the port by name: without one nothing is opened.
   ChildProcess unnamed(CliPath(), {"doctor", "--listen", "1"}, options);
   EXPECT_EQ(unnamed.Wait(), 2);
+}
+
+// In process, as the window runs it: an hour's listen to a silent receiver ends once the window
+// asks (it closes), rather than hold it open that long.
+TEST(Doctor, ListeningEndsWhenStopped) {
+  Sim silent({"--trace", "--idle-before-request", "3600000", "download", "--mode", "software",
+              "--size", "9"});
+  std::stop_source stop;
+  std::jthread window([&] {
+    silent.Process().WaitForLine(Stream::Err, "wake-up burst", 60s);
+    stop.request_stop();
+  });
+  const doctor::DoctorReport report =
+      doctor::RunDoctor({{.devicePath = silent.Device(), .friendlyName = "silent"}},
+                        {.listenSeconds = 3600, .stop = stop.get_token()});
+  EXPECT_NE(doctor::ReportText(report).find("listen: nothing came back"), std::string::npos);
 }
 
 TEST(Doctor, WritesNothingUnaskedAndNamesTheProgramHoldingThePort) {

@@ -49,6 +49,7 @@ void MainWindow::WireSerialLink(SerialLink& link) {
     calls_.Post([this, text] { ShowNotice(Printable(text)); });
   });
   namePort_ = [&link](const std::string& name) { link.SetFriendlyName(name); };
+  recording_.SetLinkTap([&link](ByteTap* tap) { link.SetByteTap(tap); });
 }
 
 int MainWindow::OnClose() {
@@ -83,7 +84,7 @@ void MainWindow::StopTimer(TransferTimer timer) { toolkit_.StopTimer(WindowTimer
 void MainWindow::Show(const TransferView& view) {
   view_ = view;
   SetText(Control::StatusLine, Printable(view.status));
-  SetText(Control::DetailLine, Printable(view.detail));
+  SetText(Control::DetailLine, DetailText());
   SetText(Control::PercentLabel, view.percentText);
   toolkit_.SetProgress(view.percent);
   ShowProgressText(view);
@@ -100,6 +101,7 @@ void MainWindow::TransferEnded(WorkerOutcome outcome) {
     movedText_ = MovedText(view_.bytesDone, startedDirection_ == DIR_TO_RECEIVER, seconds);
     SetText(Control::ProgressText, movedText_);
   }
+  EndRecording(outcome);
   UpdateEnabled();  // the start button comes back once the worker has gone
   if (commandLine_ && !exitStatusSet_ && startedDirection_ == DIR_TO_RECEIVER)
     EndCommandLine(outcome == WorkerOutcome::Completed ? 0 : 1);
@@ -169,10 +171,29 @@ void MainWindow::UpdateEnabled() {
                         Control::ModeList, Control::ToReceiver})
     Enable(input, inputs);
   Enable(Control::ToComputer, inputs && mode_ != MODE_SOFTWARE);
-  Enable(Control::StartButton, portsReady_ && !controller_->Busy());
+  // A check holds the port it listens on; a transfer is no time to check, nor to name its
+  // recording.
+  const bool busy = controller_->Busy();
+  Enable(Control::StartButton, portsReady_ && !busy && !portCheck_.Running());
+  Enable(Control::CheckPortEntry, !busy && !portCheck_.Running());
+  Enable(Control::RecordEntry, !busy);
 }
 
 void MainWindow::ShowFilePath() { SetText(Control::PathField, Printable(filePath_)); }
+
+// The note goes with the status text it came under.
+std::string MainWindow::DetailText() {
+  if (view_.status != noteStatus_) note_.clear();
+  const std::string detail = Printable(view_.detail);
+  if (note_.empty()) return detail;
+  return detail.empty() ? note_ : detail + " " + note_;
+}
+
+void MainWindow::ShowNote(const std::string& note) {
+  note_ = note;
+  noteStatus_ = view_.status;
+  SetText(Control::DetailLine, DetailText());
+}
 
 bool MainWindow::AcceptsDrops() const { return portsReady_ && !controller_->Busy(); }
 

@@ -16,6 +16,8 @@
 #include "ports/port_discovery.h"
 #include "transfer/call_queue.h"
 #include "transfer/transfer_controller.h"
+#include "window/core/port_check.h"
+#include "window/core/recording_option.h"
 #include "window/core/window_settings.h"
 #include "window/core/window_toolkit.h"
 
@@ -57,12 +59,16 @@ class MainWindow : private TransferFrontEnd {
   void OnTimer(WindowTimer timer);
   void OnPortsChanged();  // a device came or went, or the list is about to open: re-scan
   void OnAbout();
+  void OnCheckPort();    // "Check Port..."
+  void OnRecordEntry();  // "Record Next Transfer..."
   // The window closes: ends everything and returns the program's exit status. Safe to repeat.
   int OnClose();
 
   // A drop would be taken now: the window is set up and no transfer runs.
   bool AcceptsDrops() const;
   TransferController& Controller() { return *controller_; }
+  // Tests replace the doctor behind Check Port.
+  void SetPortChecks(PortCheck::Checks checks) { portCheck_.SetChecks(std::move(checks)); }
 
  private:
   // TransferFrontEnd
@@ -90,11 +96,21 @@ class MainWindow : private TransferFrontEnd {
   void WarnAboutExtension();
   FileRequest FileRequestForMode() const;
 
+  // The tool entries (main_window_tools.cpp).
+  void CheckDone(const std::string& report);
+  FileRequest RecordingFileRequest() const;
+  // Starts the transfer, recorded when the option asks for it.
+  void StartRecordedTransfer(const TransferRequest& request, const PortInfo* port);
+  void EndRecording(WorkerOutcome outcome);
+  // A line of the window's own after the status detail, until the status line changes.
+  void ShowNote(const std::string& note);
+
   // What is shown (main_window.cpp).
   void SetText(Control control, const std::string& text);
   void Enable(Control control, bool enabled);
   void UpdateEnabled();
   void ShowFilePath();
+  std::string DetailText();
   void ShowProgressText(const TransferView& view);
   void PrintStatus(const TransferView& view);
   // A box; in command-line mode a line on stderr, as nobody may be there to click.
@@ -131,12 +147,18 @@ class MainWindow : private TransferFrontEnd {
   std::string printedStatus_;  // what went to stderr last, so each status is printed once
   int startedDirection_ = -1;  // of the transfer whose worker runs or last ran
   bool clockRunning_ = false;
-  uint64_t startMs_ = 0;   // the link's clock when the running transfer started
-  uint64_t endMs_ = 0;     // ... and when it stopped running
-  std::string movedText_;  // what the last transfer moved, when it completed
+  uint64_t startMs_ = 0;       // the link's clock when the running transfer started
+  uint64_t endMs_ = 0;         // ... and when it stopped running
+  std::string movedText_;      // what the last transfer moved, when it completed
+  std::string note_;           // shown after the status detail ...
+  std::string noteStatus_;     // ... while the status line shows this text
+  std::string lastRecording_;  // the file last chosen for a recording
 
   CallQueue calls_;  // before the controller: its worker's notifications come through it
   std::unique_ptr<TransferController> controller_;
+  // Last: they post through `calls_`, and go before it.
+  RecordingOption recording_{calls_};
+  PortCheck portCheck_{calls_};
 };
 
 }  // namespace kestal::window

@@ -91,14 +91,15 @@ void MainWindow::OnPathEdited(const std::string& text) {
   if (text != Printable(filePath_)) filePath_ = text;
 }
 
-// A second start while a transfer runs (or its worker winds down) does nothing.
+// A second start while a transfer runs (or its worker winds down) does nothing; nor does one
+// while Check Port listens.
 void MainWindow::OnStart() {
-  if (InputsLocked() || !portsReady_) return;
+  if (InputsLocked() || !portsReady_ || portCheck_.Running()) return;
   ConfirmModeForFile();
   const PortInfo* port = portEntry_ >= 0 ? &ports_[static_cast<size_t>(portEntry_)] : nullptr;
   if (port && namePort_) namePort_(port->friendlyName);
   startedDirection_ = direction_;
-  controller_->StartTransfer({filePath_, mode_, direction_}, port ? port->devicePath : "");
+  StartRecordedTransfer({filePath_, mode_, direction_}, port);
 }
 
 // An .ird sent as a channel list, or an .fdu as software, gives the receiver data it cannot

@@ -10,7 +10,12 @@
 //  3. Forward the user's actions and the window's events to the MainWindow's On* members, on
 //     the window thread: only what the user did, never the echo of a call made by the logic
 //     (a SetText on the path field is no edit, a SelectEntry no choice).
-//  4. Run the dialog until Close() or the user's close request (OnClose()), and end the
+//  4. Offer the two tool entries (a menu of the window's, or its system menu, beside About):
+//     "Check Port..." (OnCheckPort) and "Record Next Transfer..." (OnRecordEntry), a checkable
+//     entry whose check mark the logic sets after every click; Enable greys them. Implement
+//     SetChecked and ShowReport for them (a toolkit that has no entries yet keeps the
+//     defaults).
+//  5. Run the dialog until Close() or the user's close request (OnClose()), and end the
 //     program with the status given.
 // Texts are UTF-8 throughout; names from outside arrive escaped (kestal::Printable).
 #include <chrono>
@@ -36,6 +41,9 @@ enum class Control {
   PercentLabel,  // "42%" beside the progress bar
   ProgressText,  // bytes, rate and time left, or what a finished transfer moved
   Caption,       // the window's title
+  // The tool entries, out of the way of a transfer (a menu, or the system menu).
+  CheckPortEntry,  // "Check Port..."
+  RecordEntry,     // "Record Next Transfer...", checked while the next transfer is recorded
 };
 
 // The window's timers; the ids are those the platform's window timers use.
@@ -48,7 +56,8 @@ struct FileFilter {
 
 // What the file button asks the user for.
 struct FileRequest {
-  bool saveAs = false;  // a name to write (no overwrite prompt), else an existing file to read
+  bool saveAs = false;            // a name to write, else an existing file to read
+  bool confirmOverwrite = false;  // saveAs: ask before an existing file is chosen
   std::vector<FileFilter> filters;
   std::string defaultExtension;  // added to a name typed without one ("IRD", "fdu")
   std::string initialPath;       // the path the window holds now
@@ -67,6 +76,9 @@ class WindowToolkit {
   virtual void Enable(Control control, bool enabled) = 0;
   virtual void SetText(Control control, const std::string& text) = 0;
   virtual void SetProgress(int percent) = 0;  // 0 to 100
+  // Sets or clears the check mark of a checkable entry (RecordEntry). A toolkit that does not
+  // offer the tool entries (step 4 above) has none to mark.
+  virtual void SetChecked(Control /*entry*/, bool /*checked*/) {}
 
   // A modal box with an OK button; an empty caption is the platform's own (Windows: "Error",
   // Qt: the program's name).
@@ -78,6 +90,13 @@ class WindowToolkit {
   // The file dialog; nullopt when cancelled.
   virtual std::optional<std::string> AskFileName(const FileRequest& request) = 0;
   virtual void ShowAbout() = 0;
+  // A modal dialog titled `title` with `text` read-only in several lines (a fixed-width font
+  // keeps its columns; lines end in "\n"), a Copy button that puts the whole text on the
+  // clipboard, and an OK button that closes it. Until a toolkit has such a dialog, the report
+  // is shown in a box.
+  virtual void ShowReport(const std::string& title, const std::string& text) {
+    ShowBox(text, title);
+  }
 
   // Calls MainWindow::OnTimer(timer) every `period` until stopped; starting a running timer
   // restarts it.

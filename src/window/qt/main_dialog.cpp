@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -27,6 +28,7 @@
 #include "window/qt/app_icon.h"
 #include "window/qt/dialog_units.h"
 #include "window/qt/port_combo_box.h"
+#include "window/qt/report_dialog.h"
 
 namespace kestal::window::qt {
 namespace {
@@ -46,6 +48,7 @@ constexpr DialogRect kToComputer{132, 26, 58, 10};
 constexpr DialogRect kFileButton{8, 44, 39, 17};
 constexpr DialogRect kPathField{51, 44, 150, 17};
 constexpr DialogRect kStartButton{8, 67, 83, 18};
+constexpr DialogRect kToolsButton{112, 64, 44, 12};
 constexpr DialogRect kAboutButton{160, 64, 44, 12};
 constexpr DialogRect kStopButton{8, 88, 82, 18};
 constexpr DialogRect kPortLabel{94, 78, 83, 9};
@@ -136,6 +139,7 @@ void MainDialog::CreateControls() {
   startButton_ = Place(new QPushButton(QStringLiteral("Download"), this), at(kStartButton),
                        "startButton", Stretch::None);
   startButton_->setDefault(true);
+  CreateToolsMenu(at(kToolsButton));
   aboutButton_ = Place(new QPushButton(QStringLiteral("About"), this), at(kAboutButton),
                        "aboutButton", Stretch::Move);
   aboutButton_->setAutoDefault(false);
@@ -169,10 +173,25 @@ void MainDialog::CreateControls() {
   portTimer_ = new QTimer(this);
 }
 
-// Tab follows the layout: mode, direction, file, path, port, start, stop, then About.
+// The tools stay out of a transfer's way: a button with a menu, beside About.
+void MainDialog::CreateToolsMenu(const QRect& area) {
+  toolsButton_ =
+      Place(new QPushButton(QStringLiteral("Tools"), this), area, "toolsButton", Stretch::Move);
+  toolsButton_->setAutoDefault(false);
+  auto* menu = new QMenu(toolsButton_);
+  checkPortEntry_ = menu->addAction(QStringLiteral("Check Port..."));
+  checkPortEntry_->setObjectName(QStringLiteral("checkPortEntry"));
+  recordEntry_ = menu->addAction(QStringLiteral("Record Next Transfer..."));
+  recordEntry_->setObjectName(QStringLiteral("recordEntry"));
+  recordEntry_->setCheckable(true);
+  toolsButton_->setMenu(menu);
+}
+
+// Tab follows the layout: mode, direction, file, path, port, start, stop, then the tools and
+// About.
 void MainDialog::SetTabOrder() {
-  QWidget* const order[] = {modeList_, toReceiver_,  toComputer_, fileButton_, pathEdit_,
-                            portList_, startButton_, stopButton_, aboutButton_};
+  QWidget* const order[] = {modeList_, toReceiver_,  toComputer_, fileButton_,  pathEdit_,
+                            portList_, startButton_, stopButton_, toolsButton_, aboutButton_};
   for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 
@@ -192,6 +211,8 @@ void MainDialog::ConnectControls() {
   connect(startButton_, &QPushButton::clicked, this, [this] { logic_->OnStart(); });
   connect(stopButton_, &QPushButton::clicked, this, [this] { logic_->OnStop(); });
   connect(aboutButton_, &QPushButton::clicked, this, [this] { logic_->OnAbout(); });
+  connect(checkPortEntry_, &QAction::triggered, this, [this] { logic_->OnCheckPort(); });
+  connect(recordEntry_, &QAction::triggered, this, [this] { logic_->OnRecordEntry(); });
   connect(watchdogTimer_, &QTimer::timeout, this,
           [this] { logic_->OnTimer(WindowTimer::Watchdog); });
   connect(statusTimer_, &QTimer::timeout, this, [this] { logic_->OnTimer(WindowTimer::Status); });
@@ -261,10 +282,19 @@ QWidget* MainDialog::WidgetOf(Control control) const {
       return percentLabel_;
     case Control::ProgressText:
       return progressText_;
+    case Control::CheckPortEntry:
+    case Control::RecordEntry:
+      return toolsButton_;
     case Control::Caption:
       break;
   }
   return const_cast<MainDialog*>(this);
+}
+
+QAction* MainDialog::ActionOf(Control control) const {
+  if (control == Control::CheckPortEntry) return checkPortEntry_;
+  if (control == Control::RecordEntry) return recordEntry_;
+  return nullptr;
 }
 
 void MainDialog::SetEntries(Control list, const std::vector<std::string>& entries) {
@@ -284,7 +314,14 @@ void MainDialog::Check(Control radio) {
   static_cast<QRadioButton*>(WidgetOf(radio))->setChecked(true);
 }
 
-void MainDialog::Enable(Control control, bool enabled) { WidgetOf(control)->setEnabled(enabled); }
+void MainDialog::Enable(Control control, bool enabled) {
+  if (QAction* entry = ActionOf(control))
+    entry->setEnabled(enabled);
+  else
+    WidgetOf(control)->setEnabled(enabled);
+}
+
+void MainDialog::SetChecked(Control entry, bool checked) { ActionOf(entry)->setChecked(checked); }
 
 void MainDialog::SetText(Control control, const std::string& text) {
   QWidget* widget = WidgetOf(control);
@@ -335,7 +372,8 @@ std::optional<std::string> MainDialog::AskFileName(const FileRequest& request) {
   dialog.setAcceptMode(request.saveAs ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(request.saveAs ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setDefaultSuffix(FromUtf8(request.defaultExtension));
-  if (request.saveAs) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  if (request.saveAs && !request.confirmOverwrite)
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
   if (!initial.isEmpty()) dialog.selectFile(initial);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().constFirst().toStdString();
@@ -344,6 +382,11 @@ std::optional<std::string> MainDialog::AskFileName(const FileRequest& request) {
 void MainDialog::ShowAbout() {
   AboutDialog about(this);
   about.exec();
+}
+
+void MainDialog::ShowReport(const std::string& title, const std::string& text) {
+  ReportDialog report(FromUtf8(title), FromUtf8(text), this);
+  report.exec();
 }
 
 QTimer* MainDialog::TimerFor(WindowTimer timer) const {

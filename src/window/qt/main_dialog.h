@@ -13,6 +13,7 @@
 #include "link/serial_link.h"
 #include "window/core/main_window.h"
 
+class QAction;
 class QButtonGroup;
 class QComboBox;
 class QLabel;
@@ -46,11 +47,13 @@ class MainDialog : public QDialog, public WindowToolkit {
   void Enable(Control control, bool enabled) override;
   void SetText(Control control, const std::string& text) override;
   void SetProgress(int percent) override;
+  void SetChecked(Control entry, bool checked) override;
   void ShowBox(const std::string& text, const std::string& caption) override;
   void ShowNotice(const std::string& text) override;
   bool AskYesNo(const std::string& question, const std::string& caption) override;
   std::optional<std::string> AskFileName(const FileRequest& request) override;
   void ShowAbout() override;
+  void ShowReport(const std::string& title, const std::string& text) override;
   void StartTimer(WindowTimer timer, std::chrono::milliseconds period) override;
   void StopTimer(WindowTimer timer) override;
   void Post(std::function<void()> call) override;
@@ -73,12 +76,14 @@ class MainDialog : public QDialog, public WindowToolkit {
   enum class Stretch { None, Widen, Move };
 
   void CreateControls();
+  void CreateToolsMenu(const QRect& area);
   void ConnectControls();
   void SetTabOrder();
   template <typename Widget>
   Widget* Place(Widget* widget, const QRect& area, const char* name, Stretch stretch);
   void FitPortList();
   QWidget* WidgetOf(Control control) const;
+  QAction* ActionOf(Control control) const;  // the tool entries; null for the rest
   QTimer* TimerFor(WindowTimer timer) const;
   void AnswerDrag(QDropEvent* event);
 
@@ -98,6 +103,9 @@ class MainDialog : public QDialog, public WindowToolkit {
   QLineEdit* pathEdit_ = nullptr;
   QPushButton* startButton_ = nullptr;
   QPushButton* stopButton_ = nullptr;
+  QPushButton* toolsButton_ = nullptr;
+  QAction* checkPortEntry_ = nullptr;
+  QAction* recordEntry_ = nullptr;
   QPushButton* aboutButton_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QLabel* statusLine_ = nullptr;

@@ -16,6 +16,7 @@
 #include <thread>
 #include <variant>
 
+#include "recording/recording.h"
 #include "support/fake_link.h"
 #include "support/scratch_dir.h"
 #include "transfer/status_texts.h"
@@ -35,7 +36,8 @@ class FakeToolkit : public WindowToolkit {
   std::map<Control, int> selected;
   std::optional<Control> checked;
   int progress = -1;
-  std::vector<std::string> boxes, questions, printed;
+  std::vector<std::string> boxes, questions, printed, reports;
+  std::map<Control, bool> checkMarks;
   std::vector<FileRequest> fileRequests;
   bool answerYes = true;
   std::optional<std::string> fileAnswer;
@@ -61,6 +63,7 @@ class FakeToolkit : public WindowToolkit {
   void Enable(Control control, bool enabled) override { disabled[control] = !enabled; }
   void SetText(Control control, const std::string& shown) override { text[control] = shown; }
   void SetProgress(int percent) override { progress = percent; }
+  void SetChecked(Control entry, bool mark) override { checkMarks[entry] = mark; }
   void ShowBox(const std::string& shown, const std::string&) override { boxes.push_back(shown); }
   void ShowNotice(const std::string& shown) override { boxes.push_back(shown); }
   bool AskYesNo(const std::string& question, const std::string&) override {
@@ -72,6 +75,9 @@ class FakeToolkit : public WindowToolkit {
     return fileAnswer;
   }
   void ShowAbout() override {}
+  void ShowReport(const std::string&, const std::string& shown) override {
+    reports.push_back(shown);
+  }
   void StartTimer(WindowTimer timer, std::chrono::milliseconds period) override {
     timers[timer] = period;
   }
@@ -281,8 +287,8 @@ TEST_F(WindowTest, ARunningTransferLocksTheInputsTheStartButtonAndDrops) {
   Type(image);
   window_->OnStart();
   ASSERT_TRUE(window_->Controller().Busy());
-  // The file button, path, port, mode, both directions and the start button.
-  EXPECT_EQ(std::ranges::count(std::views::values(ui_->disabled), true), 7);
+  // The file button, path, port, mode, both directions, the start button and the tools.
+  EXPECT_EQ(std::ranges::count(std::views::values(ui_->disabled), true), 9);
   window_->OnDrop({File("other.ird")});
   window_->OnPathEdited("/typed.ird");  // a stray event: the field is disabled
   window_->OnModeChosen(MODE_CHANNELS);
@@ -408,6 +414,117 @@ TEST_F(WindowTest, PortListOrdersUsbFirstAndFollowsTheHardware) {
   EXPECT_EQ(kinds[0].devicePath + kinds[1].devicePath + kinds[2].devicePath, "/u/v/s");
   // A name that names its device already (Windows: "... (COM3)" opens COM3) is not repeated.
   EXPECT_EQ(EntryText(Port("USB Serial Port (COM3)", "COM3")), "USB Serial Port (COM3)");
+}
+
+// The check listens on the selected port alone, off the window thread, and never beside a
+// transfer: the start waits for it, a second press does nothing, and a window that closes stops
+// the listening rather than wait for it.
+TEST_F(WindowTest, CheckPortChecksTheSelectedPortAloneAndNeverBesideATransfer) {
+  Open();
+  std::atomic<int> checks{0};
+  std::atomic<bool> release{false}, stopped{false};
+  std::string checkedDevice;  // written by the check before it posts its end
+  window_->SetPortChecks([&](const PortList& ports, std::stop_token stop) {
+    ++checks;
+    checkedDevice.clear();
+    for (const PortInfo& port : ports) checkedDevice += port.devicePath + ";";
+    for (int wait = 0; wait < 10000 && !release && !stop.stop_requested(); ++wait)
+      std::this_thread::sleep_for(1ms);
+    stopped = stop.stop_requested();
+    doctor::DoctorReport report;
+    report.ports.push_back({ports.at(0), "", {{"listen", doctor::Verdict::Ok, "heard", ""}}});
+    return report;
+  });
+  Type(File("image.ird"));
+  window_->OnPortChosen(1);
+  window_->OnCheckPort();
+  EXPECT_EQ(Shown(Control::StatusLine), "Checking the port...");
+  EXPECT_NE(Shown(Control::DetailLine).find("listens on USB B"), std::string::npos);
+  EXPECT_FALSE(ui_->Enabled(Control::StartButton) || ui_->Enabled(Control::CheckPortEntry));
+  window_->OnCheckPort();
+  window_->OnStart();
+  release = true;
+  ASSERT_TRUE(PumpUntil([&] { return !ui_->reports.empty(); }));
+  EXPECT_EQ(ui_->reports, std::vector<std::string>{"Port /dev/b: USB B\n  ok       listen: heard\n"
+                                                   "This machine\n0 problems, 0 warnings.\n"});
+  EXPECT_EQ(checkedDevice, "/dev/b;");
+  EXPECT_EQ(checks, 1);
+  EXPECT_EQ(worker_.launches, 0);
+  EXPECT_EQ(Shown(Control::StatusLine), "Kestal Vantro Manager.");
+  EXPECT_TRUE(ui_->Enabled(Control::StartButton));
+
+  release = false;
+  window_->OnStart();
+  ASSERT_TRUE(window_->Controller().Busy());
+  EXPECT_FALSE(ui_->Enabled(Control::CheckPortEntry));
+  window_->OnCheckPort();
+  worker_.released = true;
+  ASSERT_TRUE(Idle());
+  EXPECT_EQ(checks, 1);
+  window_->OnCheckPort();
+  ASSERT_TRUE(PumpUntil([&] { return checks == 2; }));
+  window_.reset();
+  EXPECT_TRUE(stopped);
+
+  store_.values = {{"port", "gone"}};
+  Open();
+  window_->OnCheckPort();
+  EXPECT_EQ(Shown(Control::StatusLine), "No port selected.");
+}
+
+// The option records the next transfer into the file the user named, as --record does, and is
+// then spent. A start that is refused leaves no file and keeps the option; a recording that
+// cannot be written is said and dropped, and the transfer goes on.
+TEST_F(WindowTest, RecordNextTransferRecordsOneTransferAndNeverStopsIt) {
+  Open();
+  const std::string session = dir_.File("session.rec");
+  const auto checked = [&] { return ui_->checkMarks[Control::RecordEntry]; };
+  const auto detailHas = [&](const std::string& part) {
+    return Shown(Control::DetailLine).find(part) != std::string::npos;
+  };
+  window_->OnRecordEntry();  // the file dialog cancelled
+  EXPECT_FALSE(checked());
+  ui_->fileAnswer = session;
+  window_->OnRecordEntry();
+  EXPECT_TRUE(checked());
+  EXPECT_TRUE(ui_->fileRequests.back().confirmOverwrite);
+  EXPECT_TRUE(detailHas("The next transfer will be recorded to " + session));
+  window_->OnStart();
+  EXPECT_EQ(Shown(Control::StatusLine), "Please Select File !");
+  EXPECT_FALSE(std::filesystem::exists(session));
+  EXPECT_TRUE(checked());
+
+  const std::string image = File("image.ird");
+  Type(image);
+  worker_.outcome = WorkerOutcome::Stopped;
+  window_->OnStart();
+  ASSERT_TRUE(window_->Controller().Busy());
+  EXPECT_TRUE(detailHas("Recording to " + session));
+  EXPECT_FALSE(ui_->Enabled(Control::RecordEntry));
+  window_->OnStop();
+  ASSERT_TRUE(PumpUntil([&] { return detailHas("Recorded to " + session + "."); }));
+  EXPECT_FALSE(checked());
+  const recording::ReadResult read = recording::ReadRecording(session);
+  const recording::RecordingHeader& header = read.recording.header;
+  EXPECT_EQ(read.error, "");
+  EXPECT_EQ(header.command + " " + header.mode + " " + header.file + " " + header.port,
+            "send software " + image + " /dev/a");
+  ASSERT_TRUE(read.recording.end);
+  EXPECT_EQ(read.recording.end->outcome + " " + std::to_string(read.recording.end->exitStatus),
+            "stopped 1");
+
+  worker_.outcome = WorkerOutcome::Completed;
+  worker_.released = true;
+  for (const std::string& target : {image, dir_.File("missing/x.rec")}) {
+    ui_->fileAnswer = target;
+    window_->OnRecordEntry();
+    window_->OnStart();
+    ASSERT_TRUE(PumpUntil([&] { return detailHas("Not recorded: "); }));
+    EXPECT_EQ(Shown(Control::StatusLine), "Transfer complete !");
+    EXPECT_FALSE(checked());
+  }
+  EXPECT_TRUE(detailHas("missing/x.rec"));
+  EXPECT_EQ(kestal::testing::ReadBytes(image), (kestal::testing::Bytes{1, 2, 3}));
 }
 
 // Nobody may be there to click: a run ends by itself with the transfer's status, and a run

@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDropEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -25,6 +28,7 @@
 #include "window/qt/about_dialog.h"
 #include "window/qt/ini_settings_store.h"
 #include "window/qt/main_dialog.h"
+#include "window/qt/report_dialog.h"
 #include "window/qt/translation.h"
 
 namespace kestal::window::qt {
@@ -72,10 +76,12 @@ class TestDialog : public MainDialog {
 
   std::optional<std::string> fileAnswer;
   int aboutShown = 0;
+  std::vector<std::string> reports;
 
   void ShowBox(const std::string&, const std::string&) override {}
   std::optional<std::string> AskFileName(const FileRequest&) override { return fileAnswer; }
   void ShowAbout() override { ++aboutShown; }
+  void ShowReport(const std::string&, const std::string& text) override { reports.push_back(text); }
 };
 
 class DialogTest : public ::testing::Test {
@@ -164,8 +170,9 @@ TEST_F(DialogTest, AFileDroppedOnThePathFieldIsTakenWhole) {
 // Tab goes as the eye does: mode, direction, file, path, port, start, stop.
 TEST_F(DialogTest, TabFollowsTheLayout) {
   TestDialog window(fakePorts_);
-  const QStringList expected = {"modeList", "toReceiver",  "toComputer", "fileButton", "pathField",
-                                "portList", "startButton", "stopButton", "aboutButton"};
+  const QStringList expected = {"modeList",    "toReceiver", "toComputer",  "fileButton",
+                                "pathField",   "portList",   "startButton", "stopButton",
+                                "toolsButton", "aboutButton"};
   QStringList order;
   QWidget* widget = window.Get<QWidget>("modeList");
   for (int step = 0; step < 100; ++step, widget = widget->nextInFocusChain())
@@ -213,6 +220,52 @@ TEST_F(DialogTest, AboutBoxFromItsButtonAndF1EscapeDoesNothing) {
   QApplication::removeTranslator(korean.get());
   EXPECT_EQ(about.windowTitle(), QString::fromUtf8("kestal 정보"));
   EXPECT_EQ(about.findChild<QLabel*>("aboutVersion")->text(), QString::fromUtf8("kestal 버전 1.0"));
+}
+
+// Through the Tools menu against emulators: Check Port reports on the selected port alone what
+// kestal-cli doctor would, and Record Next Transfer records a send, bytes and all, that
+// kestal-cli trace reads.
+TEST_F(DialogTest, ToolsCheckThePortAndRecordTheNextSendAgainstTheEmulator) {
+  kestal::testing::ScratchDir dir;
+  const std::string image = dir.File("image.ird"), session = dir.File("session.rec");
+  kestal::testing::WriteBytes(image, kestal::testing::TestBytes(3000, 5));
+  kestal::testing::Sim checked(
+      {"--request-value", "0x12345678", "download", "--mode", "software", "--size", "9"});
+  kestal::testing::Sim receiver({"download", "--mode", "software", "--expect", image});
+  TestDialog window(PortList{{.devicePath = checked.Device(), .friendlyName = "Checked"},
+                             {.devicePath = receiver.Device(), .friendlyName = "Receiver"}});
+  window.InitDialog();
+  window.Get<QAction>("checkPortEntry")->trigger();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.reports.empty(); }, 30000));
+  const std::string& report = window.reports[0];
+  EXPECT_EQ(report.find("Port " + checked.Device() + ": Checked\n"), 0u) << report;
+  EXPECT_NE(report.find("  ok       listen: the receiver answers: ready to transfer (request seq "
+                        "01, value 0x12345678)\n"),
+            std::string::npos);
+  EXPECT_EQ(report.find(receiver.Device()), std::string::npos);
+
+  window.Choose("portList", 1);
+  window.fileAnswer = session;
+  window.Get<QAction>("recordEntry")->trigger();
+  EXPECT_TRUE(window.Get<QAction>("recordEntry")->isChecked());
+  window.fileAnswer = image;
+  window.Get<QPushButton>("fileButton")->click();
+  window.Get<QPushButton>("startButton")->click();
+  auto* detail = window.Get<QLabel>("detailLine");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return detail->text().startsWith("Recorded to"); }, 60000))
+      << detail->text().toStdString();
+  EXPECT_FALSE(window.Get<QAction>("recordEntry")->isChecked());
+  EXPECT_EQ(receiver.Process().Wait(), 0);
+  ChildProcess trace(kestal::testing::CliPath(), {"trace", session});
+  EXPECT_EQ(trace.Wait(), 0) << trace.Output(Stream::Err);
+  for (const char* part : {"kestal 1.0: send, software", "wake-up burst", "CMD_REQUEST",
+                           "CMD_FINISH", "end: completed, exit status 0"})
+    EXPECT_NE(trace.Output(Stream::Out).find(part), std::string::npos) << part;
+
+  ReportDialog copied(QStringLiteral("Check Port"), QString::fromStdString(report));
+  EXPECT_TRUE(copied.findChild<QPlainTextEdit*>("reportText")->isReadOnly());
+  copied.findChild<QPushButton*>("copyButton")->click();
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), report);
 }
 
 // The list re-scans as it opens, so an adapter plugged in a moment ago is there, and on a
