@@ -101,6 +101,7 @@ void TransferController::StartTransfer(const TransferRequest& request,
   if (!LaunchWorker(request)) return;
   state_.active.store(true);
   view_.inputsEnabled = false;
+  view_.bytesDone = view_.bytesTotal = 0;  // the last transfer's figures are not this one's
   SetProgress(0);
   Push();
 }
