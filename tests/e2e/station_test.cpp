@@ -25,16 +25,15 @@ std::vector<std::string> Expect(const std::string& file, std::vector<std::string
   return faults;
 }
 
-// The log's lines by port, each parsed.
-std::map<std::string, Json> UnitsByPort(const std::string& log) {
-  std::map<std::string, Json> units;
+// The log's lines, each parsed, by port in the order they were written.
+std::map<std::string, std::vector<Json>> UnitsByPort(const std::string& log) {
+  std::map<std::string, std::vector<Json>> units;
   const std::vector<uint8_t> bytes = ReadBytes(log);
   std::string text(bytes.begin(), bytes.end());
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
        start = end + 1) {
     Json unit = Json::parse(text.substr(start, end - start));
-    EXPECT_EQ(units.count(unit["port"]), 0u) << unit;
-    units[unit["port"]] = unit;
+    units[unit["port"]].push_back(unit);
   }
   return units;
 }
@@ -83,7 +82,8 @@ void ExpectEvents(const ChildProcess& station, size_t units, int exitStatus) {
 
 // Five receivers on five ports, one more port that is no serial line: two complete, one hangs
 // up mid-transfer, one goes silent (its own watchdog ends it), and one comes on a port that
-// did not exist when the station started. None holds up another.
+// did not exist when the station started. None holds up another. The next receiver on a port
+// whose unit has ended is served too.
 TEST(Station, ServesEveryPortWhateverTheOthersDo) {
   Desk desk;
   const std::string file = desk.File("fw.ird");
@@ -99,7 +99,9 @@ TEST(Station, ServesEveryPortWhateverTheOthersDo) {
   ASSERT_TRUE(station.WaitForLine(Stream::Err, "late: Open port failed!", 10s))
       << station.Output(Stream::Err);
   ChildProcess& late = desk.Add("late", Expect(file));
-  for (ChildProcess* sim : {&first, &second, &late}) {
+  EXPECT_EQ(first.Wait(), 0) << first.Output(Stream::Err);
+  ChildProcess& next = desk.Add("first", Expect(file));
+  for (ChildProcess* sim : {&first, &second, &late, &next}) {
     EXPECT_EQ(sim->Wait(), 0) << sim->Output(Stream::Err);
     EXPECT_NE(sim->Output(Stream::Err).find("download ok, 100000 bytes"), std::string::npos);
   }
@@ -111,15 +113,17 @@ TEST(Station, ServesEveryPortWhateverTheOthersDo) {
   const std::string sha256 = Sha256Of(file);
   const auto units = UnitsByPort(desk.File("units.log"));
   ASSERT_EQ(units.size(), 5u) << station.Output(Stream::Err);
+  EXPECT_EQ(units.at("Virtual Port (first)").size(), 2u);
   for (const char* port : {"first", "second", "late"}) {
-    const Json& unit = units.at("Virtual Port (" + std::string(port) + ")");
-    ExpectUnit(unit, "completed", "Transfer complete !", sha256, 100000);
-    EXPECT_EQ(unit["file"], file);
-    EXPECT_EQ(unit["mode"], "software");
+    for (const Json& unit : units.at("Virtual Port (" + std::string(port) + ")")) {
+      ExpectUnit(unit, "completed", "Transfer complete !", sha256, 100000);
+      EXPECT_EQ(unit["file"], file);
+      EXPECT_EQ(unit["mode"], "software");
+    }
   }
-  ExpectUnit(units.at("Virtual Port (hangup)"), "failed", "Error : Port disconnected.", sha256,
-             100000);
-  ExpectUnit(units.at("Virtual Port (silent)"), "failed", "External Error Occurred!", sha256,
+  ExpectUnit(units.at("Virtual Port (hangup)").at(0), "failed", "Error : Port disconnected.",
+             sha256, 100000);
+  ExpectUnit(units.at("Virtual Port (silent)").at(0), "failed", "External Error Occurred!", sha256,
              100000);
   const std::vector<std::string> lines = station.Lines(Stream::Err);
   EXPECT_NE(std::find(lines.begin(), lines.end(),
@@ -129,7 +133,7 @@ TEST(Station, ServesEveryPortWhateverTheOthersDo) {
                 .find("Virtual Port (first): Transfer complete ! 100000 "
                       "bytes in "),
             std::string::npos);
-  ExpectEvents(station, 5, 1);
+  ExpectEvents(station, 6, 1);
 }
 
 // --ports auto finds receivers that come after the station started. A file changed on disk is
@@ -162,11 +166,13 @@ TEST(Station, FollowsThePortsAndServesTheVersionItStartedWith) {
   for (ChildProcess* sim : {&desk.Add("a", first), &desk.Add("b", second)}) {
     EXPECT_EQ(sim->Wait(), 0) << sim->Output(Stream::Err);
   }
+  EXPECT_TRUE(station.WaitForLine(Stream::Err, "Virtual Port (b): gone.", 10s));
   station.Signal(SIGTERM);
   EXPECT_EQ(station.Wait(), 0) << station.Output(Stream::Err);
   const auto units = UnitsByPort(desk.File("units.log"));
   ASSERT_EQ(units.size(), 2u);
-  for (const auto& [port, unit] : units) {
+  for (const auto& [port, lines] : units) {
+    const Json& unit = lines.at(0);
     EXPECT_EQ(unit["outcome"], "completed") << unit;
     EXPECT_EQ(unit["sha256"], sha256) << unit;
     EXPECT_EQ(unit["mode"], "channels") << unit;
@@ -234,7 +240,7 @@ TEST(Station, InterruptStopsTheUnitUnderWay) {
             std::string::npos);
   const auto units = UnitsByPort(desk.File("units.log"));
   ASSERT_EQ(units.size(), 1u);
-  ExpectUnit(units.begin()->second, "stopped", "Interrupted by user!", Sha256Of(file), 50000);
+  ExpectUnit(units.begin()->second.at(0), "stopped", "Interrupted by user!", Sha256Of(file), 50000);
   EXPECT_NE(screen.find("Port                      State"), std::string::npos) << screen;
   EXPECT_NE(screen.find("Virtual Port (slow)       serving"), std::string::npos) << screen;
   EXPECT_NE(screen.find("\033[A\r\033[J"), std::string::npos);  // redrawn in place
