@@ -60,9 +60,9 @@ void StationDisplay::PortChanged(const StationPort& port, PortEvents::Change cha
     case PortEvents::Change::State:
       if (port.State() == PortState::Unavailable || port.State() == PortState::Gone) {
         // Said once a reason: the table keeps showing it.
-        lines_.Line(Printable(port.Name()) + ": " +
-                    (port.State() == PortState::Gone ? "gone." : "Open port failed!"));
-        if (!port.Reason().empty()) lines_.Line("  " + port.Reason());
+        const bool gone = port.State() == PortState::Gone;
+        lines_.Line(Printable(port.Name()) + ": " + (gone ? "gone." : "Open port failed!"));
+        if (!gone && !port.Reason().empty()) lines_.Line("  " + port.Reason());
       }
       Event(PortEvent("port", port)
                 .Text("state", StateName(port.State()))
@@ -110,9 +110,7 @@ std::string StationDisplay::Row(const StationPort& port) const {
   const bool moving = state == PortState::Serving;
   const bool timed = moving || state == PortState::Waiting;
   const TransferView& view = port.View();
-  const std::string last = state == PortState::Unavailable || state == PortState::Gone
-                               ? port.Reason()
-                               : port.LastResult();
+  const std::string last = state == PortState::Unavailable ? port.Reason() : port.LastResult();
   return Padded(Printable(port.Name()), kPortColumn) + Padded(StateName(state), kStateColumn) +
          Padded(moving ? std::to_string(view.percent) + "%" : "-", 5, true) + " " +
          Padded(moving && port.Rate() > 0 ? FormatRate(port.Rate()) : "-", 11, true) + " " +

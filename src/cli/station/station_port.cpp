@@ -96,14 +96,17 @@ void StationPort::Start() {
 }
 
 void StationPort::Stop(bool finishUnit) {
-  if (stopping_) return;
   stopping_ = true;
   loop_.StopTimer(TimerId(kRestTimer));
+  if (state_ == PortState::Stopped) return;
   if (finishUnit && unit_) return;  // it stops once the unit has ended
   if (controller_.Busy()) {
-    unitCut_ = unit_.has_value();
-    controller_.OnStop();  // the worker's end follows
-    return;
+    // Asked again (a signal after the log failed): now the unit under way is cut short too.
+    if (controller_.State().running.load()) {
+      unitCut_ = unit_.has_value();
+      controller_.OnStop();
+    }
+    return;  // the worker's end follows
   }
   SetState(PortState::Stopped);
   events_.PortStopped(*this);
