@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "ui/main_dialog.h"
+#include "window/qt/main_dialog.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ class TimedApplication : public QApplication {
 int main(int argc, char** argv) {
   TimedApplication application(argc, argv);
   if (argc < 2) return 2;
-  kestal::ui::MainDialog dialog(argv[1]);
+  kestal::window::qt::MainDialog dialog(argv[1]);
   dialog.exec();
   std::printf("%.3f\n", application.LongestMs());
   return dialog.ExitStatus();

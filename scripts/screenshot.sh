@@ -34,5 +34,5 @@ printf '[General]\nport=Virtual Port (demo)\nmode=1\nchfile=%s\n' "$root/example
   >"$work/config/ostrel/pelmar.conf"
 
 mkdir -p "$root/docs"
-"$build/src/ui/kestal-screenshot" "$out"
+"$build/src/window/qt/kestal-screenshot" "$out"
 echo "wrote $out"

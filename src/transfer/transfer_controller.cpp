@@ -18,6 +18,10 @@ constexpr int kStatusTicksPerSecond = 20;
 constexpr uint64_t kHintEveryMs = 15000;
 constexpr const char* kWaitingHint =
     "No request yet: reset or power-cycle the receiver; check the cable and the port.";
+constexpr const char* kWatchdogReason =
+    "The receiver stopped answering for about 5 s: check the cable and that the receiver is on, "
+    "then start again.";
+constexpr const char* kNoPortSelected = "No port selected.";
 }  // namespace
 
 // Carries each notification to the front end's thread and waits there until it is handled.
@@ -81,16 +85,16 @@ void TransferController::StartTransfer(const TransferRequest& request,
   state_.watchdog.store(-1);
   cutShort_ = false;
   if (request.path.empty()) {
-    ShowStatus(3, text::kSelectFile);
+    ShowStatus(kUntilUserAction, text::kSelectFile);
     return;
   }
   // Checked before the port is opened: nobody should reset the receiver for a bad file.
   if (const auto problem = request.served ? std::nullopt : CheckTransferFile(request)) {
-    ShowStatus(3, text::kFileOpenError, *problem);
+    ShowStatus(kUntilUserAction, text::kFileOpenError, *problem);
     return;
   }
   if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request)) {
-    ShowStatus(3, text::kFileSizeOver, request.path + " is larger than 2 GB.");
+    ShowStatus(kUntilUserAction, text::kFileSizeOver, request.path + " is larger than 2 GB.");
     return;
   }
   if (!OpenPort(devicePath)) return;
@@ -109,12 +113,12 @@ void TransferController::StartTransfer(const TransferRequest& request,
 bool TransferController::OpenPort(const std::string& devicePath) {
   link_.Queue().Reset();  // no worker runs and the link is closed: stale bytes go
   if (devicePath.empty()) {
-    ShowStatus(3, text::kOpenPortFailed, "No port is selected. Choose one and try again.");
+    ShowStatus(kUntilUserAction, kNoPortSelected, "Choose the receiver's port in the list.");
     return false;
   }
   const OpenResult result = link_.OpenLink(devicePath, kLinkBaud);
   if (result == OpenResult::Ok) return true;
-  ShowStatus(3, text::kOpenPortFailed, DescribeOpenFailure(result, devicePath));
+  ShowStatus(kUntilUserAction, text::kOpenPortFailed, DescribeOpenFailure(result, devicePath));
   return false;
 }
 
@@ -139,7 +143,7 @@ bool TransferController::LaunchWorker(const TransferRequest& request) {
     state_.running.store(false);
     frontEnd_.StopTimer(TransferTimer::Watchdog);
     CloseAndResetLink();
-    ShowStatus(3, text::kExternalError);
+    ShowStatus(kUntilUserAction, text::kExternalError);
     return false;
   }
   return true;
@@ -212,11 +216,12 @@ void TransferController::OnWatchdogTick() {
   state_.watchdog.store(-1);
   SetProgress(0);
   if (!state_.active.load()) return;
-  ShowStatus(3, text::kExternalError);
   // Set before the stop clears `running`, so the worker knows why its loop ended.
   state_.watchdogTripped.store(true);
   cutShort_ = true;
   StopTransfer();
+  // Shown once stopped: the view no longer says the receiver is awaited, so the reason shows.
+  ShowStatus(kUntilUserAction, text::kExternalError, kWatchdogReason);
 }
 
 void TransferController::OnStatusTick() {
@@ -235,29 +240,39 @@ void TransferController::ShowWaitingTime() {
   view_.detail = detail;
 }
 
+void TransferController::UserActed() {
+  if (!failureShown_) return;
+  SetStatusLine({});
+  Push();
+}
+
 void TransferController::SetStatusLine(const std::string& text) {
+  failureShown_ = false;
   if (text != view_.status) view_.detail.clear();
   view_.status = text;
 }
 
 // A transfer cut short by the user or the watchdog has said why; what its worker still reports
 // on its way out ("Downloading Processing..." for a block it was serving) is out of date.
+// A worker gives a display time to its failures only.
 void TransferController::OnTransferStatus(int displayTime, const std::string& text,
                                           const std::string& detail) {
   if (state_.closing.load() || cutShort_) return;
-  ShowStatus(displayTime, text, detail);
+  ShowStatus(displayTime == kUntilReplaced ? kUntilReplaced : kUntilUserAction, text, detail);
 }
 
+// Once the transfer has ended, what the worker still reports (a download resetting its figures
+// as it leaves) would hide what it achieved.
 void TransferController::OnTransferProgress(const TransferProgress& progress) {
-  if (state_.closing.load() || cutShort_) return;
+  if (state_.closing.load() || cutShort_ || !state_.running.load()) return;
   view_.bytesDone = progress.bytesDone;
   view_.bytesTotal = progress.bytesTotal;
   SetProgress(progress.percent);
   Push();
 }
 
-void TransferController::OnTransferDone(bool /*completed*/) {
-  FinishTransfer();
+void TransferController::OnTransferDone(bool completed) {
+  FinishTransfer(completed);
   Push();
 }
 
@@ -275,7 +290,8 @@ void TransferController::ShowStatus(int displayTime, const std::string& text,
   if (text.empty()) return;
   SetStatusLine(text);
   if (!detail.empty()) view_.detail = detail;
-  if (displayTime != kUntilReplaced) {
+  failureShown_ = displayTime == kUntilUserAction;
+  if (displayTime != kUntilReplaced && displayTime != kUntilUserAction) {
     const long long ticks = static_cast<long long>(displayTime) * kStatusTicksPerSecond;
     statusCountdown_ = ticks > INT_MAX ? INT_MAX : static_cast<int>(ticks);
     frontEnd_.StartTimer(TransferTimer::Status, kStatusTick);
@@ -298,9 +314,10 @@ void TransferController::StopTransfer() {
   CloseAndResetLink();
 }
 
-void TransferController::FinishTransfer() {
+// A completed transfer keeps its 100 % and the bytes it moved on show.
+void TransferController::FinishTransfer(bool completed) {
   if (state_.closing.load()) return;
-  SetProgress(0);
+  SetProgress(completed && !cutShort_ ? 100 : 0);
   StopTransfer();
 }
 

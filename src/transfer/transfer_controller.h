@@ -23,6 +23,8 @@ constexpr std::chrono::milliseconds kWatchdogPeriod{1600};
 constexpr std::chrono::milliseconds kStatusTick{50};  // 20 ticks make one second of display
 constexpr int kWatchdogLimit = 3;                     // trips when the counter exceeds this
 constexpr uint32_t kLinkBaud = 115200;
+// A failure's display time: it stays until the front end reports the user's next action.
+constexpr int kUntilUserAction = -2;
 
 class TransferController {
  public:
@@ -44,9 +46,12 @@ class TransferController {
   void OnTimer(TransferTimer timer);
   // The window closes: end everything, show nothing more.
   void OnClose();
-  // Shows `text` until replaced (kUntilReplaced) or for `displayTime` seconds, with `detail`
-  // on the line under it (empty: none).
+  // Shows `text` until replaced (kUntilReplaced), until the user's next action (failures:
+  // kUntilUserAction) or for `displayTime` seconds (transient texts), with `detail` on the line
+  // under it (empty: none).
   void ShowStatus(int displayTime, const std::string& text, const std::string& detail = {});
+  // The user acted (chose, typed, pressed): a failure shown until then gives way.
+  void UserActed();
 
   const TransferView& View() const { return view_; }
   // A transfer runs, or its worker has not yet returned: a new one cannot start.
@@ -73,7 +78,7 @@ class TransferController {
   bool OpenPort(const std::string& devicePath);
   void SetProgress(int percent);
   void StopTransfer();
-  void FinishTransfer();
+  void FinishTransfer(bool completed);
   void CloseAndResetLink();
   bool MeasureFile(const TransferRequest& request);
   bool LaunchWorker(const TransferRequest& request);
@@ -88,9 +93,10 @@ class TransferController {
   TransferView view_;
   TransferView shown_;
   int statusCountdown_ = 0;
-  bool cutShort_ = false;     // stopped by the user or the watchdog: the worker's notes are ignored
-  std::string warning_;       // the extension warning of the running transfer, if any
-  uint64_t waitStartMs_ = 0;  // the link clock when it started waiting for the request
+  bool cutShort_ = false;  // stopped by the user or the watchdog: the worker's notes are ignored
+  bool failureShown_ = false;  // the status line holds a failure until the user acts
+  std::string warning_;        // the extension warning of the running transfer, if any
+  uint64_t waitStartMs_ = 0;   // the link clock when it started waiting for the request
   PackTrace packTrace_;
   WorkerProc download_;
   WorkerProc upload_;

@@ -174,7 +174,9 @@ Row SilentReceiver(const char* name, const char* blocks, bool receive) {
           .sim = Join({"--silence-after", blocks}, Expect("software")),
           .cli = Send(),
           .cliExit = 1,
-          .texts = {kWaiting, kDownloading, "External Error Occurred!"},
+          .texts = {kWaiting, kDownloading, "External Error Occurred!",
+                    "The receiver stopped answering for about 5 s: check the cable and that the "
+                    "receiver is on, then start again."},
           .simReport = std::string("went silent after ") + blocks + " blocks; the tool closed"};
   if (receive) {
     row.fileName = "data.fdu";

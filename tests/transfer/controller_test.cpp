@@ -126,16 +126,21 @@ TEST_F(ControllerTest, SecondStartWhileBusyChangesNothing) {
   EXPECT_FALSE(controller_.Busy());
 }
 
-TEST_F(ControllerTest, StartRefusedWithoutFileOrPortShowsWhyForThreeSeconds) {
+// A failure, and why under it, waits for the user, who may be at the receiver when it comes.
+TEST_F(ControllerTest, StartRefusedWithoutFileOrPortShowsWhyUntilTheUserActs) {
   controller_.StartTransfer({"", MODE_SOFTWARE, DIR_TO_RECEIVER}, "/dev/ttyS0");
   EXPECT_EQ(Shown().status, text::kSelectFile);
   link_.openResult = OpenResult::Busy;
   controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
   EXPECT_EQ(Shown().status, text::kOpenPortFailed);
-  EXPECT_EQ(front_.timers.count(TransferTimer::Status), 1u);
+  EXPECT_EQ(front_.timers.count(TransferTimer::Status), 0u);
   EXPECT_EQ(front_.timers.count(TransferTimer::Watchdog), 0u);
+  EXPECT_EQ(Shown().detail, DescribeOpenFailure(OpenResult::Busy, "/dev/ttyS0"));
   EXPECT_FALSE(controller_.Busy());
   EXPECT_EQ(launches.load(), 0);
+  controller_.UserActed();
+  EXPECT_EQ(Shown().status, "");
+  EXPECT_EQ(Shown().detail, "");  // goes with its status
 }
 
 // Runs until stopped without the receiver ever asking.
@@ -145,15 +150,6 @@ WorkerOutcome UnaskedWorker(WorkerContext& context) {
   context.notify.NotifyStatus(kUntilReplaced, text::kDownloading);
   context.notify.NotifyProgress({40, 400, 1000});
   return WorkerOutcome::Stopped;
-}
-
-TEST_F(ControllerTest, OpenFailureSaysWhyUnderTheStatus) {
-  link_.openResult = OpenResult::Busy;
-  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
-  EXPECT_EQ(Shown().status, text::kOpenPortFailed);
-  EXPECT_EQ(Shown().detail, DescribeOpenFailure(OpenResult::Busy, "/dev/ttyS0"));
-  for (int tick = 0; tick <= 60; ++tick) controller_.OnTimer(TransferTimer::Status);
-  EXPECT_EQ(Shown().detail, "");  // goes with its status
 }
 
 TEST_F(ControllerTest, BadFileIsRefusedBeforeThePortOpens) {
