@@ -42,12 +42,13 @@ windows-installer: DEPS = windows
 windows-installer: windows
 	bash scripts/package-windows.sh $(WIN_BUILD)
 
-# Under Wine: kestal-cli.exe against the Linux emulator; then, on Xvfb, the window, its
-# settings in the registry and the installer's round trip.
+# Under Wine: kestal-cli.exe against the Linux emulator; then, on Xvfb, the window (driven from
+# outside, and in command-line mode, against the emulator too), its settings in the registry
+# and the installer's round trip.
 test-windows: DEPS = windows
 test-windows: windows-installer build
 	bash scripts/test-windows.sh $(WIN_BUILD) $(BUILD)
-	bash scripts/test-windows-window.sh $(WIN_BUILD)
+	bash scripts/test-windows-window.sh $(WIN_BUILD) $(BUILD)
 
 # Lines of code in tests/ against src/, bench/ and scripts/; fails above 35 %.
 size:

@@ -6,6 +6,8 @@
 
 #include "bench/measures.h"
 #include "image/file_maker.h"
+#include "transfer/file_access.h"
+#include "transfer/file_pack_source.h"
 
 namespace kestal::bench {
 namespace {
@@ -34,7 +36,9 @@ PackingFigures MeasurePacking(const std::string& path, const std::string& data, 
   std::vector<uint8_t> image;
   for (int round = 0; round < rounds; ++round) {
     const auto start = std::chrono::steady_clock::now();
-    imageSize = PackChannelImage(0x12345678, path, image);
+    SourceFile file;  // opened as a send opens it
+    FilePackSource source(file);
+    imageSize = file.Open(path) ? PackChannelImage(0x12345678, source, image) : 0;
     const auto packed = std::chrono::steady_clock::now();
     ZlibChunks(data);
     pack = std::min<Seconds>(pack, packed - start);

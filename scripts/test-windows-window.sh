@@ -1,27 +1,26 @@
 #!/usr/bin/env bash
 # The Windows window under Wine, on a screen of its own (Xvfb): the registry settings store,
 # the window's Win32 plumbing, the dialog as a user meets it (its controls, the About box from
-# the system menu, in English and in Korean), and the installer's round trip.
-# Usage: test-windows-window.sh WINDOWS_BUILD_DIR
+# the system menu, in English and in Korean), command-line sends and a receive driven through
+# the dialog against kestal-sim on COM5, drops and ports that come and go, and the installer's
+# round trip.
+# Usage: test-windows-window.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
 set -euo pipefail
 
 build=$(realpath "$1")
+sim=$(realpath "$2/src/sim/kestal-sim")
 tests=$build/tests/window/win32
+kestal=$build/src/window/win32/kestal.exe
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 work=$build/wine-window-test
-export WINEPREFIX=$build/wine-prefix
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono, no Gecko: nothing here needs them
-export WINEDEBUG=-all
-settingsKey='HKCU\Software\ostrel\pelmar\General'
+source "$(dirname "$0")/wine-test-lib.sh"
 
 cmake --build "$build" --target kestal-settings-test kestal-plumbing-test kestal-dialog-driver
 
-rm -rf "$work"
-mkdir -p "$work"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
 xvfbPid=$!
 stop() {
-  wineserver -k >/dev/null 2>&1 || true
+  stop_wine
   kill "$xvfbPid" 2>/dev/null || true
 }
 trap stop EXIT
@@ -30,22 +29,14 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 export DISPLAY=:$(cat "$work/display")
-# A fresh server sees this screen; the port map and the prefix are test-windows.sh's.
-wineserver -k >/dev/null 2>&1 || true
-[ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
-
-failures=0
-fail() {
-  echo "FAIL $row: $*"
-  failures=$((failures + 1))
-}
-ok() { echo "ok   $row"; }
+start_wine  # after DISPLAY: the server's desktop is on this screen
 
 # run NAME COMMAND...: a test program under Wine; its complaints go to the report.
 run() {
   row=$1
   shift
-  if wine "$@" >"$work/out" 2>&1; then ok; else fail "$(cat "$work/out")"; fi
+  wine "$@" >"$work/out" 2>&1 || fail "$(cat "$work/out")"
+  done_row
 }
 
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1 || true
@@ -55,7 +46,9 @@ row=SettingsOutliveTheSession
 wineserver -k
 wineserver -w
 wine reg query "$settingsKey" /v port >"$work/out" 2>&1 || true
-grep -q "Communications Port (COM5)" "$work/out" && ok || fail "gone: $(cat "$work/out")"
+grep -q "Communications Port (COM5)" "$work/out" || fail "gone: $(cat "$work/out")"
+done_row
+start_wine
 
 plant() { wine reg add "$settingsKey" /v "$1" /t "$2" /d "$3" /f >/dev/null; }
 plant port REG_DWORD 5
@@ -91,31 +84,32 @@ drive() {
 # exactly the text on standard input.
 check_window() {
   row=$1
-  local language=$2 before=$failures
+  local language=$2
   shift 2
   cat >"$work/expected"
-  drive "$build/src/window/win32/kestal.exe" "$language" "$@"
+  drive "$kestal" "$language" "$@"
   diff -u "$work/expected" "$work/out" >"$work/diff" || fail "$(cat "$work/diff")"
-  if [ "$failures" -eq "$before" ]; then ok; fi
+  done_row
 }
 
 check_window DialogShowsEveryControl C.UTF-8 controls close <<'END'
 -1 Button shown ""
 -1 Static shown "Mode"
-1013 ComboBox shown "" [Software|Channels] selected -1
-1007 Button shown "To Receiver"
-1014 Button shown "To Computer"
+1013 ComboBox shown "Software" [Software|Channels] selected 0
+1007 Button shown checked "To Receiver"
+1014 Button shown disabled "To Computer"
 1003 Button shown "File"
 1005 Edit shown ""
+1006 Static shown "Communication Port :"
+1009 ComboBox shown "Communications Port (COM5)" [Communications Port (COM5)] selected 0
 1000 Button shown "Download"
 1010 Button shown "Stop"
-1006 Static shown "Communication Port :"
-1009 ComboBox shown "" [] selected -1
+1017 Button shown "About"
 1004 msctls_progress32 shown ""
 1002 Static shown ""
 1015 Static shown ""
 -1 Button shown "Status"
-1001 Static shown ""
+1001 Static shown "Kestal Vantro Manager."
 1016 Static shown ""
 END
 
@@ -139,10 +133,85 @@ about "kestal 정보"
 1 Button shown "확인"
 END
 
+head -c 70000 /dev/urandom >"$work/data.ird"
+head -c 5000 /dev/urandom >"$work/data.fdu"
+wData=$(winepath -w "$work/data.ird")
+wList=$(winepath -w "$work/data.fdu")
+silenceReason="The receiver stopped answering for about 5 s: check the cable and that the receiver is on, then start again."
+
+# Command-line mode sends through the port used last; its status lines go to standard error
+# (here a file) and the exit status says how it ended.
+wine reg add "$settingsKey" /v port /t REG_SZ /d "Communications Port (COM5)" /f >/dev/null
+row=CommandLineSoftwareSend
+start_sim download --mode software --expect "$work/data.ird"
+run_program "$kestal" "$wData"
+check_status 0 "Transfer complete !"
+check_sim 0 "download ok, 70000 bytes"
+done_row
+
+row=CommandLineChannelsSend
+start_sim download --mode channels --expect "$work/data.fdu"
+run_program "$kestal" "$wList"
+check_status 0 "Transfer complete !"
+check_sim 0 "channel list 5000 bytes in"
+done_row
+
+row=CommandLineSilentReceiver
+start_sim --silence-after 2 download --mode software --expect "$work/data.ird"
+run_program "$kestal" "$wData"
+check_status 1 "External Error Occurred!
+$silenceReason"
+check_sim 0 "went silent after 2 blocks; the tool closed the port"
+done_row
+
+# No emulator behind COM5: the reason comes under the system's text (which reason, Wine
+# decides: it opens the missing link as something else).
+row=CommandLinePortThatDoesNotOpen
+rm -f "$comLink"
+run_program "$kestal" "$wData"
+[ "$programExit" -eq 1 ] || fail "exit $programExit, expected 1"
+[ "$(tail -n 2 "$work/program.err" | head -n 1 | tr -d '\r')" = "Open port failed!" ] &&
+  grep -q "COM5" <<<"$(tail -n 1 "$work/program.err")" ||
+  fail "no reason under the system's text: $(cat "$work/program.err")"
+done_row
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+
+# check_settings LINE...: the registry values the driver printed last, one a line, and the row
+# ends; the settings go with it.
+check_settings() {
+  printf '%s\n' "$@" >"$work/expected"
+  diff -u "$work/expected" "$work/out" >"$work/diff" || fail "settings: $(cat "$work/diff")"
+  done_row
+  wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+}
+
+# A user's receive: Channels, To Computer, a name no ANSI code page holds typed into the save
+# dialog, the port chosen, Upload; the file byte for byte and the settings kept.
+row=DialogReceivesAChannelList
+target="$work/Kanäle-채널.fdu"
+wTarget=$(winepath -w "$target")
+start_sim upload --serve "$work/data.fdu"
+drive "$kestal" C.UTF-8 select 1013 1 click 1014 wait 1000 Upload file "$wTarget" \
+  wait 1005 "$wTarget" choose 1009 "Communications Port (COM5)" click 1000 \
+  wait 1001 "Transfer complete !" close settings
+check_sim 0 "served 5000 of 5000 bytes"
+cmp -s "$work/data.fdu" "$target" || fail "the received file differs from the served one"
+check_settings "port=Communications Port (COM5)" "mode=1" "softfile=(none)" "chfile=$wTarget"
+
+# Files dropped on the window: the first is taken and kept for the mode. A port that arrives
+# joins the list while the chosen one stays chosen, and the list follows it going again.
+row=DropsAndPortsThatComeAndGo
+wDropped=$(winepath -w "$work/Kanäle.ird")
+cp "$work/data.ird" "$work/Kanäle.ird"
+drive "$kestal" C.UTF-8 select 1013 0 drop "$wDropped|$wData" wait 1005 "$wDropped" \
+  choose 1009 "Communications Port (COM5)" plug COM3 has 1009 "Communications Port (COM3)" \
+  wait 1009 "Communications Port (COM5)" unplug lacks 1009 "Communications Port (COM3)" \
+  wait 1009 "Communications Port (COM5)" close settings
+check_settings "port=Communications Port (COM5)" "mode=0" "softfile=$wDropped" "chfile=(none)"
+
 # The installer: silent install into a folder of the test's, the programs there and starting,
 # silent uninstall, and nothing left but the user's settings.
 row=InstallerRoundTrip
-before=$failures
 setup=$build/package/kestal-setup-$version.exe
 installed=$WINEPREFIX/drive_c/kestal-test/Kestal
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Kestal.lnk"
@@ -172,10 +241,6 @@ done
 ! wine reg query "$uninstallKey" >/dev/null 2>&1 || fail "the uninstall entry stayed"
 wine reg query "$settingsKey" /v port 2>/dev/null | grep -q COM5 || fail "the settings went"
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
-if [ "$failures" -eq "$before" ]; then ok; fi
+done_row
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures Windows window check(s) failed"
-  exit 1
-fi
-echo "All Windows window checks passed"
+finish "Windows window checks"

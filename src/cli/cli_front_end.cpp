@@ -101,6 +101,12 @@ bool CliFrontEnd::PlainLines() const {
 }
 
 void CliFrontEnd::Show(const TransferView& view) {
+  if (outcome_ == Outcome::PassedOn) return;
+  if (view.status == text::kPortDisconnected && outcome_ == Outcome::Running && passOn_ &&
+      passOn_()) {
+    outcome_ = Outcome::PassedOn;
+    return;
+  }
   // The controller zeroes the figures at every end; the command line keeps the last ones.
   const TransferView last = view_;
   view_ = view;
@@ -257,9 +263,12 @@ void CliFrontEnd::End(Outcome outcome) {
   loop_.StopTimer(IdOf(LoopTimer::ProgressRedraw));
   // A stop or time-out asked for by us outranks a failure the worker made of it.
   if (outcome_ == Outcome::Running) outcome_ = outcome;
-  if (options_.progress == ProgressStyle::Json) EmitJson("outcome", ExitCodeFor(outcome_));
+  const bool passedOn = outcome_ == Outcome::PassedOn;
+  if (options_.progress == ProgressStyle::Json && !passedOn) {
+    EmitJson("outcome", ExitCodeFor(outcome_));
+  }
   console_.ClearBar();
-  if (console_.ShowsBar() && !ErrorsOnly() && requestedAt_) PrintSummary();
+  if (console_.ShowsBar() && !ErrorsOnly() && requestedAt_ && !passedOn) PrintSummary();
   loop_.Quit();
 }
 

@@ -4,6 +4,7 @@
 // events on stdout), runs the controller's timers on the event loop, and turns the end of
 // the transfer into the process's outcome.
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,8 @@
 namespace kestal::cli {
 
 // How a transfer run by the command line ended.
-enum class Outcome { Running, Completed, Failed, NotStarted, Stopped, TimedOut };
+// PassedOn: the port hung up before its receiver was answered, and the run goes on with another.
+enum class Outcome { Running, Completed, Failed, NotStarted, Stopped, TimedOut, PassedOn };
 
 // Exit status: 0 only for a completed transfer.
 int ExitCodeFor(Outcome outcome);
@@ -32,6 +34,9 @@ class CliFrontEnd : public TransferFrontEnd {
 
   // Must be called before Start().
   void Attach(TransferController& controller) { controller_ = &controller; }
+  // Asked when the port hangs up, before its end is shown: true passes the run on to another
+  // port, and this transfer ends without a word.
+  void SetPassOn(std::function<bool()> passOn) { passOn_ = std::move(passOn); }
 
   // Loop thread: starts the transfer and, with --timeout, the clock on the first request.
   // The loop is told to quit when the transfer is over (or never started).
@@ -68,6 +73,7 @@ class CliFrontEnd : public TransferFrontEnd {
   ConsoleOutput& console_;
   ConsoleOutput& json_;
   TransferController* controller_ = nullptr;
+  std::function<bool()> passOn_;
 
   Outcome outcome_ = Outcome::Running;
   TransferView view_;           // as last shown

@@ -8,6 +8,7 @@
 #include "cli/port_auto.h"
 #include "cli/port_choice.h"
 #include "common/printable.h"
+#include "common/utf8_path.h"
 #include "doctor/doctor.h"
 
 namespace kestal::cli {
@@ -45,7 +46,7 @@ std::string Identity(const PortReport& report) {
   add("driver ", report.driver);
   add("USB ", port.usbVendorProduct);
   add("serial ", port.serialNumber);
-  add("by-id ", port.byIdPath.substr(port.byIdPath.rfind('/') + 1));
+  add("by-id ", Utf8Path(port.byIdPath).filename().string());
   return text;
 }
 

@@ -2,7 +2,6 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -11,8 +10,11 @@
 
 #include "cli/commands.h"
 #include "common/printable.h"
+#include "common/utf8_path.h"
 #include "image/file_maker.h"
 #include "image/image_reader.h"
+#include "transfer/file_access.h"
+#include "transfer/file_pack_source.h"
 #include "transfer/input_check.h"
 #include "transfer/staged_file.h"
 
@@ -54,26 +56,28 @@ bool WriteAtomically(const std::string& path,
   return written;
 }
 
-// Why a packing failed, found out afterwards so nothing races with the packing itself.
-std::string DescribePackFailure(const std::string& path) {
+// Why the list at `path` could not be opened, or once `opened`, packed.
+std::string DescribePackFailure(const std::string& path, const SourceFile& opened) {
   std::error_code error;
-  const auto status = std::filesystem::status(path, error);
+  const auto status = std::filesystem::status(Utf8Path(path), error);
   if (!std::filesystem::exists(status)) return path + ": no such file";
   if (!std::filesystem::is_regular_file(status)) return path + ": not a regular file";
-  if (!std::ifstream(path, std::ios::binary)) return path + ": cannot be opened for reading";
-  if (std::filesystem::file_size(path, error) == 0) return path + ": the file is empty";
+  if (!opened.IsOpen()) return path + ": cannot be opened for reading";
+  if (opened.Size() == 0) return path + ": the file is empty";
   return path + ": could not be packed (it changed while it was read, or is too large)";
 }
 
 // An image states its size in 32 bits; anything longer is not one, and is not read whole.
 bool ReadImageFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  if (error || size > std::numeric_limits<uint32_t>::max()) return false;
-  std::ifstream in(path, std::ios::binary);
-  bytes.resize(static_cast<size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<size_t>(in.gcount()) == bytes.size();
+  SourceFile file;
+  if (!file.Open(path) || file.Size() > std::numeric_limits<uint32_t>::max()) return false;
+  bytes.resize(static_cast<size_t>(file.Size()));
+  for (size_t done = 0; done < bytes.size();) {
+    const int64_t got = file.ReadAt(bytes.data() + done, bytes.size() - done, done);
+    if (got <= 0) return false;  // shorter than measured
+    done += static_cast<size_t>(got);
+  }
+  return true;
 }
 
 void PrintReport(const ImageReport& report) {
@@ -106,8 +110,10 @@ bool ExtractChannelList(const std::vector<uint8_t>& image, const std::string& pa
 int RunPack(const PackArgs& args) {
   const uint32_t requestValue = ParseRequestValue(args.requestText).value_or(0);
   std::vector<uint8_t> image;
-  if (PackChannelImage(requestValue, args.file, image) == 0) {
-    Fail(DescribePackFailure(args.file));
+  SourceFile file;
+  FilePackSource source(file);
+  if (!file.Open(args.file) || PackChannelImage(requestValue, source, image) == 0) {
+    Fail(DescribePackFailure(args.file, file));
     return 1;
   }
   if (!WriteAtomically(args.image,

@@ -1,11 +1,10 @@
 // kestal-cli send / receive: the window's transfers, run from a terminal or a script.
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/port_auto.h"
 #include "cli/port_choice.h"
+#include "cli/terminal.h"
 #include "cli/transfer_session.h"
 
 namespace kestal::cli {
@@ -24,7 +23,7 @@ int Run(VerbArgs& args) {
     std::fprintf(stderr, "Unknown port: %s (see kestal-cli ports)\n", args.options.port.c_str());
     return kExitUnknownPort;
   }
-  return RunTransfer(args.options, *port, stderr, isatty(STDERR_FILENO) != 0);
+  return RunTransfer(args.options, *port, stderr, IsTerminal(stderr));
 }
 
 }  // namespace

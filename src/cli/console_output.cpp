@@ -1,7 +1,5 @@
 #include "cli/console_output.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
 

@@ -10,7 +10,6 @@
 #include "cli/commands.h"
 #include "common/license.h"
 #include "common/printable.h"
-#include "common/std_streams.h"
 
 namespace kestal::cli {
 namespace {
@@ -199,7 +198,6 @@ bool IsUnknownVerb(const CLI::App& app, int argc, char** argv) {
 }
 
 int RunCommandLine(int argc, char** argv) {
-  OpenMissingStdStreams();
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};
   app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION + "\n" +
                                         kCopyrightLine + "\n" + kLicenseLine);

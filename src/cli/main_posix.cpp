@@ -1,3 +1,7 @@
 #include "cli/commands.h"
+#include "common/std_streams.h"
 
-int main(int argc, char** argv) { return kestal::cli::RunCommandLine(argc, argv); }
+int main(int argc, char** argv) {
+  kestal::OpenMissingStdStreams();
+  return kestal::cli::RunCommandLine(argc, argv);
+}

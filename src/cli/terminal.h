@@ -1,5 +1,5 @@
 #pragma once
-// The size of the terminal a stream writes to, asked the way each platform answers it.
+// Whether a stream writes to a terminal, and its size, asked the way each platform answers it.
 #include <cstdio>
 
 namespace kestal::cli {
@@ -8,5 +8,6 @@ namespace kestal::cli {
 int TerminalColumns(std::FILE* stream);
 // Lines of the terminal behind `stream`; 0 when it is no terminal or cannot tell.
 int TerminalRows(std::FILE* stream);
+bool IsTerminal(std::FILE* stream);
 
 }  // namespace kestal::cli

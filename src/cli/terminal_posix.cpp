@@ -1,4 +1,5 @@
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "cli/terminal.h"
 
@@ -9,6 +10,8 @@ int TerminalColumns(std::FILE* stream) {
   if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 int TerminalRows(std::FILE* stream) {
   winsize size{};

@@ -27,4 +27,6 @@ int TerminalRows(std::FILE* stream) {
   return WindowOf(stream, window) ? window.Bottom - window.Top + 1 : 0;
 }
 
+bool IsTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
 }  // namespace kestal::cli

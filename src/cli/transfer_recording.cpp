@@ -5,14 +5,11 @@
 #include <filesystem>
 
 #include "common/printable.h"
+#include "common/utf8_path.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
 namespace {
-
-std::filesystem::path PathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 std::string UtcNow() {
   const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -33,6 +30,8 @@ const char* OutcomeName(Outcome outcome) {
       return "stopped";
     case Outcome::TimedOut:
       return "timed out";
+    case Outcome::PassedOn:
+      return "passed on";
     case Outcome::Running:
       break;
   }
@@ -54,7 +53,7 @@ bool StartRecording(recording::SessionRecorder& recorder, const TransferOptions&
       .startedUtc = UtcNow()};
   // Recording over the file being sent would empty it before a byte of it went out.
   std::error_code error;
-  if (std::filesystem::equivalent(PathOf(options.recordPath), PathOf(options.file), error)) {
+  if (std::filesystem::equivalent(Utf8Path(options.recordPath), Utf8Path(options.file), error)) {
     console.Line("Not recording: " + Printable(options.recordPath) +
                  " is the file being transferred.");
     return false;

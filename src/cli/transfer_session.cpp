@@ -1,5 +1,6 @@
 #include "cli/transfer_session.h"
 
+#include <atomic>
 #include <csignal>
 
 #include "cli/cli_front_end.h"
@@ -8,13 +9,14 @@
 #include "cli/frame_trace_text.h"
 #include "cli/signal_watcher.h"
 #include "cli/transfer_recording.h"
+#include "link/frame_codec.h"
 #include "link/serial_link.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
 
 int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE* stream,
-                bool isTerminal, const std::function<void(SerialLink&)>& prepareLink) {
+                bool isTerminal, PortHandOver* handOver) {
   // A reader of our stderr going away (`| head`) must not kill the process mid-transfer.
 #ifdef SIGPIPE  // Windows has none: a write to a closed pipe just fails there
   std::signal(SIGPIPE, SIG_IGN);
@@ -27,20 +29,31 @@ int RunTransfer(const TransferOptions& options, const PortInfo& port, std::FILE*
   const bool recording =
       !options.recordPath.empty() && StartRecording(recorder, options, port, console);
   if (recording) link.SetByteTap(&recorder);
-  if (prepareLink) prepareLink(link);
+  if (handOver) handOver->Adopt(link);
 
   // Both hooks run on other threads; everything printed goes through the loop, in order.
   link.SetNoticeHandler([&loop, &console](const std::string& text) {
     loop.Post([&console, text] { console.Line(text); });
   });
-  if (options.trace) {
-    link.frameTrace = [&loop, &console](bool sent, const uint8_t* body, size_t size, bool intact) {
+  // Any intact frame of the receiver's but a request shows it heard the answer: a port handed
+  // over is then the one, whatever becomes of it.
+  std::atomic<bool> followedUp = false;
+  if (options.trace || handOver != nullptr) {
+    link.frameTrace = [&, handOver](bool sent, const uint8_t* body, size_t size, bool intact) {
+      if (handOver != nullptr && !sent && intact && body[1] != CMD_REQUEST &&
+          !followedUp.exchange(true)) {
+        loop.Post([handOver] { handOver->Answered(); });
+      }
+      if (!options.trace) return;
       loop.Post(
           [&console, line = FormatFrameTrace(sent, body, size, intact)] { console.Line(line); });
     };
   }
 
   CliFrontEnd frontEnd(loop, options, port, console, json);
+  if (handOver != nullptr) {
+    frontEnd.SetPassOn([&followedUp, handOver] { return !followedUp && handOver->PassOn(); });
+  }
   {
     TransferController controller(link, frontEnd, loop.Calls());
     frontEnd.Attach(controller);

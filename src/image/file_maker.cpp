@@ -1,12 +1,8 @@
 #include "image/file_maker.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -22,53 +18,6 @@ using namespace image_format;
 
 // The verification failure trace names the packer's source and this fixed line.
 constexpr int kVerifyTraceLine = 254;
-
-// The channel-list file, measured once when it is opened. Reads must then deliver exactly the
-// measured bytes: a file that shrinks or grows while it is packed is refused, never half-used.
-class ChannelFile : public PackSource {
- public:
-  ChannelFile() = default;
-  ChannelFile(const ChannelFile&) = delete;
-  ChannelFile& operator=(const ChannelFile&) = delete;
-  ~ChannelFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool Open(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    size_ = static_cast<uint64_t>(info.st_size);
-    return true;
-  }
-
-  uint64_t Size() const override { return size_; }
-
-  bool Read(uint8_t* destination, size_t count) override {
-    size_t done = 0;
-    while (done < count) {
-      const ssize_t got = ::read(fd_, destination + done, count - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      done += static_cast<size_t>(got);
-    }
-    return true;
-  }
-
-  bool AtEnd() override {
-    uint8_t extra = 0;
-    ssize_t got = 0;
-    do {
-      got = ::read(fd_, &extra, 1);
-    } while (got < 0 && errno == EINTR);
-    return got == 0;
-  }
-
- private:
-  int fd_ = -1;
-  uint64_t size_ = 0;
-};
 
 // Per-call work areas, so that packings on several threads never share memory.
 struct PackScratch {
@@ -197,16 +146,6 @@ uint32_t PackChannelImage(uint32_t requestValue, PackSource& source, std::vector
   }
   WriteImageHeader(image.data(), requestValue, blockCount);
   return static_cast<uint32_t>(image.size());
-}
-
-uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
-                          std::vector<uint8_t>& image, const PackTrace& trace) {
-  ChannelFile file;
-  if (!file.Open(path)) {
-    image.clear();
-    return 0;
-  }
-  return PackChannelImage(requestValue, file, image, trace);
 }
 
 void SetImageRequestValue(std::vector<uint8_t>& image, uint32_t requestValue) {

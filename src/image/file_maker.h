@@ -40,9 +40,6 @@ uint64_t MaxImageSize(uint64_t fileSize);
 // stops it. Keeps no state between calls.
 uint32_t PackChannelImage(uint32_t requestValue, PackSource& source, std::vector<uint8_t>& image,
                           const PackTrace& trace = {}, const PackStep& step = {});
-// The same for the file at `path` (0 also when it cannot be opened).
-uint32_t PackChannelImage(uint32_t requestValue, const std::string& path,
-                          std::vector<uint8_t>& image, const PackTrace& trace = {});
 
 // Puts another request value into a packed image's header and renews the header's CRC; every
 // other byte stays as packed.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "common/utf16.h"
 #include "ports/natural_order.h"
 #include "ports/port_discovery.h"
 
@@ -18,14 +19,6 @@ namespace {
 // The Ports (COM & LPT) device setup class.
 constexpr GUID kPortsClass = {
     0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
-
-std::string Narrow(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(std::max(size, 1)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-  narrow.resize(std::char_traits<char>::length(narrow.c_str()));
-  return narrow;
-}
 
 bool IsComName(const std::string& name) {
   return name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0;
@@ -62,9 +55,9 @@ PortInfo FromPortsClass(HDEVINFO devices, SP_DEVINFO_DATA& device, const std::st
   PortInfo record;
   record.devicePath = comName;
   record.portName = comName;
-  record.friendlyName = Narrow(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
-  record.description = Narrow(DeviceProperty(devices, device, SPDRP_DEVICEDESC));
-  record.usb = SameName(Narrow(DeviceProperty(devices, device, SPDRP_ENUMERATOR_NAME)), "USB");
+  record.friendlyName = WideToUtf8(DeviceProperty(devices, device, SPDRP_FRIENDLYNAME));
+  record.description = WideToUtf8(DeviceProperty(devices, device, SPDRP_DEVICEDESC));
+  record.usb = SameName(WideToUtf8(DeviceProperty(devices, device, SPDRP_ENUMERATOR_NAME)), "USB");
   return record;
 }
 
@@ -76,7 +69,7 @@ void AddPortsClass(PortList& list) {
   for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
     HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE) continue;
-    const std::string comName = Narrow(RegistryString(key, L"PortName"));
+    const std::string comName = WideToUtf8(RegistryString(key, L"PortName"));
     RegCloseKey(key);
     if (IsComName(comName)) list.push_back(FromPortsClass(devices, device, comName));  // not LPT
   }
@@ -101,7 +94,7 @@ void AddSerialComm(PortList& list) {
         ERROR_SUCCESS) {
       break;
     }
-    const std::string comName = Narrow(RegistryString(key, name));
+    const std::string comName = WideToUtf8(RegistryString(key, name));
     if (!IsComName(comName) || Listed(list, comName)) continue;
     PortInfo record;
     record.devicePath = comName;

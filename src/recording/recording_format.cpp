@@ -2,10 +2,10 @@
 // cannot vouch for, naming the line, so nothing is decoded or replayed from a damaged file.
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "common/utf8_path.h"
 #include "recording/recording.h"
 
 namespace kestal::recording {
@@ -148,8 +148,7 @@ std::string EndLine(const RecordingEnd& end) {
 ReadResult ReadRecording(const std::string& path) {
   ReadResult result;
   errno = 0;
-  const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(Utf8Path(path), std::ios::binary);
   if (!in) {
     result.error = std::string("cannot be opened: ") + std::strerror(errno);
     return result;

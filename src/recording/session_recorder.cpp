@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <utility>
+
+#include "common/utf8_path.h"
 
 namespace kestal::recording {
 namespace {
@@ -31,8 +32,7 @@ SessionRecorder::~SessionRecorder() {
 bool SessionRecorder::Start(const std::string& path, const RecordingHeader& header) {
   path_ = path;
   errno = 0;
-  file_.open(std::filesystem::path(std::u8string(path.begin(), path.end())),
-             std::ios::binary | std::ios::trunc);
+  file_.open(Utf8Path(path), std::ios::binary | std::ios::trunc);
   if (!file_ || !(file_ << HeaderLine(header) << '\n').flush()) {
     problem_ = "cannot write " + path + ": " + SystemError("cannot be created");
     return false;

@@ -126,12 +126,9 @@ Step ReceiverExchange::RequestUntilAccepted(uint8_t acceptCommand) {
   const uint8_t requestSequence = NextSequence();
   bool toolAway = false;
   for (uint32_t attempt = 0; attempt < options_.attempts; ++attempt) {
+    const size_t heard = wire_.GetLink().Queue().Count();
     wire_.Send(requestSequence, CMD_REQUEST, BE32Payload(options_.requestValue));
-    if (options_.hangupAfterRequest) {
-      // An adapter pulled out just after its receiver asked.
-      wire_.GetLink().CloseLink();
-      return SimEnd{0, "hung up right after its request"};
-    }
+    if (options_.hangupAfterRequest) return HangUpBeforeTheAnswer(heard);
     const uint64_t until = wire_.Now() + ReplyWindowMs(0);
     for (;;) {
       const WaitResult result = wire_.Receive(until);
@@ -160,6 +157,21 @@ Step ReceiverExchange::RequestUntilAccepted(uint8_t acceptCommand) {
   if (toolAway) return Fault("the tool closed the port before accepting");
   return Fault(std::string("no ") + CommandName(acceptCommand) + " after " +
                std::to_string(options_.attempts) + " requests");
+}
+
+// An adapter pulled out after its receiver asked, before the tool's answer got through: the port
+// goes as the tool's next bytes arrive (more than the `heard` held before the request), however
+// long the tool looked at the port first. A tool that closes the port instead ends it too.
+SimEnd ReceiverExchange::HangUpBeforeTheAnswer(size_t heard) {
+  Link& link = wire_.GetLink();
+  const uint64_t until = wire_.Now() + options_.timeoutMs;
+  while (link.Queue().Count() <= heard && !link.IsHungUp() && wire_.Now() < until) {
+    link.WaitForBytes(until, heard + 1);
+  }
+  const bool answered = link.Queue().Count() > heard;
+  link.CloseLink();
+  if (!answered && !link.IsHungUp()) return Fault("the tool sent nothing after the request");
+  return {0, "hung up after its request, before the tool's answer"};
 }
 
 Step ReceiverExchange::BeforeBlock() {

@@ -52,6 +52,7 @@ class ReceiverExchange {
   SimEnd FinishUnasked();
   SimEnd SendGarbage();
   Step RequestUntilAccepted(uint8_t acceptCommand);
+  SimEnd HangUpBeforeTheAnswer(size_t heard);
   SimEnd GoSilent();
 
   SimWire wire_;

@@ -97,7 +97,8 @@ void AddCommonOptions(CLI::App& app, CommandLine& cl) {
       "After N blocks stop sending but keep the port open; exit 0 when the tool closes it");
   app.add_option("--hangup-after", cl.hangupAfter, "After N blocks close the port and exit 0");
   app.add_flag("--hangup-after-request", o.hangupAfterRequest,
-               "Close the port right after the first CMD_REQUEST and exit 0");
+               "After the first CMD_REQUEST close the port as the tool's next bytes arrive, "
+               "unread, and exit 0");
   app.add_flag("--trace", o.trace, "Print every frame in hex on stderr");
   app.add_option("--replay", cl.replayPath,
                  "Instead of a role, play the receiver's side of a recording made with "

@@ -36,7 +36,7 @@ struct SimOptions {
   uint32_t holdMs = 0;               // USB adapter latency timer on bytes sent; 0 = none
   bool blockRequestBeforeRequest = false;
   bool finishBeforeRequest = false;   // download: CMD_FINISH right after the burst, no request
-  bool hangupAfterRequest = false;    // close the port right after the first CMD_REQUEST
+  bool hangupAfterRequest = false;    // close the port as the tool answers the first request
   uint32_t repeatAnswer = 0;          // upload: the answer to the N-th block request goes twice
   uint32_t requestAtBlock = 0;        // upload: a stray CMD_REQUEST before the N-th block's answer
   std::optional<uint32_t> claimSize;  // upload: the size answered, whatever is served

@@ -8,6 +8,7 @@
 
 #include "image/file_maker.h"
 #include "transfer/file_access.h"
+#include "transfer/file_pack_source.h"
 #include "transfer/status_texts.h"
 #include "transfer/worker_io.h"
 #include "transfer/workers.h"
@@ -17,26 +18,6 @@ namespace {
 
 using worker::FrameBuffer;
 using worker::Wait;
-
-// The opened source, read from its start by the packer.
-class SourceReader : public PackSource {
- public:
-  explicit SourceReader(SourceFile& file) : file_(file) {}
-  uint64_t Size() const override { return file_.Size(); }
-  bool Read(uint8_t* destination, size_t count) override {
-    if (file_.ReadAt(destination, count, offset_) != static_cast<int64_t>(count)) return false;
-    offset_ += count;
-    return true;
-  }
-  bool AtEnd() override {
-    uint8_t extra = 0;
-    return file_.ReadAt(&extra, 1, offset_) == 0;
-  }
-
- private:
-  SourceFile& file_;
-  uint64_t offset_ = 0;
-};
 
 class DownloadSession {
  public:
@@ -106,9 +87,19 @@ WorkerOutcome DownloadSession::Run() {
 }
 
 const char* DownloadSession::Serve() {
+  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
+  struct ClearOnExit {
+    std::atomic<bool>& flag;
+    ~ClearOnExit() { flag.store(false); }
+  } preparing{state_.preparing};
   if (const char* error = Prepare()) return error;
   if (!Running()) return nullptr;  // stopped while packing: nobody was woken
   link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
+  if (mode_ == MODE_CHANNELS) {
+    // Only now is there a receiver to reset: the controller showed the packing meanwhile.
+    context_.notify.NotifyStatus(kUntilReplaced, text::kWaiting);
+    preparing.flag.store(false);
+  }
   for (;;) {
     switch (worker::WaitForFrame(context_, rx_)) {
       case Wait::Stopped:
@@ -175,13 +166,6 @@ const char* DownloadSession::OnRequest() {
 // while, and a receiver that has asked must not wait for it. A stop is heard between chunks.
 const char* DownloadSession::PackImage() {
   if (file_.Size() == 0) return text::kFileOpenError;
-  // Cleared on every way out, a throw included: a later transfer must not seem to be packing.
-  struct Preparing {
-    std::atomic<bool>& flag;
-    ~Preparing() { flag.store(false); }
-  } preparing{state_.preparing};
-  preparing.flag.store(true);
-  context_.notify.NotifyStatus(kUntilReplaced, text::kPacking);
   int shown = -1;
   const PackStep step = [this, &shown](uint64_t packed, uint64_t total) {
     const auto percent = static_cast<int>(packed * 100 / total);
@@ -189,13 +173,12 @@ const char* DownloadSession::PackImage() {
     shown = percent;
     return Running();
   };
-  SourceReader reader(file_);
-  const uint32_t size = PackChannelImage(0, reader, image_, context_.packTrace, step);
+  FilePackSource source(file_);
+  const uint32_t size = PackChannelImage(0, source, image_, context_.packTrace, step);
   if (!Running()) return nullptr;
   if (size == 0) return text::kPackagingError;
   if (size > static_cast<uint32_t>(INT_MAX)) return text::kFileSizeOver;
   state_.fileSize.store(size);
-  context_.notify.NotifyStatus(kUntilReplaced, text::kWaiting);
   Progress(0, 0);
   return nullptr;
 }

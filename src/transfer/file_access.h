@@ -19,6 +19,7 @@ class SourceFile {
   // False when there is no such file, it may not be read, or it is no regular file. Never
   // blocks, whatever the file is (a FIFO).
   bool Open(const std::string& path);
+  bool IsOpen() const { return handle_ != -1; }
   uint64_t Size() const { return opened_.size; }
   // Reads up to `count` bytes from `offset`, without a shared file position; how many were
   // read, or -1.

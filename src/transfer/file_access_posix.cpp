@@ -12,9 +12,15 @@ bool SourceFile::Open(const std::string& path) {
   Close();
   // Non-blocking, so that a FIFO given as the file cannot hang the caller in open().
   handle_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (handle_ < 0) return false;
+  if (handle_ < 0) {
+    handle_ = -1;
+    return false;
+  }
   struct stat info {};
-  if (::fstat(static_cast<int>(handle_), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (::fstat(static_cast<int>(handle_), &info) != 0 || !S_ISREG(info.st_mode)) {
+    Close();
+    return false;
+  }
   opened_ = Current().value_or(Version{});
   return true;
 }

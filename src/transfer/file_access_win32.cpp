@@ -26,9 +26,11 @@ bool SourceFile::Open(const std::string& path) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<intptr_t>(file);
-  if (GetFileType(file) != FILE_TYPE_DISK) return false;  // a pipe or a device
   const auto version = Current();
-  if (!version) return false;
+  if (GetFileType(file) != FILE_TYPE_DISK || !version) {  // a pipe, a device, a folder
+    Close();
+    return false;
+  }
   opened_ = *version;
   return true;
 }

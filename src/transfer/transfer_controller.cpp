@@ -100,7 +100,12 @@ void TransferController::StartTransfer(const TransferRequest& request,
   if (!OpenPort(devicePath)) return;
   warning_ = ExtensionWarning(request);
   waitStartMs_ = link_.GetClock().NowMs();
-  ShowStatus(kUntilReplaced, text::kWaiting, warning_);
+  // A channel list is packed before the receiver is woken: the worker asks for the reset once
+  // its wake-up burst is out, and nobody is waited for until then.
+  const bool packsFirst =
+      request.direction == DIR_TO_RECEIVER && request.mode == MODE_CHANNELS && !request.served;
+  state_.preparing.store(packsFirst);
+  ShowStatus(kUntilReplaced, packsFirst ? text::kPacking : text::kWaiting, warning_);
   frontEnd_.StartTimer(TransferTimer::Watchdog, kWatchdogPeriod);
   if (!LaunchWorker(request)) return;
   state_.active.store(true);
@@ -311,6 +316,7 @@ void TransferController::StopTransfer() {
   view_.inputsEnabled = true;
   state_.active.store(false);
   state_.running.store(false);
+  state_.preparing.store(false);
   CloseAndResetLink();
 }
 

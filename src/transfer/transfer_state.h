@@ -19,7 +19,8 @@ struct TransferState {
   // Set by the watchdog right before it stops the worker, so the worker knows why it ended.
   std::atomic<bool> watchdogTripped{false};
   // The worker prepares what it will send (packs the channel image) before it wakes the
-  // receiver: nobody is waited for yet.
+  // receiver: nobody is waited for yet. Set by the controller at the start, cleared by the
+  // worker once its wake-up burst is out.
   std::atomic<bool> preparing{false};
   // The size the download worker serves: the file measured at the start, then the image.
   std::atomic<int64_t> fileSize{0};

@@ -113,9 +113,8 @@ std::vector<std::string> Serve(const std::vector<std::string>& faults = {}) {
 const std::vector<std::string> kSent = {kWaiting, kDownloading, kComplete};
 // The emulator checks that the image header carries it.
 const std::vector<std::string> kRequestValue = {"--request-value", "0x8badf00d"};
-// A channel list is packed before the receiver is woken.
-const std::vector<std::string> kSentChannels = {kWaiting, kPacking, kWaiting, kDownloading,
-                                                kComplete};
+// A channel list is packed before the receiver is woken, and only then is it to be reset.
+const std::vector<std::string> kSentChannels = {kPacking, kWaiting, kDownloading, kComplete};
 const std::vector<std::string> kReceived = {kWaiting, kUploading, kComplete};
 // Traced by the emulator once the receiving tool has the first block: it is past the size query.
 const char* const kSecondBlockAsked = "< CMD_BLOCK_REQUEST 04";
@@ -431,9 +430,9 @@ INSTANTIATE_TEST_SUITE_P(
                           .fileSize = 5000,
                           .sim = Expect("channels"),
                           .cli = Send({"--mode", "channels"}),
-                          .texts = {kWaiting,
+                          .texts = {kPacking,
                                     "Note: @file does not end in .fdu, as Channels files do.",
-                                    kPacking, kWaiting, kDownloading, kComplete},
+                                    kWaiting, kDownloading, kComplete},
                           .simReport = "channel list 5000 bytes in"}),
     RowName);
 
@@ -509,7 +508,7 @@ INSTANTIATE_TEST_SUITE_P(
             .sim = {"--timeout", "1", "download", "--mode", "channels"},
             .cli = Send(),
             .cliExit = 1,
-            .texts = {kWaiting, "Error : File open error."},
+            .texts = {kPacking, "Error : File open error."},
             .simExit = 1,
             .simReport = "no wake-up burst"},
         Row{.name = "EmptyDataSet",

@@ -172,6 +172,18 @@ TEST_F(ControllerTest, BadFileIsRefusedBeforeThePortOpens) {
 
 TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   controller_.SetWorkers(UnaskedWorker, UnaskedWorker);
+  // A channel list is packed before the receiver is woken: no reset asked for, nobody waited for.
+  const testing::ScratchDir dir;
+  testing::WriteBytes(dir.File("list.fdu"), {1});
+  controller_.StartTransfer({dir.File("list.fdu"), MODE_CHANNELS, DIR_TO_RECEIVER}, "/dev/ttyS0");
+  EXPECT_EQ(Shown().status, text::kPacking);
+  link_.clock.Advance(15000);
+  controller_.OnTimer(TransferTimer::Watchdog);
+  EXPECT_FALSE(Shown().awaitingRequest);
+  EXPECT_EQ(Shown().detail, "");
+  controller_.OnStop();
+  PumpUntil([this] { return !front_.ended.empty(); });
+
   controller_.StartTransfer({"list.bin", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
   const std::string warning = "Note: list.bin does not end in .fdu, as Channels files do.";
   EXPECT_EQ(Shown().status, text::kWaiting);
@@ -186,7 +198,7 @@ TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   EXPECT_TRUE(Shown().running);  // waiting never trips the watchdog
   controller_.OnStop();
   EXPECT_EQ(Shown().detail, "");
-  PumpUntil([this] { return !front_.ended.empty(); });
+  PumpUntil([this] { return front_.ended.size() == 2; });
 }
 
 // A station's port serves one receiver after another: a new transfer shows none of the bytes

@@ -24,11 +24,13 @@ struct Recorder : TransferNotify {
   const Bytes& sent;  // the link's
   TransferState& state;
   std::vector<std::string> statuses;
+  std::vector<size_t> sentAtStatus;  // bytes out when each status came
   std::vector<TransferProgress> progress;
   std::vector<std::vector<Frame>> sentAtProgress;  // the frames out when each progress came
   std::function<void()> onProgress;
   void NotifyStatus(int, const std::string& text, const std::string&) override {
     statuses.push_back(text);
+    sentAtStatus.push_back(sent.size());
   }
   void NotifyProgress(const TransferProgress& p) override {
     progress.push_back(p);
@@ -276,7 +278,22 @@ TEST_F(WorkerTest, ChannelsArePackedBeforeTheWakeUpAndAStopEndsThePacking) {
   EXPECT_TRUE(link_.sent.empty()) << "nobody was woken";
   ASSERT_FALSE(notify_.progress.empty());
   EXPECT_EQ(notify_.progress[0].percent, 25);  // one chunk of four
-  EXPECT_EQ(notify_.statuses, std::vector<std::string>{text::kPacking});
+  EXPECT_TRUE(notify_.statuses.empty()) << "the controller shows the packing";
+}
+
+// A list that grows, or shrinks, once its first chunk is read is not half-sent: nobody is woken.
+TEST_F(WorkerTest, ChannelsFromAListChangedWhilePackedAreRefused) {
+  for (const bool grow : {true, false}) {
+    const std::string path = Source("list.fdu", 3 * 32762, 9);
+    context_.packTrace = [&, chunks = 0](const std::string&) mutable {
+      if (++chunks != 2) return;
+      if (grow) testing::WriteBytes(path, testing::TestBytes(3 * 32762 + 1, 9));
+      if (!grow) std::filesystem::resize_file(path, 2 * 32762);
+    };
+    EXPECT_EQ(Run(path, MODE_CHANNELS, DIR_TO_RECEIVER), WorkerOutcome::Failed) << grow;
+    EXPECT_EQ(notify_.statuses.back(), text::kPackagingError);
+    EXPECT_TRUE(link_.sent.empty());
+  }
 }
 
 // Each request's value goes into the header (and its CRC); nothing else of the image changes.
@@ -292,6 +309,9 @@ TEST_F(WorkerTest, ChannelsHeaderCarriesEachRequestsValue) {
     if (served.size() == 2) Reply(frame, CMD_FINISH, {}, 3);
   });
   EXPECT_EQ(Run(path, MODE_CHANNELS, DIR_TO_RECEIVER), WorkerOutcome::Completed);
+  // The reset is asked for once the wake-up burst (10 bytes) is out, not while packing.
+  ASSERT_EQ(notify_.statuses.front(), text::kWaiting);
+  EXPECT_EQ(notify_.sentAtStatus.front(), 10u);
   ASSERT_EQ(served.size(), 2u);
   // The header as the format spells it: 126, CRC, kind 16, request value, one block, zeros.
   Bytes header = {0x00, 0x7E, 0, 0, 0x00, 0x10, 0xA1, 0xB2, 0xC3, 0xD4, 0, 0, 0, 1};

@@ -1,6 +1,4 @@
 // kestal-cli station: takes the file once, opens the log and serves until stopped.
-#include <unistd.h>
-
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -8,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/station/station.h"
+#include "cli/terminal.h"
 #include "common/printable.h"
 
 namespace kestal::cli {
@@ -72,7 +71,7 @@ int RunStation(const StationArgs& args) {
     std::fprintf(stderr, "Cannot write the log: %s. Nothing was served.\n", error.c_str());
     return 1;
   }
-  const bool table = args.progress != ProgressStyle::Json && isatty(STDERR_FILENO) != 0;
+  const bool table = args.progress != ProgressStyle::Json && IsTerminal(stderr);
   options.json = !table;
   StationDisplay display(*served, table, options.json);
   Station station(options, *served, options.logPath.empty() ? nullptr : &log, display);

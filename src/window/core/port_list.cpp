@@ -28,7 +28,11 @@ PortList OrderForList(PortList ports) {
   return ports;
 }
 
+// A friendly name that names the device already ("USB Serial Port (COM3)" opening COM3)
+// would only repeat it.
 std::string EntryText(const PortInfo& port) {
+  if (port.friendlyName.find(port.devicePath) != std::string::npos)
+    return Printable(port.friendlyName);
   return Printable(port.friendlyName + " \u2014 " + port.devicePath);
 }
 

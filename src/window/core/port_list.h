@@ -11,7 +11,9 @@ namespace kestal::window {
 // least likely to reach a receiver on today's machines); discovery order within each kind.
 PortList OrderForList(PortList ports);
 
-// "USB Serial (ttyUSB0) — /dev/ttyUSB0", control characters escaped.
+// "USB Serial (ttyUSB0) — /dev/ttyUSB0": the friendly name and the path that opens the port;
+// the friendly name alone when it names that path already ("USB Serial Port (COM3)", COM3).
+// Control characters escaped.
 std::string EntryText(const PortInfo& port);
 
 // The entry a stored port name selects: the first whose friendly name begins with it, ignoring

@@ -68,7 +68,8 @@ class WindowToolkit {
   virtual void SetText(Control control, const std::string& text) = 0;
   virtual void SetProgress(int percent) = 0;  // 0 to 100
 
-  // A modal box with an OK button; an empty caption is the program's name.
+  // A modal box with an OK button; an empty caption is the platform's own (Windows: "Error",
+  // Qt: the program's name).
   virtual void ShowBox(const std::string& text, const std::string& caption) = 0;
   // A box that does not wait for its OK (a notice of the link's reader).
   virtual void ShowNotice(const std::string& text) = 0;

@@ -1,8 +1,8 @@
 #include "window/win32/about_box.h"
 
+#include "common/utf16.h"
 #include "window/win32/app_resources.h"
 #include "window/win32/resource_ids.h"
-#include "window/win32/wide_text.h"
 
 namespace kestal::win32 {
 namespace {

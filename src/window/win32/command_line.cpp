@@ -4,7 +4,7 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
-#include "window/win32/wide_text.h"
+#include "common/utf16.h"
 
 namespace kestal::win32 {
 

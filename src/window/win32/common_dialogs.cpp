@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "window/win32/wide_text.h"
+#include "common/utf16.h"
 
 namespace kestal::win32 {
 namespace {

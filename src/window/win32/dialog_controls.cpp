@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
-#include "window/win32/wide_text.h"
+#include <algorithm>
+
+#include "common/utf16.h"
 
 namespace kestal::win32 {
 namespace {
@@ -78,6 +80,26 @@ int DialogControls::Selection(int id) const {
 
 void DialogControls::Select(int id, int index) {
   SendMessageW(Control(id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void DialogControls::FitListWidth(int id) {
+  const HWND list = Control(id);
+  const HDC context = GetDC(list);
+  const HGDIOBJ oldFont =
+      SelectObject(context, reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  LONG widest = 0;
+  for (const std::string& item : Items(id)) {
+    const std::wstring text = Utf8ToWide(item);
+    SIZE size{};
+    GetTextExtentPoint32W(context, text.c_str(), static_cast<int>(text.size()), &size);
+    widest = std::max(widest, size.cx);
+  }
+  SelectObject(context, oldFont);
+  ReleaseDC(list, context);
+  RECT box{};
+  GetWindowRect(list, &box);
+  const LONG margins = 2 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
+  SendMessageW(list, CB_SETDROPPEDWIDTH, std::max(widest + margins, box.right - box.left), 0);
 }
 
 void DialogControls::SetProgress(int id, int percent) {

@@ -30,6 +30,8 @@ class DialogControls {
   void SetItems(int id, const std::vector<std::string>& items);
   int Selection(int id) const;
   void Select(int id, int index);
+  // The open list as wide as its longest entry, and never narrower than the closed box.
+  void FitListWidth(int id);
 
   // The progress bar, 0 to 100.
   void SetProgress(int id, int percent);

@@ -1,7 +1,7 @@
 #pragma once
 // Resource and control ids of the Windows window, shared by kestal.rc and the code. The main
-// dialog's ids are the ones its layout has always had; the progress text and the detail line
-// are this window's additions.
+// dialog's ids are the ones its layout has always had; the progress text, the detail line and
+// the About button are this window's additions.
 
 #define IDD_MAIN 102
 #define IDD_ABOUT 100
@@ -21,6 +21,7 @@
 #define IDC_TO_COMPUTER 1014
 #define IDC_PROGRESS_TEXT 1015
 #define IDC_DETAIL 1016
+#define IDC_ABOUT 1017
 
 // The About box's lines.
 #define IDC_ABOUT_VERSION 1100

@@ -4,8 +4,8 @@
 // logoff.
 #include <windows.h>
 
+#include "common/utf16.h"
 #include "window/core/settings_store.h"
-#include "window/win32/wide_text.h"
 
 namespace kestal::window {
 namespace {
@@ -50,7 +50,7 @@ std::string SystemMessage(LONG code) {
                               message.back() == L'.' || message.back() == L' '))
     message.pop_back();
   if (message.empty()) return "error " + std::to_string(code);
-  return win32::WideToUtf8(message);
+  return WideToUtf8(message);
 }
 
 // A REG_SZ value up to its first NUL, stored with its terminator or without.
@@ -105,21 +105,21 @@ class RegistrySettings : public SettingsStore {
   std::optional<std::string> Text(const std::string& name) const override {
     const Key key(KEY_QUERY_VALUE);
     if (!key.IsOpen()) return std::nullopt;
-    const std::optional<std::wstring> text = ReadText(key.Handle(), win32::Utf8ToWide(name));
+    const std::optional<std::wstring> text = ReadText(key.Handle(), Utf8ToWide(name));
     if (!text) return std::nullopt;
-    return win32::WideToUtf8(*text);
+    return WideToUtf8(*text);
   }
 
   std::optional<int64_t> Number(const std::string& name) const override {
     const Key key(KEY_QUERY_VALUE);
     if (!key.IsOpen()) return std::nullopt;
-    return ReadNumber(key.Handle(), win32::Utf8ToWide(name));
+    return ReadNumber(key.Handle(), Utf8ToWide(name));
   }
 
   void SetText(const std::string& name, const std::string& value) override {
     const Key key(KEY_QUERY_VALUE | KEY_SET_VALUE);
-    const std::wstring wideName = win32::Utf8ToWide(name);
-    const std::wstring text = win32::Utf8ToWide(value);
+    const std::wstring wideName = Utf8ToWide(name);
+    const std::wstring text = Utf8ToWide(value);
     if (!key.IsOpen() || ReadText(key.Handle(), wideName) == text) return;
     RegSetValueExW(key.Handle(), wideName.c_str(), 0, REG_SZ,
                    reinterpret_cast<const BYTE*>(text.c_str()),
@@ -128,7 +128,7 @@ class RegistrySettings : public SettingsStore {
 
   void SetNumber(const std::string& name, uint32_t value) override {
     const Key key(KEY_QUERY_VALUE | KEY_SET_VALUE);
-    const std::wstring wideName = win32::Utf8ToWide(name);
+    const std::wstring wideName = Utf8ToWide(name);
     if (!key.IsOpen() || ReadNumber(key.Handle(), wideName) == value) return;
     const DWORD stored = value;
     RegSetValueExW(key.Handle(), wideName.c_str(), 0, REG_DWORD,

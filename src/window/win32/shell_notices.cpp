@@ -3,7 +3,7 @@
 #include <dbt.h>
 #include <shellapi.h>
 
-#include "window/win32/wide_text.h"
+#include "common/utf16.h"
 
 namespace kestal::win32 {
 

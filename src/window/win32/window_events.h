@@ -16,15 +16,17 @@ class WindowEvents {
   virtual void OnControl(int controlId, int notification) = 0;
   // Files dropped on the window: their full paths, in the order the shell gave them.
   virtual void OnFilesDropped(const std::vector<std::string>& paths) = 0;
-  // A timer started with MainWindow::StartTimer has fired.
+  // A timer started with DialogWindow::StartTimer has fired.
   virtual void OnTimer(unsigned id) = 0;
   // Devices came, went or changed: the serial ports may be others now. Bursts of notices
   // arrive as one call.
   virtual void OnPortsChanged() = 0;
-  // MainWindow::Wake was called, on this thread or another, since the last call.
+  // The About box was asked for: from the system menu, or with F1.
+  virtual void OnAbout() = 0;
+  // DialogWindow::Wake was called, on this thread or another, since the last call.
   virtual void OnWake() = 0;
   // The user asked to close the window: its close box, Alt+F4 or the system menu. The window
-  // stays until MainWindow::Close.
+  // stays until DialogWindow::Close.
   virtual void OnCloseRequest() = 0;
 };
 

@@ -406,6 +406,8 @@ TEST_F(WindowTest, PortListOrdersUsbFirstAndFollowsTheHardware) {
   kinds[1].virtualPort = true;
   kinds = OrderForList(kinds);
   EXPECT_EQ(kinds[0].devicePath + kinds[1].devicePath + kinds[2].devicePath, "/u/v/s");
+  // A name that names its device already (Windows: "... (COM3)" opens COM3) is not repeated.
+  EXPECT_EQ(EntryText(Port("USB Serial Port (COM3)", "COM3")), "USB Serial Port (COM3)");
 }
 
 // Nobody may be there to click: a run ends by itself with the transfer's status, and a run
@@ -426,8 +428,8 @@ TEST_P(CommandLineTest, RunEndsWithTheTransfersStatusAndKeepsTheFileUnderTheStor
   EXPECT_EQ(worker_.request.path, dir_.File("list.fdu"));
   EXPECT_EQ(store_.Text("softfile"), dir_.File("list.fdu"));
   EXPECT_EQ(store_.Number("mode"), MODE_SOFTWARE);
-  EXPECT_NE(std::ranges::find(ui_->printed, "Waiting For Request. Reset SetTop Box."),
-            ui_->printed.end());
+  // A channel list: its packing is the first status, before anyone is asked to reset.
+  EXPECT_NE(std::ranges::find(ui_->printed, "Packing the channel list..."), ui_->printed.end());
   // A completed transfer shows all it moved, whatever the worker reports on its way out.
   if (GetParam() != WorkerOutcome::Completed) return;
   EXPECT_EQ(Shown(Control::StatusLine), "Transfer complete !");

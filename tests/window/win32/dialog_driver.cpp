@@ -1,29 +1,45 @@
-// Drives the Kestal window from outside, as a person would, for scripts/test-windows.sh.
+// Drives the Kestal window from outside, as a person would, for scripts/test-windows-window.sh.
 // Usage: kestal-dialog-driver STEP...; the steps run in order, each on the window found first:
 //   controls          print each control: id, class, state, text, list entries
 //   click ID          press a button
 //   select ID INDEX   choose a list entry as the user does (the window is told)
+//   choose ID TEXT    the same, by the entry's text
 //   set ID TEXT       replace a control's text
+//   file NAME         press "File" and answer the file dialog with NAME
+//   wait ID TEXT      until the control shows TEXT (a list: its selected entry)
+//   has ID TEXT       until the list has an entry TEXT; lacks ID TEXT: until it has none
+//   drop PATH|PATH    drop files on the window, as the shell hands them over
+//   plug COMn         a serial port arrives (the device map and the notice Windows sends)
+//   unplug            ... and goes
+//   settings          print the settings the window keeps in the registry
 //   about             open the About box from the system menu, print it, close it with OK
 //   close             ask the window to close and wait until it is gone
 // Exit status 0, or 1 after the first step that failed (its reason on stderr).
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which they need.
+#include <dbt.h>
+#include <shlobj.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/utf16.h"
 #include "window/win32/command_line.h"
-#include "window/win32/wide_text.h"
 
 namespace {
 
-using kestal::win32::Utf8ToWide;
-using kestal::win32::WideToUtf8;
+using kestal::Utf8ToWide;
+using kestal::WideToUtf8;
 
 constexpr DWORD kPatienceMs = 30000;  // Wine starting a program on a busy machine is slow
+constexpr int kFileNameBox = 0x47C;   // cmb13: the file dialogs' name field
+constexpr wchar_t kDeviceMap[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr wchar_t kTestDevice[] = L"\\Device\\KestalTest";
+constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\ostrel\\pelmar\\General";
 
 struct Failure {
   std::string reason;
@@ -55,7 +71,7 @@ HWND WaitFor(const char* what, Found found) {
     if (const HWND window = found()) return window;
     Sleep(100);
   }
-  throw Failure{std::string("no ") + what + " after 30 s"};
+  throw Failure{std::string(what) + ": not after 30 s"};
 }
 
 // A top-level dialog of the caption given (any letter case), owned by `owner` when not null.
@@ -85,18 +101,37 @@ HWND Control(HWND dialog, const std::string& id) {
   return control;
 }
 
-std::string ListEntries(HWND list) {
-  std::string entries;
+std::vector<std::string> Entries(HWND list) {
+  std::vector<std::string> entries;
   const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
   for (int index = 0; index < count; ++index) {
     std::wstring text(static_cast<size_t>(SendMessageW(list, CB_GETLBTEXTLEN, index, 0)) + 1,
                       L'\0');
     text.resize(static_cast<size_t>(
         SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()))));
-    if (index) entries += '|';
-    entries += WideToUtf8(text);
+    entries.push_back(WideToUtf8(text));
   }
-  return " [" + entries + "] selected " + std::to_string(SendMessageW(list, CB_GETCURSEL, 0, 0));
+  return entries;
+}
+
+std::string ListEntries(HWND list) {
+  std::string joined;
+  for (const std::string& entry : Entries(list)) joined += (joined.empty() ? "" : "|") + entry;
+  return " [" + joined + "] selected " + std::to_string(SendMessageW(list, CB_GETCURSEL, 0, 0));
+}
+
+// What a control shows: a list its selected entry, anything else its text.
+std::string Shown(HWND control) {
+  if (ClassOf(control) != "ComboBox") return TextOf(control);
+  const std::vector<std::string> entries = Entries(control);
+  const auto selected = static_cast<size_t>(SendMessageW(control, CB_GETCURSEL, 0, 0));
+  return selected < entries.size() ? entries[selected] : "";
+}
+
+bool HasEntry(HWND list, const std::string& text) {
+  for (const std::string& entry : Entries(list))
+    if (entry == text) return true;
+  return false;
 }
 
 // Where a control sits: shown, of some size, inside the window's client area.
@@ -142,14 +177,107 @@ void PressKey(HWND window, WPARAM key) {
 void RunAbout(HWND dialog) {
   SetForegroundWindow(dialog);
   PostMessageW(dialog, WM_SYSCOMMAND, SC_KEYMENU, ' ');
-  WaitFor("system menu", [] { return FindWindowW(L"#32768", nullptr); });
+  WaitFor("the system menu", [] { return FindWindowW(L"#32768", nullptr); });
   PressKey(dialog, VK_END);
   PressKey(dialog, VK_RETURN);
-  const HWND about = WaitFor("About box", [&] { return FindDialog(L"", dialog); });
+  const HWND about = WaitFor("the About box", [&] { return FindDialog(L"", dialog); });
   Say("about \"" + TextOf(about) + "\"");
   PrintControls(about);
   PostMessageW(Control(about, std::to_string(IDOK)), BM_CLICK, 0, 0);
-  WaitGone(about, "end of the About box");
+  WaitGone(about, "the About box closed");
+}
+
+// Polls `holds` until it is true; the failure names what the control showed last.
+template <typename Holds>
+void Await(HWND control, const std::string& what, Holds holds) {
+  const DWORD start = GetTickCount();
+  while (!holds()) {
+    if (GetTickCount() - start > kPatienceMs)
+      throw Failure{what + ": not after 30 s; it shows \"" + Shown(control) + "\"" +
+                    ListEntries(control)};
+    Sleep(100);
+  }
+}
+
+void ChooseEntry(HWND dialog, HWND list, int index) {
+  SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(list));
+}
+
+// The file dialog the "File" button opens, answered with `name` typed into its name field.
+void AnswerFileDialog(HWND dialog, const std::string& name) {
+  PostMessageW(Control(dialog, "1003"), BM_CLICK, 0, 0);
+  const HWND files = WaitFor("the file dialog", [&] { return FindDialog(L"", dialog); });
+  const std::wstring text = Utf8ToWide(name);
+  SendDlgItemMessageW(files, kFileNameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  PostMessageW(files, WM_COMMAND, IDOK, 0);
+  WaitGone(files, "the file dialog closed");
+}
+
+// What the shell hands a window that accepts files: a DROPFILES block with the wide names,
+// two NULs at the end, in the window's own memory.
+void DropFiles(HWND dialog, const std::vector<std::string>& paths) {
+  std::vector<wchar_t> names;
+  for (const std::string& path : paths) {
+    const std::wstring wide = Utf8ToWide(path);
+    names.insert(names.end(), wide.begin(), wide.end());
+    names.push_back(L'\0');
+  }
+  names.push_back(L'\0');
+  std::vector<char> block(sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+  DROPFILES header{};
+  header.pFiles = sizeof(DROPFILES);
+  header.fWide = TRUE;
+  std::memcpy(block.data(), &header, sizeof header);
+  std::memcpy(block.data() + sizeof header, names.data(), names.size() * sizeof(wchar_t));
+
+  DWORD processId = 0;
+  GetWindowThreadProcessId(dialog, &processId);
+  const HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, processId);
+  void* memory = process ? VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
+                                          PAGE_READWRITE)
+                         : nullptr;
+  const bool written =
+      memory && WriteProcessMemory(process, memory, block.data(), block.size(), nullptr);
+  if (process) CloseHandle(process);
+  if (!written) throw Failure{"drop: cannot reach the window's memory"};
+  PostMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+}
+
+// A port in the device map, or none, and the notice Windows sends every top-level window.
+void ChangePorts(HWND dialog, const std::string& comName) {
+  HKEY map = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kDeviceMap, 0, nullptr, REG_OPTION_VOLATILE,
+                      KEY_SET_VALUE, nullptr, &map, nullptr) != ERROR_SUCCESS)
+    throw Failure{"cannot open the serial device map"};
+  const std::wstring name = Utf8ToWide(comName);
+  if (name.empty())
+    RegDeleteValueW(map, kTestDevice);
+  else
+    RegSetValueExW(map, kTestDevice, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                   static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(map);
+  SendMessageTimeoutW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0, SMTO_ABORTIFHUNG,
+                      kPatienceMs, nullptr);
+}
+
+// The window's values under HKEY_CURRENT_USER, one line each; "(none)" for one not there.
+void PrintSettings() {
+  for (const wchar_t* name : {L"port", L"mode", L"softfile", L"chfile"}) {
+    std::string line = WideToUtf8(name) + "=";
+    DWORD type = 0;
+    BYTE data[4096] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_ANY | RRF_NOEXPAND, &type, data,
+                     &size) != ERROR_SUCCESS)
+      line += "(none)";
+    else if (type == REG_DWORD)
+      line += std::to_string(*reinterpret_cast<DWORD*>(data));
+    else
+      line += WideToUtf8(reinterpret_cast<wchar_t*>(data));
+    Say(line);
+  }
 }
 
 // Runs the steps from `next` on; returns the index after the last argument used.
@@ -164,11 +292,37 @@ size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
   } else if (step == "click") {
     PostMessageW(Control(dialog, argument()), BM_CLICK, 0, 0);
   } else if (step == "select") {
-    const std::string id = argument();
-    const HWND list = Control(dialog, id);
-    SendMessageW(list, CB_SETCURSEL, std::stoi(argument()), 0);
-    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(std::stoi(id), CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(list));
+    const HWND list = Control(dialog, argument());
+    ChooseEntry(dialog, list, std::stoi(argument()));
+  } else if (step == "choose") {
+    const HWND list = Control(dialog, argument());
+    const std::wstring text = Utf8ToWide(argument());
+    const LRESULT index = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(text.c_str()));
+    if (index == CB_ERR) throw Failure{"no entry " + WideToUtf8(text) + ListEntries(list)};
+    ChooseEntry(dialog, list, static_cast<int>(index));
+  } else if (step == "file") {
+    AnswerFileDialog(dialog, argument());
+  } else if (step == "wait" || step == "has" || step == "lacks") {
+    const HWND control = Control(dialog, argument());
+    const std::string text = argument();
+    Await(control, step + " " + text, [&] {
+      if (step == "wait") return Shown(control) == text;
+      return HasEntry(control, text) == (step == "has");
+    });
+  } else if (step == "drop") {
+    std::vector<std::string> paths;
+    std::string list = argument();
+    for (size_t bar; (bar = list.find('|')) != std::string::npos; list.erase(0, bar + 1))
+      paths.push_back(list.substr(0, bar));
+    paths.push_back(list);
+    DropFiles(dialog, paths);
+  } else if (step == "plug") {
+    ChangePorts(dialog, argument());
+  } else if (step == "unplug") {
+    ChangePorts(dialog, "");
+  } else if (step == "settings") {
+    PrintSettings();
   } else if (step == "set") {
     const HWND control = Control(dialog, argument());
     const std::wstring text = Utf8ToWide(argument());
@@ -177,7 +331,7 @@ size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
     RunAbout(dialog);
   } else if (step == "close") {
     PostMessageW(dialog, WM_CLOSE, 0, 0);
-    WaitGone(dialog, "end of the window");
+    WaitGone(dialog, "the window gone");
   } else {
     throw Failure{"unknown step " + step};
   }
@@ -190,7 +344,7 @@ int main() {
   _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 as it is, lines ending in \n
   const std::vector<std::string> args = kestal::win32::CommandLineArguments();
   try {
-    const HWND dialog = WaitFor("Kestal window", [] { return FindDialog(L"kestal", nullptr); });
+    const HWND dialog = WaitFor("the Kestal window", [] { return FindDialog(L"kestal", nullptr); });
     for (size_t next = 0; next < args.size();) next = RunStep(dialog, args, next);
   } catch (const Failure& failure) {
     std::fprintf(stderr, "kestal-dialog-driver: %s\n", failure.reason.c_str());

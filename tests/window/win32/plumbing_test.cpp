@@ -16,15 +16,16 @@
 #include <vector>
 
 #include "check.h"
+#include "common/utf16.h"
 #include "window/win32/common_dialogs.h"
-#include "window/win32/main_window.h"
+#include "window/win32/dialog_window.h"
 #include "window/win32/resource_ids.h"
 #include "window/win32/shell_notices.h"
-#include "window/win32/wide_text.h"
 
 namespace {
 
 using namespace kestal::win32;
+using kestal::WideToUtf8;
 
 constexpr DWORD kPatienceMs = 20000;
 constexpr int kFileNameBox = 0x47C;  // cmb13: the file dialogs' name field
@@ -137,7 +138,7 @@ void FileDialogs(HWND owner) {
             WideToUtf8(seen));
 }
 
-void Controls(MainWindow& window) {
+void Controls(DialogWindow& window) {
   DialogControls& controls = window.Controls();
   const HWND dialog = window.Handle();
   CHECK(controls.Items(IDC_MODE_LIST) == (std::vector<std::string>{"Software", "Channels"}));
@@ -221,7 +222,7 @@ HDROP MakeDrop(const std::vector<std::wstring>& names) {
 
 // Records what the window reports and closes it, status 7, once everything has arrived.
 struct Recorder : WindowEvents {
-  MainWindow& window;
+  DialogWindow& window;
   std::atomic<int> posted{0};
   std::atomic<bool> postersDone{false};
   std::vector<std::pair<int, int>> controls;
@@ -229,7 +230,7 @@ struct Recorder : WindowEvents {
   bool timerFired = false, timedOut = false, wokenAfterAll = false;
   int portNotices = 0, closeRequests = 0;
 
-  explicit Recorder(MainWindow& w) : window(w) {}
+  explicit Recorder(DialogWindow& w) : window(w) {}
   void OnControl(int id, int notification) override {
     controls.emplace_back(id, notification);
     Done();
@@ -252,6 +253,7 @@ struct Recorder : WindowEvents {
     ++portNotices;
     Done();
   }
+  void OnAbout() override {}
   void OnWake() override {
     // The last poster's Wake came after its last increment: a wake-up may not get lost.
     if (postersDone && posted == 4000) wokenAfterAll = true;
@@ -270,7 +272,7 @@ struct Recorder : WindowEvents {
   }
 };
 
-void MessageLoop(MainWindow& window) {
+void MessageLoop(DialogWindow& window) {
   Recorder recorder(window);
   window.SetEvents(&recorder);
   const HWND dialog = window.Handle();
@@ -316,7 +318,7 @@ void MessageLoop(MainWindow& window) {
 
 // Without its logic the window closes on request, status 0.
 void ClosesAlone() {
-  MainWindow window(GetModuleHandleW(nullptr));
+  DialogWindow window(GetModuleHandleW(nullptr));
   CHECK(window.Create(SW_SHOWNOACTIVATE));
   PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
   CHECK(window.Run() == 0);
@@ -327,7 +329,7 @@ void ClosesAlone() {
 int main() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   DeviceNotices();
-  MainWindow window(GetModuleHandleW(nullptr));
+  DialogWindow window(GetModuleHandleW(nullptr));
   if (!CHECK(window.Create(SW_SHOWNOACTIVATE))) return 1;
   Controls(window);
   FileDialogs(window.Handle());

@@ -1,4 +1,4 @@
-#include "window/win32/main_window.h"
+#include "window/win32/dialog_window.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -16,19 +16,19 @@ constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT_PTR kPortsSettledTimer = 100;
 constexpr UINT kPortsSettleMs = 500;
 
-MainWindow* WindowOf(HWND window) {
-  return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+DialogWindow* WindowOf(HWND window) {
+  return reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : instance_(instance) {}
+DialogWindow::DialogWindow(HINSTANCE instance) : instance_(instance) {}
 
-MainWindow::~MainWindow() {
+DialogWindow::~DialogWindow() {
   if (const HWND window = Handle()) DestroyWindow(window);
 }
 
-bool MainWindow::Create(int show) {
+bool DialogWindow::Create(int show) {
   const HWND window = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, DialogProc,
                                          reinterpret_cast<LPARAM>(this));
   if (!window) return false;
@@ -36,7 +36,7 @@ bool MainWindow::Create(int show) {
   return true;
 }
 
-int MainWindow::Run() {
+int DialogWindow::Run() {
   MSG message;
   BOOL got;
   while ((got = GetMessageW(&message, nullptr, 0, 0)) != 0) {
@@ -50,37 +50,37 @@ int MainWindow::Run() {
   return static_cast<int>(message.wParam);
 }
 
-void MainWindow::Close(int exitStatus) {
+void DialogWindow::Close(int exitStatus) {
   exitStatus_ = exitStatus;
   if (const HWND window = Handle()) DestroyWindow(window);
 }
 
-void MainWindow::StartTimer(unsigned id, unsigned milliseconds) {
+void DialogWindow::StartTimer(unsigned id, unsigned milliseconds) {
   SetTimer(Handle(), id, milliseconds, nullptr);
 }
 
-void MainWindow::StopTimer(unsigned id) { KillTimer(Handle(), id); }
+void DialogWindow::StopTimer(unsigned id) { KillTimer(Handle(), id); }
 
-void MainWindow::Wake() {
+void DialogWindow::Wake() {
   if (wakePending_.exchange(true)) return;
   // A window already gone, or a full queue: the next Wake tries again.
   const HWND window = Handle();
   if (!window || !PostMessageW(window, kWakeMessage, 0, 0)) wakePending_ = false;
 }
 
-INT_PTR CALLBACK MainWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CALLBACK DialogWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<MainWindow*>(lParam);
+    auto* self = reinterpret_cast<DialogWindow*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
     self->window_ = window;
     self->OnInitDialog();
     return TRUE;  // the focus goes to the first control
   }
-  MainWindow* self = WindowOf(window);
+  DialogWindow* self = WindowOf(window);
   return self ? self->OnMessage(message, wParam, lParam) : FALSE;
 }
 
-void MainWindow::OnInitDialog() {
+void DialogWindow::OnInitDialog() {
   const HWND window = Handle();
   controls_.Attach(window);
   controls_.SetItems(IDC_MODE_LIST, {ResourceText(instance_, IDS_MODE_SOFTWARE),
@@ -91,14 +91,17 @@ void MainWindow::OnInitDialog() {
   DragAcceptFiles(window, TRUE);
 }
 
-INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
       return TRUE;
     case WM_SYSCOMMAND:
       if ((wParam & 0xFFF0) != IDM_ABOUT) return FALSE;
-      ShowAboutBox(instance_, Handle());
+      OnAboutRequest();
+      return TRUE;
+    case WM_HELP:  // F1
+      OnAboutRequest();
       return TRUE;
     case WM_CLOSE:
       if (events_)
@@ -138,14 +141,21 @@ INT_PTR MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void MainWindow::OnCommand(int id, int notification, HWND control) {
+void DialogWindow::OnCommand(int id, int notification, HWND control) {
   // IDCANCEL without a control is the Escape key: the window ends only through its close
   // request, never by a key slip.
   if (!control || !events_) return;
   events_->OnControl(id, notification);
 }
 
-void MainWindow::OnTimerMessage(UINT_PTR id) {
+void DialogWindow::OnAboutRequest() {
+  if (events_)
+    events_->OnAbout();
+  else
+    ShowAboutBox(instance_, Handle());
+}
+
+void DialogWindow::OnTimerMessage(UINT_PTR id) {
   if (id != kPortsSettledTimer) {
     if (events_) events_->OnTimer(static_cast<unsigned>(id));
     return;

@@ -2,7 +2,7 @@
 // The Windows window: the main dialog from its template, its message loop, and the Win32
 // plumbing the window's logic uses (controls, timers, wake-ups from other threads, drops,
 // device notices, DPI changes, the About box). What the window does is decided by its
-// WindowEvents; without them it only shows itself and closes on request.
+// WindowEvents (MainDialog); without them it only shows itself and closes on request.
 #include <windows.h>
 
 #include <atomic>
@@ -13,12 +13,12 @@
 
 namespace kestal::win32 {
 
-class MainWindow {
+class DialogWindow {
  public:
-  explicit MainWindow(HINSTANCE instance);
-  ~MainWindow();
-  MainWindow(const MainWindow&) = delete;
-  MainWindow& operator=(const MainWindow&) = delete;
+  explicit DialogWindow(HINSTANCE instance);
+  ~DialogWindow();
+  DialogWindow(const DialogWindow&) = delete;
+  DialogWindow& operator=(const DialogWindow&) = delete;
 
   // nullptr: the window closes on request and reports nothing.
   void SetEvents(WindowEvents* events) { events_ = events; }
@@ -46,6 +46,7 @@ class MainWindow {
   void OnInitDialog();
   void OnCommand(int id, int notification, HWND control);
   void OnTimerMessage(UINT_PTR id);
+  void OnAboutRequest();
 
   const HINSTANCE instance_;
   WindowEvents* events_ = nullptr;
