@@ -147,10 +147,39 @@ std::string RecordedRows(const std::string& what, const PacedFigures& recorded,
              "< 1 %", recorded.cpuShare < 0.01);
 }
 
+// One station serving N paced Software downloads side by side: the slowest port against the
+// ceiling (every port >= 98 % at N = 16) and the station's CPU (< 50 % of one core at N = 32).
+std::string StationRows(const std::string& build, const std::string& work) {
+  const std::string file = WriteFile(work + "/station.ird", RandomBytes(150 * 1024, 31));
+  std::string rows;
+  for (const int ports : {1, 4, 16, 32}) {
+    std::cerr << "bench: station with " << ports << " ports" << std::endl;
+    const std::string what = "Station, " + std::to_string(ports) +
+                             " paced Software downloads side by side, 150 KB, 1024-byte blocks";
+    const StationFigures f = RunStationPaced(build, work, ports, file);
+    if (!f.failure.empty()) {
+      rows += Failed(what, f.failure);
+      continue;
+    }
+    const bool rateTarget = ports <= 16, cpuTarget = ports == 32;
+    rows += Row(what + ": slowest port",
+                Fixed(f.slowestBps, 0) + " B/s = " + Fixed(100 * f.slowestBps / f.ceilingBps, 1) +
+                    " % of the ceiling " + Fixed(f.ceilingBps, 0) + " B/s",
+                rateTarget ? ">= 98 %" : "reported",
+                !rateTarget || f.slowestBps >= 0.98 * f.ceilingBps) +
+            Row(what + ": station CPU", Fixed(100 * f.cpuShare, 2) + " % of one core",
+                cpuTarget ? "< 50 %" : "reported", !cpuTarget || f.cpuShare < 0.5);
+  }
+  return rows;
+}
+
 constexpr const char* kTableHead = "| Measurement | Kestal | Target | Met |\n|---|---|---|---|\n";
 
-// `recordingOnly`: just the paced download with and without --record.
-std::string Measure(const std::string& build, const std::string& work, bool recordingOnly) {
+// `only`: "--recording-only", just the paced download with and without --record;
+// "--station-only", just the station's rows.
+std::string Measure(const std::string& build, const std::string& work, const std::string& only) {
+  if (only == "--station-only") return kTableHead + StationRows(build, work);
+  const bool recordingOnly = only == "--recording-only";
   const std::string software = WriteFile(work + "/paced.ird", RandomBytes(300 * 1024, 11));
   const std::string served = WriteFile(work + "/served.fdu", RandomBytes(60 * 1024, 12));
   // In turns, so a slow spell of the machine falls on all alike.
@@ -170,7 +199,8 @@ std::string Measure(const std::string& build, const std::string& work, bool reco
   std::string table =
       kTableHead + PacedRows(download, Medians(downloads)) +
       PacedRows("Paced Channels upload, 60 KB, 255-byte blocks", Medians(uploads)) +
-      HeldRow(download + ", 16 ms adapter hold", Medians(held), Medians(downloads)) + recordedRows;
+      HeldRow(download + ", 16 ms adapter hold", Medians(held), Medians(downloads)) + recordedRows +
+      StationRows(build, work);
   table += PackingRow("PackChannelImage, 16 MB channel list", work + "/channels.fdu",
                       ChannelList(16 * kMB)) +
            PackingRow("PackChannelImage, 16 MB random data", work + "/random.fdu",
@@ -184,16 +214,17 @@ std::string Measure(const std::string& build, const std::string& work, bool reco
 
 int main(int argc, char** argv) {
   const std::string build = argc >= 2 ? argv[1] : "";
-  const bool recordingOnly = argc == 3 && std::string(argv[2]) == "--recording-only";
-  if ((argc != 2 && !recordingOnly) ||
+  const std::string only = argc == 3 ? argv[2] : "";
+  const bool known = only.empty() || only == "--recording-only" || only == "--station-only";
+  if (argc < 2 || argc > 3 || !known ||
       ::access((build + "/src/cli/kestal-cli").c_str(), X_OK) != 0) {
-    std::cerr << "usage: kestal-bench BUILD_DIR [--recording-only], with kestal-sim and "
-                 "kestal-cli built there\n";
+    std::cerr << "usage: kestal-bench BUILD_DIR [--recording-only | --station-only], with "
+                 "kestal-sim and kestal-cli built there\n";
     return 2;
   }
   char work[] = "/tmp/kestal-bench.XXXXXX";
   if (::mkdtemp(work) == nullptr) return 1;
-  const std::string table = Measure(build, work, recordingOnly);
+  const std::string table = Measure(build, work, only);
   std::cout << table;
   std::filesystem::remove_all(work);
   return table.find("**no**") == std::string::npos ? 0 : 1;

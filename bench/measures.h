@@ -1,6 +1,7 @@
 #pragma once
 // What kestal-bench measures: paced transfers (paced_run.cpp), kestal-sim and kestal-cli joined
-// by a relay that is a 115200-baud line both ways, and how fast files are packed (packing.cpp).
+// by a relay that is a 115200-baud line both ways (one line per port for a station), and how fast
+// files are packed (packing.cpp).
 #include <string>
 #include <vector>
 
@@ -23,6 +24,17 @@ struct PacedFigures {
 PacedFigures RunPaced(const std::string& build, const std::string& work, bool upload,
                       const std::string& file, unsigned holdMs = 0,
                       const std::string& recording = {});
+
+// N Software downloads of `file` side by side, each kestal-sim behind a paced line of its own,
+// all served by one `kestal-cli station`: the slowest line's payload rate and the station's CPU.
+struct StationFigures {
+  std::string failure{};
+  double ceilingBps = 0;
+  double slowestBps = 0;
+  double cpuShare = 0;  // of one core, over the station's lifetime
+};
+StationFigures RunStationPaced(const std::string& build, const std::string& work, int ports,
+                               const std::string& file);
 
 // Nearest rank: the smallest value with at least `fraction` of all at or below it.
 double Percentile(std::vector<double> values, double fraction);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -11,6 +12,8 @@
 #include <cmath>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <memory>
 
 #include "bench/process.h"
 #include "common/byte_order.h"
@@ -123,29 +126,53 @@ class LineDirection {
   Clock::time_point lineFree_{};  // when the last byte taken will have crossed
 };
 
-// Carries bytes both ways at the line's pace until both programs have ended.
-LineRecord Relay(int tool, int sim, Process& toolProcess, Process& simProcess) {
-  ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake on time, not up to 50 us late
-  LineDirection toSim(tool, sim), toTool(sim, tool);
+// One line between a tool's port and an emulator, and what was seen on it.
+struct Line {
+  Line(int tool, int sim) : toSim(tool, sim), toTool(sim, tool) {
+    record.frames.reserve(1 << 16);  // no allocation while the stopwatch runs
+    record.toolStarts.reserve(1 << 16);
+  }
+  LineDirection toSim, toTool;
   LineRecord record;
-  record.frames.reserve(1 << 16);  // no allocation while the stopwatch runs
-  record.toolStarts.reserve(1 << 16);
+};
+
+// Carries bytes both ways on every line at the line's pace until `ended` says so.
+std::vector<LineRecord> Relay(const std::vector<std::pair<int, int>>& toolAndSim,
+                              const std::function<bool()>& ended) {
+  ::prctl(PR_SET_TIMERSLACK, 1UL);  // wake on time, not up to 50 us late
+  std::deque<Line> lines;
+  std::vector<pollfd> fds;
+  for (const auto& [tool, sim] : toolAndSim) {
+    lines.emplace_back(tool, sim);
+    fds.push_back({sim, POLLIN, 0});
+    fds.push_back({tool, POLLIN, 0});
+  }
   const auto deadline = Clock::now() + 300s;
-  while (!(toolProcess.Ended() && simProcess.Ended()) && Clock::now() < deadline) {
-    const auto wake = std::min(toSim.WakeAt(), toTool.WakeAt());
+  while (!ended() && Clock::now() < deadline) {
+    auto wake = Clock::time_point::max();
+    for (const Line& line : lines)
+      wake = std::min({wake, line.toSim.WakeAt(), line.toTool.WakeAt()});
     const auto wait = std::clamp<Clock::duration>(wake - Clock::now(), 0ns, 5ms);
     const timespec timeout{0, std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count()};
-    pollfd fds[2] = {{sim, POLLIN, 0}, {tool, POLLIN, 0}};
-    ::ppoll(fds, 2, &timeout, nullptr);
+    ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
     const auto now = Clock::now();
-    if (fds[0].revents & POLLIN) toTool.Take(now);
-    if (fds[0].revents & (POLLHUP | POLLERR)) ::usleep(5000);  // the emulator has gone
-    if ((fds[1].revents & POLLIN) && toSim.Take(now)) record.toolStarts.push_back(now);
-    toSim.HandDue();
-    if (const std::string handed = toTool.HandDue(); !handed.empty())
-      NoteFrames(record, handed, Clock::now());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      Line& line = lines[i];
+      pollfd& sim = fds[2 * i];
+      if (sim.revents & POLLIN) line.toTool.Take(now);
+      if (sim.revents & (POLLHUP | POLLERR)) sim.fd = -1;  // the emulator has gone
+      if ((fds[2 * i + 1].revents & POLLIN) && line.toSim.Take(now))
+        line.record.toolStarts.push_back(now);
+    }
+    for (Line& line : lines) {
+      line.toSim.HandDue();
+      if (const std::string handed = line.toTool.HandDue(); !handed.empty())
+        NoteFrames(line.record, handed, Clock::now());
+    }
   }
-  return record;
+  std::vector<LineRecord> records;
+  for (const Line& line : lines) records.push_back(line.record);
+  return records;
 }
 
 // A download's exchange starts with the receiver's block request, an upload's ends with its
@@ -219,7 +246,8 @@ PacedFigures RunPaced(const std::string& build, const std::string& work, bool up
   if (!recording.empty()) toolArgv.insert(toolArgv.end(), {"--record", recording});
   toolArgv.push_back(upload ? work + "/received.fdu" : file);
   Process tool(toolArgv, logs + ".cli.log");
-  const LineRecord record = Relay(toolMaster, simFd, tool, emulator);
+  const LineRecord record =
+      Relay({{toolMaster, simFd}}, [&] { return tool.Ended() && emulator.Ended(); }).front();
   for (int fd : {simFd, toolMaster, toolSlave}) ::close(fd);
   const Usage toolUsage = tool.Wait(0), simUsage = emulator.Wait(0);
   if (toolUsage.status != 0 || simUsage.status != 0) {
@@ -227,6 +255,61 @@ PacedFigures RunPaced(const std::string& build, const std::string& work, bool up
             std::to_string(simUsage.status) + ": " + LastLine(simLog)};
   }
   return Figures(record, toolUsage, upload);
+}
+
+// Each receiver an emulator behind a line of its own; the station serves them all.
+StationFigures RunStationPaced(const std::string& build, const std::string& work, int ports,
+                               const std::string& file) {
+  struct Receiver {
+    std::unique_ptr<Process> sim;
+    int simFd = -1, toolMaster = -1, toolSlave = -1;
+  };
+  std::vector<Receiver> receivers(static_cast<size_t>(ports));
+  std::vector<std::pair<int, int>> lines;
+  std::string devices;
+  for (size_t i = 0; i < receivers.size(); ++i) {
+    Receiver& receiver = receivers[i];
+    receiver.sim = std::make_unique<Process>(
+        std::vector<std::string>{build + "/src/sim/kestal-sim", "download", "--mode", "software",
+                                 "--expect", file, "--block-size", std::to_string(kDownloadBlock)},
+        work + "/station" + std::to_string(i) + ".sim.log");
+    receiver.simFd = ::open(receiver.sim->ReadLine().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    char device[PATH_MAX] = {};
+    if (receiver.simFd < 0 ||
+        ::openpty(&receiver.toolMaster, &receiver.toolSlave, device, nullptr, nullptr) != 0) {
+      return {"no line to kestal-sim " + std::to_string(i)};
+    }
+    lines.emplace_back(receiver.toolMaster, receiver.simFd);
+    devices += (i == 0 ? "" : ",") + std::string(device);
+  }
+  Process station(
+      {build + "/src/cli/kestal-cli", "station", "--ports", devices, "--progress=json", file},
+      work + "/station.log", work + "/station.events");
+  const std::vector<LineRecord> records = Relay(lines, [&] {
+    return std::all_of(receivers.begin(), receivers.end(),
+                       [](Receiver& receiver) { return receiver.sim->Ended(); });
+  });
+  station.Signal(SIGINT);  // every receiver has been served
+  const Usage usage = station.Wait(30);
+  StationFigures figures;
+  for (size_t i = 0; i < receivers.size(); ++i) {
+    for (int fd : {receivers[i].simFd, receivers[i].toolMaster, receivers[i].toolSlave})
+      ::close(fd);
+    if (const int status = receivers[i].sim->Wait(0).status; status != 0) {
+      return {"kestal-sim " + std::to_string(i) + " exit " + std::to_string(status) + ": " +
+              LastLine(work + "/station" + std::to_string(i) + ".sim.log")};
+    }
+    const PacedFigures line = Figures(records[i], usage, false);
+    if (!line.failure.empty()) return {"port " + std::to_string(i) + ": " + line.failure};
+    figures.ceilingBps = line.ceilingBps;
+    figures.slowestBps = i == 0 ? line.achievedBps : std::min(figures.slowestBps, line.achievedBps);
+  }
+  if (usage.status != 0) {
+    return {"kestal-cli station exit " + std::to_string(usage.status) + ": " +
+            LastLine(work + "/station.log")};
+  }
+  figures.cpuShare = usage.cpuSeconds / usage.wallSeconds;
+  return figures;
 }
 
 }  // namespace kestal::bench

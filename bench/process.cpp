@@ -13,7 +13,8 @@ extern char** environ;
 
 namespace kestal::bench {
 
-Process::Process(std::vector<std::string> argv, const std::string& logPath) {
+Process::Process(std::vector<std::string> argv, const std::string& logPath,
+                 const std::string& outPath) {
   std::vector<char*> argp;
   for (std::string& arg : argv) argp.push_back(arg.data());
   argp.push_back(nullptr);
@@ -22,7 +23,12 @@ Process::Process(std::vector<std::string> argv, const std::string& logPath) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  if (outPath.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   started_ = Clock::now();
@@ -36,6 +42,10 @@ Process::~Process() {
   if (pid_ > 0) ::kill(pid_, SIGKILL);
   Wait(5);
   if (stdout_ != nullptr) std::fclose(stdout_);
+}
+
+void Process::Signal(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
 }
 
 std::string Process::ReadLine() {

@@ -20,14 +20,17 @@ struct Usage {
 
 class Process {
  public:
-  // Runs argv[0] (a path) in this process's environment.
-  Process(std::vector<std::string> argv, const std::string& logPath);
+  // Runs argv[0] (a path) in this process's environment; its stdout goes to `outPath` when one
+  // is given (ReadLine then reads nothing).
+  Process(std::vector<std::string> argv, const std::string& logPath,
+          const std::string& outPath = {});
   ~Process();
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
 
   // The next line on stdout, without its newline; empty at the end of the output.
   std::string ReadLine();
+  void Signal(int signal);
   // Whether it has ended (collected then); does not wait.
   bool Ended();
   // Waits for the end; a program still running after `timeoutSeconds` is killed.

@@ -7,9 +7,10 @@
 set -euo pipefail
 
 declare -A group=(
-  # The programs themselves: compilers, Qt, zlib, the option parser.
+  # The programs themselves: compilers, Qt, zlib, the option parser, libcrypto (the station's
+  # SHA-256).
   [build]="cmake ninja-build g++ pkg-config ccache qt6-base-dev qt6-l10n-tools zlib1g-dev
-           libcli11-dev nlohmann-json3-dev fonts-nanum"
+           libcli11-dev nlohmann-json3-dev libssl-dev fonts-nanum"
   # make test: GoogleTest, and what the tests call (python3 reads the JSON events, setpriv
   # drops root for the permission tests).
   [test]="libgtest-dev libgmock-dev python3 util-linux"

@@ -33,6 +33,14 @@ struct VerbArgs {
   std::string modeName;  // empty: from the file name
 };
 
+struct StationArgs {
+  std::string file;
+  std::string modeName;        // empty: from the file name
+  std::string ports = "auto";  // "auto", or devices and port names separated by commas
+  std::string logPath;         // empty: no log
+  ProgressStyle progress = ProgressStyle::Auto;  // Auto or Json
+};
+
 // Parses the command line (UTF-8) and runs the verb it names; the process exit status.
 int RunCommandLine(int argc, char** argv);
 
@@ -44,6 +52,8 @@ int RunInspect(const InspectArgs& args);
 int ListPorts(const DiscoveryRoots& roots);
 int RunSend(VerbArgs& args);
 int RunReceive(VerbArgs& args);
+// Linux only (station/); on Windows it says so and fails.
+int RunStation(const StationArgs& args);
 int RunTrace(const std::string& path);
 int RunDoctor(const DoctorArgs& args);
 

@@ -1,5 +1,6 @@
 #include "cli/console_output.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "cli/signal_mask.h"
@@ -10,9 +11,35 @@ namespace kestal::cli {
 
 namespace {
 constexpr const char* kEraseLine = "\r\033[K";
+constexpr const char* kLineUp = "\033[A";
+constexpr const char* kEraseBelow = "\033[J";
 // Beyond this many unwritten lines (a trace into a stalled pipe) memory would grow without
 // bound; later lines are counted instead.
 constexpr size_t kMaxQueuedLines = 100000;
+
+// Each line of a bar printable on its own; the line breaks between them stay.
+std::string PrintableLines(const std::string& text) {
+  std::string out;
+  for (size_t start = 0;;) {
+    const size_t end = text.find('\n', start);
+    out += Printable(text.substr(start, end - start));
+    if (end == std::string::npos) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
+// Takes a bar off the screen: the cursor stands at the end of its last line.
+void EraseBar(std::FILE* stream, const std::string& bar) {
+  const auto breaks = std::count(bar.begin(), bar.end(), '\n');
+  if (breaks == 0) {
+    std::fputs(kEraseLine, stream);
+    return;
+  }
+  for (auto up = breaks; up > 0; --up) std::fputs(kLineUp, stream);
+  std::fputc('\r', stream);
+  std::fputs(kEraseBelow, stream);
+}
 }  // namespace
 
 ConsoleOutput::ConsoleOutput(std::FILE* stream, bool showBar)
@@ -54,7 +81,7 @@ void ConsoleOutput::Enqueue(const std::string* line, const std::string* bar, boo
     }
     if (line != nullptr) lastIsReplaceable_ = replaceable;
     if (bar != nullptr && *bar != bar_) {
-      bar_ = Printable(*bar);
+      bar_ = PrintableLines(*bar);
       barChanged_ = true;
     }
   }
@@ -76,7 +103,7 @@ void ConsoleOutput::WriteLoop() {
     const std::string bar = bar_;
     barChanged_ = false;
     lock.unlock();
-    if (!onScreen.empty()) std::fputs(kEraseLine, stream_);
+    if (!onScreen.empty()) EraseBar(stream_, onScreen);
     for (const auto& line : lines) {
       std::fputs(line.c_str(), stream_);
       std::fputc('\n', stream_);

@@ -1,6 +1,6 @@
 #pragma once
 // One output stream of the transfer verbs: whole lines (status texts, traces, JSON events) and,
-// on a terminal, one progress bar line kept below them and redrawn in place. Called from the
+// on a terminal, a progress bar (or a table) kept below them and redrawn in place. Called from the
 // loop thread; a thread of its own does the writing, so a reader that stops reading (a pager,
 // Ctrl-S, a full pipe) never holds up the loop and the worker waiting on it. Lines are written
 // in order; bars that could not be drawn in time give way to the newest, and so do progress
@@ -28,7 +28,8 @@ class ConsoleOutput {
   // A line that stands for the state of things (a progress event): while it waits to be
   // written, the next such line takes its place, so a reader that falls behind gets the latest.
   void StateLine(const std::string& text);
-  // Draws or redraws the bar (nothing when bars are off).
+  // Draws or redraws the bar (nothing when bars are off). A bar of several lines (a table)
+  // is redrawn in place as a whole; each line must fit the terminal's width.
   void Bar(const std::string& text);
   // Takes the bar off the screen for good.
   void ClearBar();

@@ -7,8 +7,6 @@
 namespace kestal::cli {
 namespace {
 
-// A JSON string that is valid UTF-8 whatever `text` holds: control characters as \u escapes,
-// a byte that is no part of valid UTF-8 (a file name from another locale) as the text \xNN.
 std::string Quoted(const std::string& text) {
   std::string out = "\"";
   for (size_t at = 0; at < text.size();) {
@@ -35,23 +33,43 @@ std::string Quoted(const std::string& text) {
   return out + "\"";
 }
 
-std::string Number(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  return text;
-}
-
 }  // namespace
 
+JsonLine& JsonLine::Key(const char* key) {
+  if (text_.size() > 1) text_ += ',';
+  text_ += Quoted(key) + ':';
+  return *this;
+}
+
+JsonLine& JsonLine::Text(const char* key, const std::string& value) {
+  Key(key).text_ += Quoted(value);
+  return *this;
+}
+
+JsonLine& JsonLine::Integer(const char* key, int64_t value) {
+  Key(key).text_ += std::to_string(value);
+  return *this;
+}
+
+JsonLine& JsonLine::Decimal(const char* key, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  Key(key).text_ += text;
+  return *this;
+}
+
 std::string FormatJsonEvent(const JsonEvent& event) {
-  std::string line = "{\"phase\":" + Quoted(event.phase) + ",\"status\":" + Quoted(event.status) +
-                     ",\"detail\":" + Quoted(event.detail) +
-                     ",\"percent\":" + std::to_string(event.percent) +
-                     ",\"bytes_done\":" + std::to_string(event.bytesDone) +
-                     ",\"bytes_total\":" + std::to_string(event.bytesTotal) +
-                     ",\"rate\":" + Number(event.rate) + ",\"elapsed\":" + Number(event.elapsed);
-  if (event.exitStatus) line += ",\"exit_status\":" + std::to_string(*event.exitStatus);
-  return line + "}";
+  JsonLine line;
+  line.Text("phase", event.phase)
+      .Text("status", event.status)
+      .Text("detail", event.detail)
+      .Integer("percent", event.percent)
+      .Integer("bytes_done", static_cast<int64_t>(event.bytesDone))
+      .Integer("bytes_total", static_cast<int64_t>(event.bytesTotal))
+      .Decimal("rate", event.rate)
+      .Decimal("elapsed", event.elapsed);
+  if (event.exitStatus) line.Integer("exit_status", *event.exitStatus);
+  return line.Done();
 }
 
 }  // namespace kestal::cli

@@ -21,4 +21,19 @@ struct JsonEvent {
 
 std::string FormatJsonEvent(const JsonEvent& event);
 
+// A JSON object built field by field on one line, valid UTF-8 whatever the texts hold: control
+// characters as \u escapes, a byte that is no part of valid UTF-8 (a file name from another
+// locale) as the text \xNN.
+class JsonLine {
+ public:
+  JsonLine& Text(const char* key, const std::string& value);
+  JsonLine& Integer(const char* key, int64_t value);
+  JsonLine& Decimal(const char* key, double value);  // three decimals
+  std::string Done() const { return text_ + "}"; }
+
+ private:
+  JsonLine& Key(const char* key);
+  std::string text_ = "{";
+};
+
 }  // namespace kestal::cli

@@ -118,6 +118,40 @@ void AddTransferCommands(CLI::App& app, int& exitCode) {
   receive->callback([receiveArgs, &exitCode] { exitCode = RunReceive(*receiveArgs); });
 }
 
+void AddStationCommand(CLI::App& app, int& exitCode) {
+  auto args = std::make_shared<StationArgs>();
+  CLI::App* station = app.add_subcommand(
+      "station",
+      "Serve FILE to every receiver reset on any of the ports, many at once, until "
+      "stopped (Linux)");
+  station->footer(
+      "Exit status: 0 every unit served completed; 1 a unit failed or was stopped, the file "
+      "cannot be served or the log cannot be written; 2 usage error.");
+  station->add_option("FILE", args->file, "the file to send")->required();
+  station
+      ->add_option("--mode", args->modeName,
+                   "software or channels (default: channels for a name ending in fdu/FDU)")
+      ->transform(CLI::IsMember({"software", "channels"}, CLI::ignore_case));
+  station
+      ->add_option("--ports", args->ports,
+                   "auto (every USB serial and virtual port, as they come and go), or devices "
+                   "and port names separated by commas")
+      ->capture_default_str();
+  station->add_option("--log", args->logPath,
+                      "append a JSON line per unit served to this file (see the man page)");
+  station
+      ->add_option("--progress", args->progress,
+                   "auto: a table of the ports on a terminal, else JSON events; json: one JSON "
+                   "object per event on stdout")
+      ->transform(CLI::CheckedTransformer(
+                      std::map<std::string, ProgressStyle>{{"auto", ProgressStyle::Auto},
+                                                           {"json", ProgressStyle::Json}},
+                      CLI::ignore_case)
+                      .description(""))
+      ->type_name("auto|json");
+  station->callback([args, &exitCode] { exitCode = RunStation(*args); });
+}
+
 void AddDoctorCommand(CLI::App& app, int& exitCode) {
   auto args = std::make_shared<DoctorArgs>();
   CLI::App* command = app.add_subcommand(
@@ -172,12 +206,13 @@ int RunCommandLine(int argc, char** argv) {
   AddImageCommands(app, exitCode);
   AddPortsCommand(app, exitCode);
   AddTransferCommands(app, exitCode);
+  AddStationCommand(app, exitCode);
   AddTraceCommand(app, exitCode);
   AddDoctorCommand(app, exitCode);
   if (IsUnknownVerb(app, argc, argv)) {
     std::fprintf(stderr,
-                 "kestal-cli: unknown command '%s': use send, receive, ports, doctor, trace, pack "
-                 "or inspect "
+                 "kestal-cli: unknown command '%s': use send, receive, station, ports, doctor, "
+                 "trace, pack or inspect "
                  "(kestal-cli --help).\n",
                  Printable(argv[1]).c_str());
     return 2;

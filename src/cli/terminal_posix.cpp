@@ -13,4 +13,10 @@ int TerminalColumns(std::FILE* stream) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+int TerminalRows(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
+}
+
 }  // namespace kestal::cli

@@ -1,7 +1,7 @@
 // Sends the selected file to the receiver. The receiver leads: after the wake-up burst it sends
 // CMD_REQUEST, asks for the data block by block (length and offset) and ends with CMD_FINISH.
 // Software mode serves the file itself, Channels mode a ChannelImage packed from it before the
-// receiver is woken.
+// receiver is woken; or either serves the data the request carries, taken from the file before.
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -26,19 +26,23 @@ class DownloadSession {
         state_(context.state),
         link_(context.link),
         path_(context.request.path),
-        mode_(context.request.mode) {}
+        mode_(context.request.mode),
+        served_(context.request.served) {}
 
   WorkerOutcome Run();
 
  private:
   // Each step returns nullptr to go on, or the error text that ends the download.
   const char* Serve();
+  const char* Prepare();
   const char* HandleFrame();
   const char* OnRequest();
   const char* OnBlockRequest();
   const char* OnFinish();
   bool SourceChanged() const;
   const char* PackImage();
+  const char* TakeHeader();
+  const std::vector<uint8_t>& Image() const { return served_ ? *served_ : image_; }
   bool CopyBlock(uint32_t offset, uint16_t length);
   uint64_t ServedSize() const;
   void Progress(int percent, uint64_t bytesDone);
@@ -50,8 +54,12 @@ class DownloadSession {
   Link& link_;
   const std::string path_;
   const int mode_;
+  const std::shared_ptr<const std::vector<uint8_t>> served_;  // null: the file is read here
   SourceFile file_;
   std::vector<uint8_t> image_;  // Channels mode, packed once before the wake-up
+  // Channels mode: the image's header with this receiver's request value in it. The image
+  // itself stays as packed, so other transfers can serve it at the same time.
+  std::vector<uint8_t> header_;
   bool accepted_ = false;
   bool requested_ = false;  // a request was accepted at some point
   bool finished_ = false;   // the receiver said CMD_FINISH
@@ -84,11 +92,8 @@ const char* DownloadSession::Serve() {
     std::atomic<bool>& flag;
     ~ClearOnExit() { flag.store(false); }
   } preparing{state_.preparing};
-  if (!file_.Open(path_)) return text::kFileOpenError;
-  if (mode_ == MODE_CHANNELS) {
-    if (const char* error = PackImage()) return error;
-    if (!Running()) return nullptr;  // stopped while packing: nobody was woken
-  }
+  if (const char* error = Prepare()) return error;
+  if (!Running()) return nullptr;  // stopped while packing: nobody was woken
   link_.SendBytes(WakeUpBurst, sizeof WakeUpBurst);
   if (mode_ == MODE_CHANNELS) {
     // Only now is there a receiver to reset: the controller showed the packing meanwhile.
@@ -108,6 +113,22 @@ const char* DownloadSession::Serve() {
     }
     if (const char* error = HandleFrame()) return error;
   }
+}
+
+// What is served: the data the request carries, or the file, opened (and packed) here.
+const char* DownloadSession::Prepare() {
+  if (!served_) {
+    if (!file_.Open(path_)) return text::kFileOpenError;
+    if (mode_ != MODE_CHANNELS) return nullptr;
+    if (const char* error = PackImage()) return error;
+  }
+  return mode_ == MODE_CHANNELS && Running() ? TakeHeader() : nullptr;
+}
+
+const char* DownloadSession::TakeHeader() {
+  if (Image().size() < IMAGE_HEADER_SIZE) return text::kPackagingError;
+  header_.assign(Image().begin(), Image().begin() + IMAGE_HEADER_SIZE);
+  return nullptr;
 }
 
 const char* DownloadSession::HandleFrame() {
@@ -135,7 +156,7 @@ const char* DownloadSession::OnRequest() {
     // A short request carries a short value; missing bytes count as zero, never as stale ones.
     uint8_t value[4] = {};
     std::memcpy(value, rx_.Payload(), std::min<size_t>(rx_.Length(), sizeof value));
-    SetImageRequestValue(image_, GetBE32(value));
+    SetImageRequestValue(header_, GetBE32(value));
   }
   worker::SendEmptyFrame(link_, tx_, rx_.Sequence(), CMD_ACCEPT_DOWNLOAD);
   return nullptr;
@@ -192,18 +213,26 @@ const char* DownloadSession::OnFinish() {
 }
 
 // A Software source rewritten while it was served leaves the receiver with a mix of old and new
-// bytes. Channels mode sends an image packed once, which is consistent on its own.
-bool DownloadSession::SourceChanged() const { return mode_ != MODE_CHANNELS && !file_.Unchanged(); }
+// bytes. Channels mode sends an image packed once, and data taken beforehand never changes.
+bool DownloadSession::SourceChanged() const {
+  return mode_ != MODE_CHANNELS && !served_ && !file_.Unchanged();
+}
 
 void DownloadSession::Progress(int percent, uint64_t bytesDone) {
   context_.notify.NotifyProgress({percent, bytesDone, ServedSize()});
 }
 
-// The bytes of the data from `offset`: from the image in Channels mode, else one read of the file.
+// The bytes of the data from `offset`: from the image in Channels mode (with this receiver's
+// header) or from the data taken beforehand, else one read of the file.
 bool DownloadSession::CopyBlock(uint32_t offset, uint16_t length) {
-  if (mode_ == MODE_CHANNELS) {
-    if (uint64_t{offset} + length > image_.size()) return false;
-    std::memcpy(tx_.Payload(), image_.data() + offset, length);
+  if (mode_ == MODE_CHANNELS || served_) {
+    const std::vector<uint8_t>& data = Image();
+    if (uint64_t{offset} + length > data.size()) return false;
+    std::memcpy(tx_.Payload(), data.data() + offset, length);
+    if (offset < header_.size()) {
+      std::memcpy(tx_.Payload(), header_.data() + offset,
+                  std::min<size_t>(length, header_.size() - offset));
+    }
     return true;
   }
   // A file cut short since it was measured gives fewer bytes: never serve stale ones.
@@ -214,7 +243,7 @@ bool DownloadSession::CopyBlock(uint32_t offset, uint16_t length) {
 uint64_t DownloadSession::ServedSize() const {
   const int64_t size = state_.fileSize.load();
   const uint64_t served = size > 0 ? static_cast<uint64_t>(size) : 0;
-  return mode_ == MODE_CHANNELS ? std::min<uint64_t>(served, image_.size()) : served;
+  return mode_ == MODE_CHANNELS ? std::min<uint64_t>(served, Image().size()) : served;
 }
 
 void DownloadSession::Release() {

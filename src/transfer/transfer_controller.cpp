@@ -89,11 +89,11 @@ void TransferController::StartTransfer(const TransferRequest& request,
     return;
   }
   // Checked before the port is opened: nobody should reset the receiver for a bad file.
-  if (const auto problem = CheckTransferFile(request)) {
+  if (const auto problem = request.served ? std::nullopt : CheckTransferFile(request)) {
     ShowStatus(kUntilUserAction, text::kFileOpenError, *problem);
     return;
   }
-  if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request.path)) {
+  if (request.direction == DIR_TO_RECEIVER && !MeasureFile(request)) {
     ShowStatus(kUntilUserAction, text::kFileSizeOver, request.path + " is larger than 2 GB.");
     return;
   }
@@ -102,13 +102,15 @@ void TransferController::StartTransfer(const TransferRequest& request,
   waitStartMs_ = link_.GetClock().NowMs();
   // A channel list is packed before the receiver is woken: the worker asks for the reset once
   // its wake-up burst is out, and nobody is waited for until then.
-  const bool packsFirst = request.direction == DIR_TO_RECEIVER && request.mode == MODE_CHANNELS;
+  const bool packsFirst =
+      request.direction == DIR_TO_RECEIVER && request.mode == MODE_CHANNELS && !request.served;
   state_.preparing.store(packsFirst);
   ShowStatus(kUntilReplaced, packsFirst ? text::kPacking : text::kWaiting, warning_);
   frontEnd_.StartTimer(TransferTimer::Watchdog, kWatchdogPeriod);
   if (!LaunchWorker(request)) return;
   state_.active.store(true);
   view_.inputsEnabled = false;
+  view_.bytesDone = view_.bytesTotal = 0;  // the last transfer's figures are not this one's
   SetProgress(0);
   Push();
 }
@@ -125,10 +127,11 @@ bool TransferController::OpenPort(const std::string& devicePath) {
   return false;
 }
 
-// Every start towards the receiver measures the file, so the size served always belongs to the
-// file being served. A missing file leaves 0; the worker reports it.
-bool TransferController::MeasureFile(const std::string& path) {
-  const uint64_t size = FileSize(path).value_or(0);
+// Every start towards the receiver measures the file (or the data taken from it), so the size
+// served always belongs to what is served. A missing file leaves 0; the worker reports it.
+bool TransferController::MeasureFile(const TransferRequest& request) {
+  const uint64_t size =
+      request.served ? request.served->size() : FileSize(request.path).value_or(0);
   if (size > INT_MAX) return false;
   state_.fileSize.store(static_cast<int64_t>(size));
   return true;

@@ -80,7 +80,7 @@ class TransferController {
   void StopTransfer();
   void FinishTransfer(bool completed);
   void CloseAndResetLink();
-  bool MeasureFile(const std::string& path);
+  bool MeasureFile(const TransferRequest& request);
   bool LaunchWorker(const TransferRequest& request);
   void RunWorker(const WorkerProc& proc, const TransferRequest& request);
   // Hands the view to the front end when it differs from what it was last handed.

@@ -20,28 +20,6 @@ namespace {
 
 const std::string kWaiting = "Waiting For Request. Reset SetTop Box.";
 
-// Emulators announcing their ports side by side in one port directory, as on a desk with
-// several receivers; Sim keeps each in a directory of its own.
-class Desk {
- public:
-  ChildOptions Options() const { return {{"XDG_RUNTIME_DIR=" + dir_.Path().string()}}; }
-  ChildProcess& Add(const std::string& name, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--name", name});
-    sims_.push_back(std::make_unique<ChildProcess>(SimPath(), args, Options()));
-    EXPECT_TRUE(sims_.back()->WaitForLine(Stream::Out, "/", 10s));
-    return *sims_.back();
-  }
-  // A receiver that wakes up but never asks within a test's time.
-  void AddSilent(const std::string& name) {
-    Add(name, {"--idle-before-request", "60000", "download", "--mode", "software", "--size", "9"});
-  }
-  std::string File(const std::string& name) const { return dir_.File(name); }
-
- private:
-  ScratchDir dir_;
-  std::vector<std::unique_ptr<ChildProcess>> sims_;
-};
-
 TEST(PortAuto, FindsTheOneReceiverThatAsks) {
   Desk desk;
   WriteBytes(desk.File("data.ird"), TestBytes(3000, 3));

@@ -1,5 +1,7 @@
 #include "support/sim_process.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 
 namespace kestal::testing {
@@ -24,6 +26,17 @@ Sim::Sim(const std::vector<std::string>& args) {
 
 ChildOptions Sim::ToolOptions() const {
   return ChildOptions{{"XDG_RUNTIME_DIR=" + runtimeDir_.Path().string()}};
+}
+
+ChildProcess& Desk::Add(const std::string& name, std::vector<std::string> args) {
+  args.insert(args.begin(), {"--name", name});
+  sims_.push_back(std::make_unique<ChildProcess>(SimPath(), args, Options()));
+  EXPECT_TRUE(sims_.back()->WaitForLine(Stream::Out, "/", 10s)) << name;
+  return *sims_.back();
+}
+
+void Desk::AddSilent(const std::string& name) {
+  Add(name, {"--idle-before-request", "60000", "download", "--mode", "software", "--size", "9"});
 }
 
 }  // namespace kestal::testing

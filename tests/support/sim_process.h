@@ -35,4 +35,20 @@ class Sim {
   std::string device_;
 };
 
+// Emulators announcing their ports side by side in one port directory, as on a desk with
+// several receivers; Sim keeps each in a directory of its own.
+class Desk {
+ public:
+  ChildOptions Options() const { return {{"XDG_RUNTIME_DIR=" + dir_.Path().string()}}; }
+  // An emulator announcing its port as `name`; the test fails if it does not come up.
+  ChildProcess& Add(const std::string& name, std::vector<std::string> args);
+  // A receiver that wakes up but never asks within a test's time.
+  void AddSilent(const std::string& name);
+  std::string File(const std::string& name) const { return dir_.File(name); }
+
+ private:
+  ScratchDir dir_;
+  std::vector<std::unique_ptr<ChildProcess>> sims_;
+};
+
 }  // namespace kestal::testing

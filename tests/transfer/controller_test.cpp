@@ -201,6 +201,27 @@ TEST_F(ControllerTest, WaitingShowsTheTimeAndEvery15SecondsAHint) {
   PumpUntil([this] { return front_.ended.size() == 2; });
 }
 
+// A station's port serves one receiver after another: a new transfer shows none of the bytes
+// the last one moved (its unit would be logged with them).
+TEST_F(ControllerTest, EachTransferStartsWithoutTheFiguresOfTheLast) {
+  const auto moving = [](WorkerContext& context) {
+    context.state.watchdog.store(0);
+    context.notify.NotifyProgress({40, 400, 1000});
+    return UnaskedWorker(context);
+  };
+  controller_.SetWorkers(moving, moving);
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  PumpUntil([this] { return Shown().bytesDone == 400; });
+  controller_.OnStop();
+  PumpUntil([this] { return !front_.ended.empty(); });
+  controller_.StartTransfer({"list.fdu", MODE_CHANNELS, DIR_TO_COMPUTER}, "/dev/ttyS0");
+  EXPECT_TRUE(Shown().running);
+  EXPECT_EQ(Shown().bytesDone, 0u);
+  EXPECT_EQ(Shown().bytesTotal, 0u);
+  controller_.OnStop();
+  PumpUntil([this] { return front_.ended.size() == 2; });
+}
+
 TEST_F(ControllerTest, AWorkerThatThrowsEndsItsTransferAsAFailure) {
   const auto thrower = [](WorkerContext& context) -> WorkerOutcome {
     context.state.watchdog.store(0);
