@@ -5,7 +5,9 @@
 // chunk is due), then records of: delay (x 5 ms after the previous record), chunk length,
 // chunk bytes. The stream is capped at what the queue holds, so the bytes each call took are
 // known exactly and are checked against what the call returned.
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "fuzz/fuzz_input.h"
@@ -16,13 +18,13 @@ namespace {
 
 constexpr uint64_t kDelayStepMs = 5;  // 100 and 200 steps hit both time limits exactly
 
-// Where a whole frame ends in `taken` when it is noise free of the first sync letter, the sync
-// and a complete body; 0 otherwise.
+// Where a whole frame ends in `taken` when it is noise, the first whole sync and a complete
+// body; 0 otherwise. Noise may hold broken syncs ("QzQzVk"): the sync is the first full one.
 size_t CompleteFrameEnd(const uint8_t* taken, size_t size) {
-  size_t pos = 0;
-  while (pos < size && taken[pos] != kFrameSync[0]) ++pos;
+  const uint8_t* sync =
+      std::search(taken, taken + size, std::begin(kFrameSync), std::end(kFrameSync));
+  const size_t pos = static_cast<size_t>(sync - taken);
   if (size - pos < sizeof kFrameSync + kFrameHeaderSize) return 0;
-  if (std::memcmp(taken + pos, kFrameSync, sizeof kFrameSync) != 0) return 0;
   const uint8_t* body = taken + pos + sizeof kFrameSync;
   const size_t end = pos + sizeof kFrameSync + kFrameHeaderSize + GetBE16(body + 2) + 1;
   return end <= size ? end : 0;
