@@ -29,6 +29,7 @@
 #include <dbt.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -218,6 +219,8 @@ std::string BoxText(HWND box) {
   std::string text = "\"" + TextOf(box) + "\"";
   for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
     if (ClassOf(child) == "Static" && !TextOf(child).empty()) text += " \"" + TextOf(child) + "\"";
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::erase(text, '\r');
   return text;
 }
 
