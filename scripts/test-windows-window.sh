@@ -18,18 +18,12 @@ source "$(dirname "$0")/wine-test-lib.sh"
 
 cmake --build "$build" --target kestal-settings-test kestal-plumbing-test kestal-dialog-driver
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfbPid=$!
 stop() {
   stop_wine
   kill "$xvfbPid" 2>/dev/null || true
 }
 trap stop EXIT
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-export DISPLAY=:$(cat "$work/display")
+start_screen
 start_wine  # after DISPLAY: the server's desktop is on this screen
 
 # run NAME COMMAND...: a test program under Wine; its complaints go to the report.

@@ -51,6 +51,17 @@ start_wine() {
 }
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 
+# A virtual screen for the window (1024 x 768), DISPLAY set to it; its process is $xvfbPid.
+start_screen() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+  xvfbPid=$!
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(cat "$work/display")
+}
+
 # Starts the emulator with the arguments given and waits until its port link is there.
 start_sim() {
   rm -f "$comLink"
