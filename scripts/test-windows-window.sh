@@ -192,16 +192,19 @@ check_settings() {
   wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
 }
 
-# Check Port from the system menu: the doctor's checks of the selected port, its listening
-# heard by the receiver, in the report dialog (its Copy checked by the driver).
+# Check Port from the system menu: the doctor's checks of the selected port alone, its
+# listening heard by the receiver, in the report dialog (its Copy checked by the driver).
 row=CheckPortHearsTheReceiver
 start_sim --request-value 0x1234 download --mode software --size 9
-drive "$kestal" C.UTF-8 check report close
+drive "$kestal" C.UTF-8 plug COM3 has 1009 "Communications Port (COM3)" \
+  choose 1009 "Communications Port (COM5)" check report unplug close
 grep -qx 'report "Check Port"' "$work/out" && grep -q '^Port COM5' "$work/out" &&
+  ! grep -q 'COM3' "$work/out" &&
   grep -qF "ok       listen: the receiver answers: ready to transfer (request seq 01, value 0x00001234)" \
     "$work/out" || fail "not the report expected: $(cat "$work/out")"
 kill "$simPid"
 wait "$simPid" || true
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
 done_row
 
 # A user's receive, recorded: Channels, To Computer, a name no ANSI code page holds typed into
