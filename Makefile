@@ -100,8 +100,8 @@ screenshot: build
 # The Windows window under Wine, on a virtual screen, into docs/screenshot-windows.png.
 .PHONY: screenshot-windows
 screenshot-windows: DEPS = windows screenshot-windows
-screenshot-windows: deps windows build
-	bash scripts/screenshot-windows.sh $(WIN_BUILD) $(BUILD)
+screenshot-windows: deps windows
+	bash scripts/screenshot-windows.sh $(WIN_BUILD)
 
 # The programs, man pages, desktop entry and icon under $(DESTDIR)$(PREFIX).
 install: build

@@ -2,12 +2,11 @@
 # Renders the Windows window under Wine on a virtual screen (Xvfb), with a port present and a
 # neutral path in the path field, into docs/screenshot-windows.png: its client area, as the
 # Linux picture (scripts/screenshot.sh) shows the Qt window's.
-# Usage: screenshot-windows.sh WINDOWS_BUILD_DIR NATIVE_BUILD_DIR
+# Usage: screenshot-windows.sh WINDOWS_BUILD_DIR
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "$1")
-sim=$(realpath "$2/src/sim/kestal-sim")  # wine-test-lib.sh names it; no receiver is needed here
 work=$build/wine-screenshot
 out=$root/docs/screenshot-windows.png
 source "$root/scripts/wine-test-lib.sh"

@@ -1,6 +1,7 @@
-# Sourced by test-windows.sh and test-windows-window.sh: Wine for the Windows programs'
-# tests, kestal-sim's pseudo-terminal as COM5, and how a row reports.
-# The caller sets: build (the Windows build folder), sim (kestal-sim), work (a scratch folder).
+# Sourced by test-windows.sh, test-windows-window.sh and screenshot-windows.sh: Wine for the
+# Windows programs, kestal-sim's pseudo-terminal as COM5, a virtual screen, and how a row
+# reports. The caller sets: build (the Windows build folder), work (a scratch folder), and sim
+# (kestal-sim) to start the emulator.
 export WINEPREFIX=$build/wine-prefix
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono, no Gecko: nothing here needs them
 export WINEDEBUG=-all
