@@ -1,6 +1,6 @@
 // What the Wine rows cannot see of the code both Windows programs share: NUL is no terminal, a
-// long name takes the form that lifts MAX_PATH, and a port is found by every spelling Windows
-// accepts for it.
+// long name takes the form that lifts MAX_PATH, a new file may go into a drive's root, and a
+// port is found by every spelling Windows accepts for it.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +9,7 @@
 #include "cli/terminal.h"
 #include "common/utf16.h"
 #include "ports/port_discovery.h"
+#include "transfer/input_check.h"
 
 int main() {
   std::FILE* nul = _wfopen(L"NUL", L"w");
@@ -21,6 +22,10 @@ int main() {
   CHECK(WideFileName("C:/k/x/../" + name) == L"\\\\?\\C:\\k\\" + wide);
   CHECK(WideFileName("\\\\server\\share\\" + name) == L"\\\\?\\UNC\\server\\share\\" + wide);
   CHECK(WideFileName("\\\\?\\C:\\" + name) == L"\\\\?\\C:\\" + wide);
+
+  std::string why;  // a new target's folder: a drive's root, a share
+  CHECK(kestal::ResolveReceiveTarget("C:\\t.fdu", why) == "C:\\t.fdu");
+  CHECK(kestal::ResolveReceiveTarget("\\\\nowhere\\share\\t.fdu", why).empty());
 
   const auto port = [](const char* portName, const char* friendlyName) {
     kestal::PortInfo record;
