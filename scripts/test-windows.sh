@@ -25,6 +25,24 @@ check() {
 
 run_cli() { run_program "$exe" "$@"; }
 
+# stop_mid_transfer SIM_LINE STOP ARGS...: kestal-cli.exe ARGS in the background, stopped by the
+# function STOP once the emulator traced SIM_LINE; its exit status lands in programExit.
+stop_mid_transfer() {
+  local line=$1 stop=$2
+  shift 2
+  wine "$exe" "$@" >"$work/program.out" 2>"$work/program.err" &
+  cliPid=$!
+  for _ in $(seq 200); do
+    grep -q "$line" "$work/sim.err" && break
+    sleep 0.05
+  done
+  $stop
+  programExit=0
+  wait "$cliPid" || programExit=$?
+}
+interrupt() { kill -INT "$cliPid"; }
+close_console() { wine "$helper" close kestal-cli.exe || fail "no console event sent"; }
+
 head -c 70000 /dev/urandom >"$work/data.ird"
 head -c 5000 /dev/urandom >"$work/data.fdu"
 wData=$(winepath -w "$work/data.ird")
@@ -133,15 +151,7 @@ Cannot write $longTarget: the name is too long (at most 232 characters)." 1 "no 
 row=ConsoleClosedDuringReceive
 printf 'older' >"$work/target.fdu"
 start_sim --baud 9600 --trace upload --serve "$work/data.fdu"
-wine "$exe" receive --port COM5 "$wTarget" >"$work/program.out" 2>"$work/program.err" &
-cliPid=$!
-for _ in $(seq 200); do
-  grep -q "< CMD_BLOCK_REQUEST" "$work/sim.err" && break
-  sleep 0.05
-done
-wine "$helper" close kestal-cli.exe || fail "no console event sent"
-programExit=0
-wait "$cliPid" || programExit=$?
+stop_mid_transfer "< CMD_BLOCK_REQUEST" close_console receive --port COM5 "$wTarget"
 check 1 "Interrupted by user!" 1 "the tool closed the port"
 [ "$(cat "$work/target.fdu")" = older ] || fail "the target changed"
 ! ls -A "$work" | grep -q '^\.target\.fdu\.' || fail "left behind: $(ls -A "$work")"
@@ -162,15 +172,7 @@ check 1 "Error : Port disconnected." 0 "hung up after 20 blocks"
 row=InterruptDuringSend
 # Wine turns SIGINT into the console's Ctrl-C event for the Windows process.
 start_sim --baud 9600 --trace download --mode software --block-size 64 --expect "$work/data.ird"
-wine "$exe" send --port COM5 "$wData" >"$work/program.out" 2>"$work/program.err" &
-cliPid=$!
-for _ in $(seq 200); do
-  grep -q "< CMD_BLOCK_DATA" "$work/sim.err" && break
-  sleep 0.05
-done
-kill -INT "$cliPid"
-programExit=0
-wait "$cliPid" || programExit=$?
+stop_mid_transfer "< CMD_BLOCK_DATA" interrupt send --port COM5 "$wData"
 check 1 "Interrupted by user!" 1 "the tool closed the port while asked"
 
 row=SendRecordedAndTraced
