@@ -6,7 +6,6 @@
 
 #include "common/printable.h"
 #include "common/utf16.h"
-#include "common/utf8_path.h"
 #include "transfer/input_check.h"
 
 namespace kestal {
@@ -17,18 +16,19 @@ namespace {
 constexpr size_t kMaxNameLength = 255;  // UTF-16 units, as NTFS, FAT32 (long names) and exFAT
 constexpr size_t kStagedNameExtra = 1 + 1 + 10 + 1 + 10;
 
+// The wide form, which std::filesystem takes as it is on Windows (a UTF-8 one it would convert,
+// and throw on a stray byte).
+std::filesystem::path PathOf(const std::string& path) { return Utf8ToWide(path); }
+
 // The folder a new file at `path` goes into, at "\" or "/", including a drive's root ("C:\"),
-// a drive's current folder ("C:") and a share ("\\server\share").
+// a drive's current folder ("C:") and a share (\\server\share).
 std::string FolderOf(const std::string& path) {
-  const std::filesystem::path folder = Utf8Path(path).parent_path();
-  if (folder.empty()) return ".";
-  const std::u8string text = folder.u8string();
-  return std::string(text.begin(), text.end());
+  const std::filesystem::path folder = PathOf(path).parent_path();
+  return folder.empty() ? "." : WideToUtf8(folder.native());
 }
 
 bool NameFitsStaging(const std::string& path) {
-  const std::wstring name = Utf8Path(path).filename().wstring();
-  return name.size() + kStagedNameExtra <= kMaxNameLength;
+  return PathOf(path).filename().native().size() + kStagedNameExtra <= kMaxNameLength;
 }
 
 std::string SystemMessage(DWORD error) {
