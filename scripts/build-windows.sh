@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds kestal.exe and kestal-cli.exe with MinGW-w64, linked statically, and checks that
-# each imports no DLL outside Windows itself and carries its version information.
+# each imports no DLL outside Windows itself and carries its version information and a manifest
+# that makes UTF-8 the code page of any narrow call.
 # Usage: build-windows.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,5 +27,9 @@ for exe in "$dir/src/cli/kestal-cli.exe" "$dir/src/window/win32/kestal.exe"; do
     echo "$exe lacks its version information ($version)" >&2
     exit 1
   fi
-  echo "$exe: imports only Windows' own DLLs, version $version"
+  if ! grep -qF '>UTF-8</activeCodePage>' <<<"$resources"; then
+    echo "$exe has no manifest making UTF-8 its code page" >&2
+    exit 1
+  fi
+  echo "$exe: imports only Windows' own DLLs, version $version, UTF-8 code page"
 done

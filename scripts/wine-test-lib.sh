@@ -8,6 +8,7 @@ export WINEDEBUG=-all
 export XDG_RUNTIME_DIR=$work/run  # the emulator's port link, and nobody else's
 comLink=$XDG_RUNTIME_DIR/kestal/ports/box
 settingsKey='HKCU\Software\ostrel\pelmar\General'
+serialPorts='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
 rm -rf "$work"
 mkdir -p "$work/run"
@@ -46,9 +47,8 @@ start_wine() {
   wine reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$comLink" /f >/dev/null 2>&1
   wineserver -k >/dev/null 2>&1 || true
   wineserver -p >/dev/null 2>&1
-  local ports='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
-  wine reg delete "$ports" /va /f >/dev/null 2>&1
-  wine reg add "$ports" /v '\Device\Serial4' /d COM5 /f >/dev/null 2>&1
+  wine reg delete "$serialPorts" /va /f >/dev/null 2>&1
+  wine reg add "$serialPorts" /v '\Device\Serial4' /d COM5 /f >/dev/null 2>&1
 }
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
 

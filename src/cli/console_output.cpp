@@ -29,9 +29,21 @@ std::string PrintableLines(const std::string& text) {
   }
 }
 
-// Takes a bar off the screen: the cursor stands at the end of its last line.
-void EraseBar(std::FILE* stream, const std::string& bar) {
+// Characters, not bytes: UTF-8 continuation bytes take no place of their own.
+int CharacterCount(const std::string& text) {
+  return static_cast<int>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+
+// Takes a bar off the screen: the cursor stands at the end of its last line. Without escape
+// sequences (Windows' consoles) its one line is blanked over instead.
+void EraseBar(std::FILE* stream, const std::string& bar, bool escapes) {
   const auto breaks = std::count(bar.begin(), bar.end(), '\n');
+  if (!escapes) {
+    const std::string lastLine = bar.substr(bar.rfind('\n') + 1);
+    std::fprintf(stream, "\r%*s\r", CharacterCount(lastLine), "");
+    return;
+  }
   if (breaks == 0) {
     std::fputs(kEraseLine, stream);
     return;
@@ -43,7 +55,10 @@ void EraseBar(std::FILE* stream, const std::string& bar) {
 }  // namespace
 
 ConsoleOutput::ConsoleOutput(std::FILE* stream, bool showBar)
-    : stream_(stream), showBar_(showBar), writer_([this] { WriteLoop(); }) {}
+    : stream_(stream),
+      showBar_(showBar),
+      escapes_(showBar && TakesEscapes(stream)),
+      writer_([this] { WriteLoop(); }) {}
 
 ConsoleOutput::~ConsoleOutput() {
   {
@@ -103,7 +118,7 @@ void ConsoleOutput::WriteLoop() {
     const std::string bar = bar_;
     barChanged_ = false;
     lock.unlock();
-    if (!onScreen.empty()) EraseBar(stream_, onScreen);
+    if (!onScreen.empty()) EraseBar(stream_, onScreen, escapes_);
     for (const auto& line : lines) {
       std::fputs(line.c_str(), stream_);
       std::fputc('\n', stream_);

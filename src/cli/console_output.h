@@ -29,7 +29,8 @@ class ConsoleOutput {
   // written, the next such line takes its place, so a reader that falls behind gets the latest.
   void StateLine(const std::string& text);
   // Draws or redraws the bar (nothing when bars are off). A bar of several lines (a table)
-  // is redrawn in place as a whole; each line must fit the terminal's width.
+  // is redrawn in place as a whole (where the terminal takes escape sequences); each line must
+  // fit the terminal's width.
   void Bar(const std::string& text);
   // Takes the bar off the screen for good.
   void ClearBar();
@@ -43,6 +44,8 @@ class ConsoleOutput {
 
   std::FILE* stream_;
   const bool showBar_;
+  // The terminal takes escape sequences; without them a bar of one line is blanked over.
+  const bool escapes_;
   std::mutex mutex_;
   std::condition_variable work_;
   std::deque<std::string> lines_;  // queued, not yet written

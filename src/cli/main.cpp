@@ -20,6 +20,14 @@ constexpr const char* kExitStatusFooter =
     "SIGTERM, SIGHUP, SIGQUIT, ...) or timed out, or the port could not be opened; 2 usage "
     "error, including a --port that names no existing path and no discovered port.";
 
+#ifdef _WIN32
+constexpr const char* kPortHelp = "COM name, or any name `kestal-cli ports` lists";
+#else
+constexpr const char* kPortHelp =
+    "serial device path, any name `kestal-cli ports` lists, or auto (the first port whose "
+    "receiver asks)";
+#endif
+
 const CLI::Validator kSecondsText(
     [](std::string& text) -> std::string {
       double seconds = 0;
@@ -59,26 +67,32 @@ void AddImageCommands(CLI::App& app, int& exitCode) {
   inspect->callback([inspectArgs, &exitCode] { exitCode = RunInspect(*inspectArgs); });
 }
 
+// Where ports are looked for on Linux (for tests and odd systems); Windows asks SetupAPI and
+// the registry, so it offers none of these.
+void AddDiscoveryRootOptions([[maybe_unused]] CLI::App& command,
+                             [[maybe_unused]] DiscoveryRoots& roots) {
+#ifndef _WIN32
+  command.add_option("--sysfs-tty", roots.sysClassTty, "sysfs tty class directory")
+      ->capture_default_str();
+  command.add_option("--dev-dir", roots.devDir, "device node directory")->capture_default_str();
+  command.add_option("--virtual-dir", roots.virtualPortDir,
+                     "virtual port directory (default: the per-user one)");
+#endif
+}
+
 void AddPortsCommand(CLI::App& app, int& exitCode) {
   CLI::App* command = app.add_subcommand(
       "ports",
       "List serial ports, one a line: friendly name, device path, /dev/serial/by-id path, USB "
       "vendor:product, serial number (tab-separated, - where unknown)");
   auto roots = std::make_shared<DiscoveryRoots>();
-  command->add_option("--sysfs-tty", roots->sysClassTty, "sysfs tty class directory")
-      ->capture_default_str();
-  command->add_option("--dev-dir", roots->devDir, "device node directory")->capture_default_str();
-  command->add_option("--virtual-dir", roots->virtualPortDir,
-                      "virtual port directory (default: the per-user one)");
+  AddDiscoveryRootOptions(*command, *roots);
   command->callback([roots, &exitCode] { exitCode = ListPorts(*roots); });
 }
 
 void AddCommonOptions(CLI::App& verb, VerbArgs& args) {
   verb.footer(kExitStatusFooter);
-  verb.add_option("--port", args.options.port,
-                  "serial device path, any name `kestal-cli ports` lists, or auto (the first port "
-                  "whose receiver asks)")
-      ->required();
+  verb.add_option("--port", args.options.port, kPortHelp)->required();
   verb.add_option("--timeout", args.options.timeoutSeconds,
                   "give up if the receiver sends no request within SECONDS of the wake-up "
                   "(default: wait until stopped)")
@@ -166,15 +180,12 @@ void AddDoctorCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::PositiveNumber);
   command->add_flag("--json", args->json, "the report as one JSON document");
   doctor::DoctorOptions& options = args->options;
-  command->add_option("--sysfs-tty", options.discovery.sysClassTty, "sysfs tty class directory")
-      ->capture_default_str();
-  command->add_option("--dev-dir", options.discovery.devDir, "device node directory")
-      ->capture_default_str();
-  command->add_option("--virtual-dir", options.discovery.virtualPortDir,
-                      "virtual port directory (default: the per-user one)");
+  AddDiscoveryRootOptions(*command, options.discovery);
+#ifndef _WIN32
   command->add_option("--proc-dir", options.procDir, "process directory")->capture_default_str();
   command->add_option("--etc-dir", options.etcDir, "where passwd and group are read")
       ->capture_default_str();
+#endif
   command->callback([args, &exitCode] { exitCode = RunDoctor(*args); });
 }
 
@@ -199,6 +210,9 @@ bool IsUnknownVerb(const CLI::App& app, int argc, char** argv) {
 
 int RunCommandLine(int argc, char** argv) {
   CLI::App app{"kestal-cli: move data between this computer and a satellite receiver"};
+  // Options are "-" and "--" only, on every platform: a file's path may start with "/" on
+  // Windows too (/data/fw.ird is on the current drive). The verbs inherit this when added.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("kestal-cli ") + KESTAL_VERSION + "\n" +
                                         kCopyrightLine + "\n" + kLicenseLine);
   app.require_subcommand(1);

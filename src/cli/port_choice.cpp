@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/utf8_path.h"
 #include "ports/port_discovery.h"
 
 namespace kestal::cli {
@@ -19,10 +20,11 @@ bool IsPath(const std::string& name) {
 
 std::optional<PortInfo> PortAtPath(const std::string& path) {
   std::error_code error;
-  if (!IsPath(path) || !std::filesystem::exists(path, error)) return std::nullopt;
+  if (!IsPath(path) || !std::filesystem::exists(Utf8Path(path), error)) return std::nullopt;
+  const std::u8string name = Utf8Path(path).filename().u8string();
   PortInfo port;
   port.devicePath = path;
-  port.portName = std::filesystem::path(path).filename().string();
+  port.portName.assign(name.begin(), name.end());
   port.friendlyName = path;
   return port;
 }

@@ -13,6 +13,8 @@ int TerminalColumns(std::FILE* stream) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
+bool TakesEscapes(std::FILE* /*stream*/) { return true; }
+
 int TerminalRows(std::FILE* stream) {
   winsize size{};
   if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) return 0;

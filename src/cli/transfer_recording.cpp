@@ -1,22 +1,10 @@
 #include "cli/transfer_recording.h"
 
-#include <chrono>
-#include <ctime>
-#include <filesystem>
-
 #include "common/printable.h"
-#include "common/utf8_path.h"
 #include "transfer/transfer_controller.h"
 
 namespace kestal::cli {
 namespace {
-
-std::string UtcNow() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
-  return text;
-}
 
 const char* OutcomeName(Outcome outcome) {
   switch (outcome) {
@@ -49,17 +37,9 @@ bool StartRecording(recording::SessionRecorder& recorder, const TransferOptions&
       .file = options.file,
       .port = port.devicePath,
       .portName = port.friendlyName,
-      .settings = std::to_string(kLinkBaud) + " 8N1",
-      .startedUtc = UtcNow()};
-  // Recording over the file being sent would empty it before a byte of it went out.
-  std::error_code error;
-  if (std::filesystem::equivalent(Utf8Path(options.recordPath), Utf8Path(options.file), error)) {
-    console.Line("Not recording: " + Printable(options.recordPath) +
-                 " is the file being transferred.");
-    return false;
-  }
+      .settings = std::to_string(kLinkBaud) + " 8N1"};
   if (recorder.Start(options.recordPath, header)) return true;
-  console.Line("Not recording: " + Printable(recorder.Problem()));
+  console.Line("Not recording: " + Printable(recorder.Problem()) + ".");
   return false;
 }
 

@@ -14,10 +14,11 @@ namespace kestal {
 
 namespace {
 
-// "COM12" needs the device namespace prefix; a path that has it already is left alone.
+// "COM12" needs the device namespace prefix (\\.\COM12); a name that starts with two
+// backslashes has one already (\\.\COM12, \\?\COM12, a device interface's path).
 std::wstring DevicePathOf(const std::string& path) {
   const std::wstring wide = Utf8ToWide(path);
-  return wide.rfind(L"\\\\.\\", 0) == 0 ? wide : L"\\\\.\\" + wide;
+  return wide.starts_with(L"\\\\") ? wide : L"\\\\.\\" + wide;
 }
 
 OpenResult ResultOf(DWORD error) {
@@ -68,7 +69,8 @@ bool SetBlockingTimeouts(HANDLE port) {
 }
 
 // One overlapped transfer on `port`, released early by `stop`. Returns false when the device
-// refused or went away, and sets `stopped` when the stop event ended the wait first.
+// refused or went away, or the wait itself failed (the link is then as good as gone); sets
+// `stopped` when the stop event ended the wait first.
 bool Transfer(HANDLE port, HANDLE stop, bool write, void* data, DWORD size, DWORD& done,
               bool& stopped) {
   OVERLAPPED overlapped{};
@@ -77,19 +79,22 @@ bool Transfer(HANDLE port, HANDLE stop, bool write, void* data, DWORD size, DWOR
   const BOOL started = write ? WriteFile(port, data, size, nullptr, &overlapped)
                              : ReadFile(port, data, size, nullptr, &overlapped);
   bool ok = started != 0 || GetLastError() == ERROR_IO_PENDING;
+  bool waitFailed = false;
   stopped = false;
   if (ok && started == 0) {
     const HANDLE events[2] = {overlapped.hEvent, stop};
-    if (WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (woken != WAIT_OBJECT_0) {
       CancelIoEx(port, &overlapped);
-      stopped = true;
+      stopped = woken == WAIT_OBJECT_0 + 1;
+      waitFailed = !stopped;
     }
   }
   done = 0;
   // Always collected, even after a cancel: the kernel owns `overlapped` until it completes.
   if (ok) ok = GetOverlappedResult(port, &overlapped, &done, TRUE) != 0;
   CloseHandle(overlapped.hEvent);
-  return ok || stopped;
+  return (ok || stopped) && !waitFailed;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Port discovery on Windows: the COM ports of SetupAPI's Ports class with their friendly
-// names, then any COM port listed only under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (virtual port
-// drivers and emulators often register nothing else). The device path is the COM name itself;
-// the link adds the \\.\ prefix that names above COM9 need.
+// names, then any port listed only under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (virtual port
+// drivers and emulators often register nothing else, some under names of their own, such as
+// CNCA0). The device path is the port's name itself; the link adds the \\.\ prefix that names
+// above COM9 need.
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <setupapi.h>
@@ -24,8 +25,12 @@ bool IsComName(const std::string& name) {
   return name.size() > 3 && _strnicmp(name.c_str(), "COM", 3) == 0;
 }
 
+// Without regard to case, as Windows compares names: "Communications Port (com5)" too.
 bool SameName(const std::string& a, const std::string& b) {
-  return _stricmp(a.c_str(), b.c_str()) == 0;
+  const std::wstring wideA = Utf8ToWide(a);
+  const std::wstring wideB = Utf8ToWide(b);
+  return CompareStringOrdinal(wideA.c_str(), static_cast<int>(wideA.size()), wideB.c_str(),
+                              static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
 }
 
 // A registry string value of at most a few hundred characters; empty when missing.
@@ -95,7 +100,7 @@ void AddSerialComm(PortList& list) {
       break;
     }
     const std::string comName = WideToUtf8(RegistryString(key, name));
-    if (!IsComName(comName) || Listed(list, comName)) continue;
+    if (comName.empty() || Listed(list, comName)) continue;
     PortInfo record;
     record.devicePath = comName;
     record.portName = comName;
@@ -130,15 +135,17 @@ DiscoveryResult EnumeratePorts(const DiscoveryRoots& /*roots*/) {
   return result;
 }
 
-// COM names are matched without regard to case, and with or without the \\.\ prefix.
+// Names are matched without regard to case, port names with or without the \\.\ or \\?\
+// prefix.
 const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   if (nameOrPath.empty()) return nullptr;
-  const std::string name = nameOrPath.rfind("\\\\.\\", 0) == 0 ? nameOrPath.substr(4) : nameOrPath;
+  const bool prefixed = nameOrPath.starts_with("\\\\.\\") || nameOrPath.starts_with("\\\\?\\");
+  const std::string name = prefixed ? nameOrPath.substr(4) : nameOrPath;
   for (const PortInfo& record : list) {
     if (SameName(record.portName, name) || SameName(record.devicePath, name)) return &record;
   }
   for (const PortInfo& record : list) {
-    if (record.friendlyName == nameOrPath) return &record;
+    if (SameName(record.friendlyName, nameOrPath)) return &record;
   }
   return nullptr;
 }

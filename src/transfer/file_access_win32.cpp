@@ -18,7 +18,7 @@ SourceFile::~SourceFile() { Close(); }
 
 bool SourceFile::Open(const std::string& path) {
   Close();
-  const std::wstring wide = Utf8ToWide(path);
+  const std::wstring wide = WideFileName(path);
   if (wide.empty()) return false;
   // Others may go on reading and writing it, as on POSIX; a rewrite shows in Unchanged().
   const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ,
@@ -63,7 +63,7 @@ void SourceFile::Close() {
 }
 
 std::optional<uint64_t> FileSize(const std::string& path) {
-  const std::wstring wide = Utf8ToWide(path);
+  const std::wstring wide = WideFileName(path);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
     return std::nullopt;

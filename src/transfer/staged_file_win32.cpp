@@ -1,6 +1,6 @@
 // StagedFile on Windows: the temporary file is created beside the target under a fresh name,
 // flushed, and moved over the target in one step (MoveFileEx replaces an existing file, which
-// rename() does not do here).
+// rename() does not do here). Names past MAX_PATH take the \\?\ form.
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -24,6 +24,23 @@ std::string TemporaryPath(const std::string& target, unsigned attempt) {
          std::to_string(GetCurrentProcessId()) + "." + std::to_string(attempt);
 }
 
+// Virus scanners, indexers and backup tools open a file for a moment when it changes; the
+// target held so refuses to be replaced for that moment. Tried again for about 2 s.
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to) {
+  constexpr int kAttempts = 40;
+  constexpr DWORD kPauseMs = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                      error == ERROR_LOCK_VIOLATION;
+    if (!held || attempt == kAttempts) return false;
+    Sleep(kPauseMs);
+  }
+}
+
 }  // namespace
 
 bool StagedFile::Open(const std::string& target) {
@@ -36,7 +53,7 @@ bool StagedFile::Open(const std::string& target) {
     const std::string candidate = TemporaryPath(target_, counter++);
     // Binary (no CR/LF translation), not inherited by children, and never an existing file.
     const int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT;
-    if (_wsopen_s(&fd_, Utf8ToWide(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) ==
+    if (_wsopen_s(&fd_, WideFileName(candidate).c_str(), flags, _SH_DENYWR, _S_IREAD | _S_IWRITE) ==
         0) {
       tempPath_ = candidate;
     } else if (errno != EEXIST) {
@@ -66,9 +83,7 @@ bool StagedFile::Commit() {
   const bool synced = _commit(fd_) == 0;
   const bool closed = _close(fd_) == 0;
   fd_ = -1;
-  if (!synced || !closed ||
-      !MoveFileExW(Utf8ToWide(tempPath_).c_str(), Utf8ToWide(target_).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!synced || !closed || !MoveIntoPlace(WideFileName(tempPath_), WideFileName(target_))) {
     Discard();
     return false;
   }
@@ -79,7 +94,7 @@ bool StagedFile::Commit() {
 void StagedFile::Discard() {
   if (fd_ >= 0) _close(fd_);
   fd_ = -1;
-  if (!tempPath_.empty()) DeleteFileW(Utf8ToWide(tempPath_).c_str());
+  if (!tempPath_.empty()) DeleteFileW(WideFileName(tempPath_).c_str());
   tempPath_.clear();
 }
 

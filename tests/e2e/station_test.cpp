@@ -220,7 +220,9 @@ TEST(Station, InterruptStopsTheUnitUnderWay) {
   std::thread reader([&] {
     fcntl(master, F_SETFL, O_NONBLOCK);
     char buffer[4096];
-    for (; reading; std::this_thread::sleep_for(5ms)) {
+    // One more read once told to stop: the station's last lines are written by then.
+    for (bool last = false; !last; std::this_thread::sleep_for(5ms)) {
+      last = !reading;
       for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
       if (screen.find(redraw) != std::string::npos) redrawn = true;
     }

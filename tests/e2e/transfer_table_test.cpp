@@ -793,7 +793,7 @@ INSTANTIATE_TEST_SUITE_P(
                           .sim = Expect("software"),
                           .cli = Send({"--record", "/dev/full"}),
                           .texts = {"Not recording: cannot write /dev/full: No space left on "
-                                    "device",
+                                    "device.",
                                     kWaiting, kDownloading, kComplete},
                           .simReport = "download ok, 3000 bytes"},
                       Row{.name = "RecordingNeverOverwritesTheFileSent",
