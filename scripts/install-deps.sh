@@ -23,8 +23,8 @@ declare -A group=(
   # make windows-installer and the window's tests: the installer, its icon, Xvfb, a Korean
   # locale for the About box.
   [windows]="g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine nsis zip xvfb locales"
-  # make screenshot-windows: the window's picture from BMP to PNG.
-  [screenshot-windows]="netpbm"
+  # make screenshot-windows: the screen's picture, cut to the window and made a PNG.
+  [screenshot-windows]="x11-apps netpbm"
 )
 # What each group needs besides its own packages.
 declare -A needs=([test]=build [demo]="build test" [fuzz]="build test" [package]=build

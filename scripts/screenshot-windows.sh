@@ -25,10 +25,24 @@ start_wine
 wine reg add "$settingsKey" /v port /t REG_SZ /d "Communications Port (COM5)" /f >/dev/null
 wine reg add "$settingsKey" /v mode /t REG_DWORD /d 1 /f >/dev/null
 wine reg add "$settingsKey" /v chfile /t REG_SZ /d 'C:\Users\user\receiver\channels.fdu' /f >/dev/null
+driver=$build/tests/window/win32/kestal-dialog-driver.exe
 wine "$build/src/window/win32/kestal.exe" >/dev/null 2>&1 &
 windowPid=$!
-wine "$build/tests/window/win32/kestal-dialog-driver.exe" wait 1001 "Kestal Vantro Manager." \
-  snap "$(winepath -w "$work/window.bmp")" close
+read -r left top width height < <(wine "$driver" wait 1001 "Kestal Vantro Manager." area)
+
+# The client area off the screen, taken again until two looks a moment apart agree: painted.
+snap() {
+  xwd -root -silent | xwdtopnm 2>/dev/null |
+    pamcut -left "$left" -top "$top" -width "$width" -height "$height" >"$1"
+}
+snap "$work/window.pnm"
+for _ in $(seq 100); do
+  sleep 0.3
+  snap "$work/again.pnm"
+  cmp -s "$work/window.pnm" "$work/again.pnm" && break
+  mv "$work/again.pnm" "$work/window.pnm"
+done
+wine "$driver" close
 wait "$windowPid"
-bmptopnm "$work/window.bmp" 2>/dev/null | pnmtopng >"$out"
+pnmtopng "$work/window.pnm" >"$out"
 echo "wrote $out"

@@ -13,7 +13,7 @@
 //   report            wait for the report dialog, print its caption and text, press Copy (the
 //                     clipboard must then hold the text), close it with OK
 //   box               wait for a message box over the window, print it, close it with OK
-//   snap FILE         save the window's client area as the screen shows it, as a BMP file
+//   area              print the window's client area on the screen: left top width height
 //   wait ID TEXT      until the control shows TEXT (a list: its selected entry)
 //   has ID TEXT       until the list has an entry TEXT; lacks ID TEXT: until it has none
 //   drop PATH|PATH    drop files on the window, as the shell hands them over
@@ -346,53 +346,6 @@ void PrintSettings() {
   }
 }
 
-// The screen's pixels under the window's client area, bottom-up, 24 bits each.
-std::vector<char> ScreenPixels(const RECT& area, BITMAPINFOHEADER& info) {
-  const int width = area.right - area.left, height = area.bottom - area.top;
-  const HDC screen = GetDC(nullptr);
-  const HDC memory = CreateCompatibleDC(screen);
-  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-  const HGDIOBJ previous = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-  SelectObject(memory, previous);
-  info = {sizeof info, width, height, 1, 24, BI_RGB};
-  std::vector<char> pixels(((static_cast<size_t>(width) * 3 + 3) & ~size_t{3}) *
-                           static_cast<size_t>(height));
-  GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-            reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
-}
-
-// The window's client area as a BMP file, once it is painted: redrawn, then taken again until
-// two looks a moment apart agree.
-void SaveSnapshot(HWND dialog, const std::string& path) {
-  RECT area;
-  GetClientRect(dialog, &area);
-  MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&area), 2);
-  RedrawWindow(dialog, nullptr, nullptr,
-               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  BITMAPINFOHEADER info;
-  std::vector<char> pixels = ScreenPixels(area, info);
-  for (const DWORD start = GetTickCount(); GetTickCount() - start < kPatienceMs;) {
-    Sleep(300);
-    std::vector<char> again = ScreenPixels(area, info);
-    const bool settled = again == pixels;
-    pixels = std::move(again);
-    if (settled) break;
-  }
-  const DWORD offset = sizeof(BITMAPFILEHEADER) + sizeof info;
-  const BITMAPFILEHEADER header{0x4D42, offset + static_cast<DWORD>(pixels.size()), 0, 0, offset};
-  FILE* file = _wfopen(Utf8ToWide(path).c_str(), L"wb");
-  if (!file) throw Failure{"snap: cannot write " + path};
-  std::fwrite(&header, sizeof header, 1, file);
-  std::fwrite(&info, sizeof info, 1, file);
-  std::fwrite(pixels.data(), 1, pixels.size(), file);
-  if (std::fclose(file) != 0) throw Failure{"snap: cannot write " + path};
-}
-
 // Runs the steps from `next` on; returns the index after the last argument used.
 size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
   const std::string& step = args[next++];
@@ -424,8 +377,12 @@ size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
     CheckReport(dialog);
   } else if (step == "box") {
     CloseBox(dialog);
-  } else if (step == "snap") {
-    SaveSnapshot(dialog, argument());
+  } else if (step == "area") {
+    RECT area;
+    GetClientRect(dialog, &area);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    Say(std::to_string(area.left) + " " + std::to_string(area.top) + " " +
+        std::to_string(area.right - area.left) + " " + std::to_string(area.bottom - area.top));
   } else if (step == "wait" || step == "has" || step == "lacks") {
     const HWND control = Control(dialog, argument());
     const std::string text = argument();

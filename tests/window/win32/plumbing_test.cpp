@@ -171,14 +171,12 @@ void Controls(DialogWindow& window) {
   }
   CHECK_MSG(entries == L"0 |32 Check &Port...|48 Record &Next Transfer...|0 |16 &About kestal...|",
             WideToUtf8(entries));
-  EnableSystemMenuEntry(dialog, IDM_CHECK_PORT, false);
-  CheckSystemMenuEntry(dialog, IDM_RECORD, true);
-  CHECK(GetMenuState(menu, IDM_CHECK_PORT, MF_BYCOMMAND) & MF_GRAYED);
-  CHECK(GetMenuState(menu, IDM_RECORD, MF_BYCOMMAND) == MF_CHECKED);
-  EnableSystemMenuEntry(dialog, IDM_CHECK_PORT, true);
-  CheckSystemMenuEntry(dialog, IDM_RECORD, false);
-  CHECK(GetMenuState(menu, IDM_CHECK_PORT, MF_BYCOMMAND) == 0);
-  CHECK(GetMenuState(menu, IDM_RECORD, MF_BYCOMMAND) == 0);
+  for (const UINT on : {1U, 0U}) {
+    EnableSystemMenuEntry(dialog, IDM_CHECK_PORT, !on);
+    CheckSystemMenuEntry(dialog, IDM_RECORD, on);
+    CHECK((GetMenuState(menu, IDM_CHECK_PORT, MF_BYCOMMAND) & MF_GRAYED) == on * MF_GRAYED);
+    CHECK(GetMenuState(menu, IDM_RECORD, MF_BYCOMMAND) == on * MF_CHECKED);
+  }
 
   // Ports in the order found, not sorted; a name with "&" shown as it is.
   const std::vector<std::string> ports{"COM10", "COM2", "Virtual Port (box)"};
