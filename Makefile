@@ -97,6 +97,12 @@ demo: build
 screenshot: build
 	@bash scripts/screenshot.sh $(BUILD)
 
+# The Windows window under Wine, on a virtual screen, into docs/screenshot-windows.png.
+.PHONY: screenshot-windows
+screenshot-windows: DEPS = windows screenshot-windows
+screenshot-windows: deps windows
+	bash scripts/screenshot-windows.sh $(WIN_BUILD)
+
 # The programs, man pages, desktop entry and icon under $(DESTDIR)$(PREFIX).
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that one make target needs, and no more.
-# Usage: install-deps.sh [--list] GROUP...   (GROUP: build, test, demo, windows, package, fuzz)
+# Usage: install-deps.sh [--list] GROUP...   (GROUP: build, test, demo, windows, package, fuzz,
+# screenshot-windows)
 # --list prints the packages the groups take instead of installing them.
 # Runs as root (or through sudo); does nothing when everything is present. To add a package,
 # add it to the group that needs it; a group lists only what the groups it names do not.
@@ -22,10 +23,12 @@ declare -A group=(
   # make windows-installer and the window's tests: the installer, its icon, Xvfb, a Korean
   # locale for the About box.
   [windows]="g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine nsis zip xvfb locales"
+  # make screenshot-windows: the screen's picture, cut to the window and made a PNG.
+  [screenshot-windows]="x11-apps netpbm"
 )
 # What each group needs besides its own packages.
 declare -A needs=([test]=build [demo]="build test" [fuzz]="build test" [package]=build
-                  [windows]="build test")
+                  [windows]="build test" [screenshot-windows]=windows)
 
 wanted=()
 add_group() {

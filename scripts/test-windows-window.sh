@@ -9,6 +9,7 @@ set -euo pipefail
 
 build=$(realpath "$1")
 sim=$(realpath "$2/src/sim/kestal-sim")
+cli=$(realpath "$2/src/cli/kestal-cli")
 tests=$build/tests/window/win32
 kestal=$build/src/window/win32/kestal.exe
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -17,18 +18,12 @@ source "$(dirname "$0")/wine-test-lib.sh"
 
 cmake --build "$build" --target kestal-settings-test kestal-plumbing-test kestal-dialog-driver
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
-xvfbPid=$!
 stop() {
   stop_wine
   kill "$xvfbPid" 2>/dev/null || true
 }
 trap stop EXIT
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-export DISPLAY=:$(cat "$work/display")
+start_screen
 start_wine  # after DISPLAY: the server's desktop is on this screen
 
 # run NAME COMMAND...: a test program under Wine; its complaints go to the report.
@@ -39,7 +34,6 @@ run() {
   done_row
 }
 
-wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1 || true
 run SettingsKeyAbsentThenCreated "$tests/kestal-settings-test.exe" absent
 # A volatile key would be gone once the server that held it has stopped.
 row=SettingsOutliveTheSession
@@ -62,15 +56,17 @@ plant softfile REG_BINARY 0102
 plant chfile REG_QWORD 5
 run SettingsOutOfRangeOrEmpty "$tests/kestal-settings-test.exe" planted2
 wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+run SettingsReadOnlyOrLocked "$tests/kestal-settings-test.exe" locked
 
 run Plumbing "$tests/kestal-plumbing-test.exe"
 
 # drive EXE LANG STEP...: starts the window, runs the driver's steps on it and waits for the
-# window's process; the driver's report lands in $work/out.
+# window's process (two minutes at most); the driver's report lands in $work/out, the window's
+# standard error in $work/window.err.
 drive() {
   local exe=$1 language=$2
   shift 2
-  LANG=$language LOCPATH=$build/locale wine "$exe" >/dev/null 2>&1 &
+  LANG=$language LOCPATH=$build/locale timeout 120 wine "$exe" >/dev/null 2>"$work/window.err" &
   local windowPid=$!
   local driverExit=0 windowExit=0
   wine "$tests/kestal-dialog-driver.exe" "$@" >"$work/out" 2>&1 || driverExit=$?
@@ -91,6 +87,17 @@ check_window() {
   diff -u "$work/expected" "$work/out" >"$work/diff" || fail "$(cat "$work/diff")"
   done_row
 }
+
+# A key this user may not open: the window starts with the defaults and says why on standard
+# error, as the Linux window does with a settings file it cannot read.
+row=SettingsKeyLocked
+drive "$kestal" C.UTF-8 wait 1013 Software wait 1009 "Communications Port (COM5)" \
+  wait 1001 "Kestal Vantro Manager." close
+grep -qF 'Settings: cannot open HKEY_CURRENT_USER\SOFTWARE\ostrel\pelmar\General: ' \
+  "$work/window.err" || fail "no reason given: $(cat "$work/window.err")"
+wine "$tests/kestal-settings-test.exe" unlock
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+done_row
 
 check_window DialogShowsEveryControl C.UTF-8 controls close <<'END'
 -1 Button shown ""
@@ -185,29 +192,73 @@ check_settings() {
   wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
 }
 
-# A user's receive: Channels, To Computer, a name no ANSI code page holds typed into the save
-# dialog, the port chosen, Upload; the file byte for byte and the settings kept.
+# Check Port from the system menu: the doctor's checks of the selected port alone, its
+# listening heard by the receiver, in the report dialog (its Copy checked by the driver).
+row=CheckPortHearsTheReceiver
+start_sim --request-value 0x1234 download --mode software --size 9
+drive "$kestal" C.UTF-8 plug COM3 has 1009 "Communications Port (COM3)" \
+  choose 1009 "Communications Port (COM5)" check report unplug close
+grep -qx 'report "Check Port"' "$work/out" && grep -q '^Port COM5' "$work/out" &&
+  ! grep -q 'COM3' "$work/out" &&
+  grep -qF "ok       listen: the receiver answers: ready to transfer (request seq 01, value 0x00001234)" \
+    "$work/out" || fail "not the report expected: $(cat "$work/out")"
+kill "$simPid"
+wait "$simPid" || true
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+done_row
+
+# A user's receive, recorded: Channels, To Computer, a name no ANSI code page holds typed into
+# the save dialog, the port chosen, the recording's file (one there is replaced when the user
+# says so), Upload; the file byte for byte, the settings kept, a recording that trace reads.
 row=DialogReceivesAChannelList
 target="$work/Kanäle-채널.fdu"
 wTarget=$(winepath -w "$target")
+recording=$work/session.rec
+wRecording=$(winepath -w "$recording")
+echo old >"$recording"
 start_sim upload --serve "$work/data.fdu"
 drive "$kestal" C.UTF-8 select 1013 1 click 1014 wait 1000 Upload file "$wTarget" \
-  wait 1005 "$wTarget" choose 1009 "Communications Port (COM5)" click 1000 \
-  wait 1001 "Transfer complete !" close settings
+  wait 1005 "$wTarget" choose 1009 "Communications Port (COM5)" record "$wRecording" \
+  click 1000 wait 1001 "Transfer complete !" wait 1016 "Recorded to $wRecording." close settings
 check_sim 0 "served 5000 of 5000 bytes"
 cmp -s "$work/data.fdu" "$target" || fail "the received file differs from the served one"
+"$cli" trace "$recording" >"$work/trace" 2>&1 || fail "trace: $(cat "$work/trace")"
+head -n 1 "$work/trace" | grep -qF "kestal $version: receive, channels, $wTarget on " &&
+  grep -q "CMD_SIZE_REPLY      len 4     sum ok   size 5000 bytes" "$work/trace" &&
+  tail -n 1 "$work/trace" | grep -q "end: completed, exit status 0$" ||
+  fail "not the session's recording: $(head -n 3 "$work/trace") ... $(tail -n 1 "$work/trace")"
+grep -q "^asked " "$work/out" || fail "the recording was replaced without a question"
+sed -i '/^asked /d' "$work/out"
 check_settings "port=Communications Port (COM5)" "mode=1" "softfile=(none)" "chfile=$wTarget"
 
-# Files dropped on the window: the first is taken and kept for the mode. A port that arrives
-# joins the list while the chosen one stays chosen, and the list follows it going again.
+# Files dropped on the window, as on Linux: a folder is no file to send (the box says so), of
+# several files the first is taken and kept for the mode. A port that arrives joins the list
+# while the chosen one stays chosen, and the list follows it going again.
 row=DropsAndPortsThatComeAndGo
 wDropped=$(winepath -w "$work/Kanäle.ird")
 cp "$work/data.ird" "$work/Kanäle.ird"
-drive "$kestal" C.UTF-8 select 1013 0 drop "$wDropped|$wData" wait 1005 "$wDropped" \
+drive "$kestal" C.UTF-8 select 1013 0 drop "$(winepath -w "$work")" box \
+  drop "$wDropped|$wData" wait 1005 "$wDropped" \
   choose 1009 "Communications Port (COM5)" plug COM3 has 1009 "Communications Port (COM3)" \
   wait 1009 "Communications Port (COM5)" unplug lacks 1009 "Communications Port (COM3)" \
   wait 1009 "Communications Port (COM5)" close settings
-check_settings "port=Communications Port (COM5)" "mode=0" "softfile=$wDropped" "chfile=(none)"
+check_settings 'box "Error" "Error111"' "port=Communications Port (COM5)" "mode=0" \
+  "softfile=$wDropped" "chfile=(none)"
+
+# The window closed while a receive runs: the transfer ends, the process with it, and neither
+# the file nor its temporary is left.
+row=ClosedDuringAReceive
+mkdir "$work/closed"
+head -c 60000 /dev/urandom >"$work/long.fdu"
+wine reg add "$settingsKey" /v port /t REG_SZ /d "Communications Port (COM5)" /f >/dev/null
+start_sim --baud 9600 upload --serve "$work/long.fdu"
+drive "$kestal" C.UTF-8 select 1013 1 click 1014 file "$(winepath -w "$work/closed/list.fdu")" \
+  click 1000 wait 1001 "Uploading..." close
+kill "$simPid" 2>/dev/null || true
+wait "$simPid" || true
+[ -z "$(ls -A "$work/closed")" ] || fail "left behind: $(ls -A "$work/closed")"
+wine reg delete 'HKCU\Software\ostrel' /f >/dev/null 2>&1
+done_row
 
 # The installer: silent install into a folder of the test's, the programs there and starting,
 # silent uninstall, and nothing left but the user's settings.

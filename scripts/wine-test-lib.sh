@@ -1,6 +1,7 @@
-# Sourced by test-windows.sh and test-windows-window.sh: Wine for the Windows programs'
-# tests, kestal-sim's pseudo-terminal as COM5, and how a row reports.
-# The caller sets: build (the Windows build folder), sim (kestal-sim), work (a scratch folder).
+# Sourced by test-windows.sh, test-windows-window.sh and screenshot-windows.sh: Wine for the
+# Windows programs, kestal-sim's pseudo-terminal as COM5, a virtual screen, and how a row
+# reports. The caller sets: build (the Windows build folder), work (a scratch folder), and sim
+# (kestal-sim) to start the emulator.
 export WINEPREFIX=$build/wine-prefix
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono, no Gecko: nothing here needs them
 export WINEDEBUG=-all
@@ -50,6 +51,17 @@ start_wine() {
   wine reg add "$serialPorts" /v '\Device\Serial4' /d COM5 /f >/dev/null 2>&1
 }
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
+
+# A virtual screen for the window (1024 x 768), DISPLAY set to it; its process is $xvfbPid.
+start_screen() {
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.err" &
+  xvfbPid=$!
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(cat "$work/display")
+}
 
 # Starts the emulator with the arguments given and waits until its port link is there.
 start_sim() {

@@ -12,9 +12,8 @@
 //     (a SetText on the path field is no edit, a SelectEntry no choice).
 //  4. Offer the two tool entries (a menu of the window's, or its system menu, beside About):
 //     "Check Port..." (OnCheckPort) and "Record Next Transfer..." (OnRecordEntry), a checkable
-//     entry whose check mark the logic sets after every click; Enable greys them. Implement
-//     SetChecked and ShowReport for them (a toolkit that has no entries yet keeps the
-//     defaults).
+//     entry whose check mark the logic sets after every click (SetChecked); Enable greys them.
+//     Check Port's report opens in a dialog of the toolkit's own (ShowReport).
 //  5. Run the dialog until Close() or the user's close request (OnClose()), and end the
 //     program with the status given.
 // Texts are UTF-8 throughout; names from outside arrive escaped (kestal::Printable).
@@ -76,9 +75,8 @@ class WindowToolkit {
   virtual void Enable(Control control, bool enabled) = 0;
   virtual void SetText(Control control, const std::string& text) = 0;
   virtual void SetProgress(int percent) = 0;  // 0 to 100
-  // Sets or clears the check mark of a checkable entry (RecordEntry). A toolkit that does not
-  // offer the tool entries (step 4 above) has none to mark.
-  virtual void SetChecked(Control /*entry*/, bool /*checked*/) {}
+  // Sets or clears the check mark of a checkable entry (RecordEntry).
+  virtual void SetChecked(Control entry, bool checked) = 0;
 
   // A modal box with an OK button; an empty caption is the platform's own (Windows: "Error",
   // Qt: the program's name).
@@ -92,11 +90,8 @@ class WindowToolkit {
   virtual void ShowAbout() = 0;
   // A modal dialog titled `title` with `text` read-only in several lines (a fixed-width font
   // keeps its columns; lines end in "\n"), a Copy button that puts the whole text on the
-  // clipboard, and an OK button that closes it. Until a toolkit has such a dialog, the report
-  // is shown in a box.
-  virtual void ShowReport(const std::string& title, const std::string& text) {
-    ShowBox(text, title);
-  }
+  // clipboard, and an OK button that closes it.
+  virtual void ShowReport(const std::string& title, const std::string& text) = 0;
 
   // Calls MainWindow::OnTimer(timer) every `period` until stopped; starting a running timer
   // restarts it.

@@ -37,7 +37,8 @@ std::optional<std::wstring> RunFileDialog(HWND owner, const FileDialogRequest& r
   dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
   // The current directory stays where it was: relative paths elsewhere keep their meaning.
   dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_SHAREAWARE | OFN_PATHMUSTEXIST |
-                 OFN_NOCHANGEDIR | (request.saveAs ? 0 : OFN_FILEMUSTEXIST);
+                 OFN_NOCHANGEDIR | (request.saveAs ? 0 : OFN_FILEMUSTEXIST) |
+                 (request.saveAs && request.confirmOverwrite ? OFN_OVERWRITEPROMPT : 0);
   const BOOL chosen = request.saveAs ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog);
   if (!chosen) return std::nullopt;
   path.resize(path.find(L'\0'));

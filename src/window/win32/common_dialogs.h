@@ -10,8 +10,10 @@ namespace kestal::win32 {
 
 struct FileDialogRequest {
   // Save: a file that does not exist may be named, and an existing one is taken without a
-  // question (a receive replaces it). Open: the file must exist.
+  // question (a receive replaces it) unless confirmOverwrite asks first. Open: the file must
+  // exist.
   bool saveAs = false;
+  bool confirmOverwrite = false;
   // Display names and patterns separated by "|", ending in "||":
   // "IRD File (*.ird)|*.ird|All file (*.*)|*.*||".
   std::string filter;

@@ -6,6 +6,7 @@
 #include "window/win32/about_box.h"
 #include "window/win32/resource_ids.h"
 #include "window/win32/shell_notices.h"
+#include "window/win32/system_menu.h"
 
 namespace kestal::win32 {
 namespace {
@@ -87,7 +88,7 @@ void DialogWindow::OnInitDialog() {
                                      ResourceText(instance_, IDS_MODE_CHANNELS)});
   SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETRANGE32, 0, 100);
   icons_.Apply(instance_, window, WindowDpi(window));
-  AddAboutToSystemMenu(instance_, window);
+  AddSystemMenuEntries(instance_, window);
   DragAcceptFiles(window, TRUE);
 }
 
@@ -97,9 +98,7 @@ INT_PTR DialogWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
       return TRUE;
     case WM_SYSCOMMAND:
-      if ((wParam & 0xFFF0) != IDM_ABOUT) return FALSE;
-      OnAboutRequest();
-      return TRUE;
+      return OnSystemCommand(static_cast<UINT>(wParam & 0xFFF0));
     case WM_HELP:  // F1
       OnAboutRequest();
       return TRUE;
@@ -146,6 +145,17 @@ void DialogWindow::OnCommand(int id, int notification, HWND control) {
   // request, never by a key slip.
   if (!control || !events_) return;
   events_->OnControl(id, notification);
+}
+
+// The entries of the window's own; the others are the system's (move, close, ...).
+bool DialogWindow::OnSystemCommand(UINT command) {
+  if (command == IDM_ABOUT) {
+    OnAboutRequest();
+    return true;
+  }
+  if (command != IDM_CHECK_PORT && command != IDM_RECORD) return false;
+  if (events_) events_->OnMenuEntry(command);
+  return true;
 }
 
 void DialogWindow::OnAboutRequest() {

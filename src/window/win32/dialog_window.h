@@ -1,8 +1,9 @@
 #pragma once
 // The Windows window: the main dialog from its template, its message loop, and the Win32
 // plumbing the window's logic uses (controls, timers, wake-ups from other threads, drops,
-// device notices, DPI changes, the About box). What the window does is decided by its
-// WindowEvents (MainDialog); without them it only shows itself and closes on request.
+// device notices, DPI changes, the system menu's entries and the About box). What the window does
+// is decided by its WindowEvents (MainDialog); without them it only shows itself and closes on
+// request.
 #include <windows.h>
 
 #include <atomic>
@@ -46,6 +47,7 @@ class DialogWindow {
   void OnInitDialog();
   void OnCommand(int id, int notification, HWND control);
   void OnTimerMessage(UINT_PTR id);
+  bool OnSystemCommand(UINT command);
   void OnAboutRequest();
 
   const HINSTANCE instance_;

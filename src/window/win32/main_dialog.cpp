@@ -9,14 +9,16 @@
 #include "window/win32/about_box.h"
 #include "window/win32/common_dialogs.h"
 #include "window/win32/console_text.h"
+#include "window/win32/report_dialog.h"
 #include "window/win32/resource_ids.h"
+#include "window/win32/system_menu.h"
 
 namespace kestal::win32 {
 namespace {
 
 using window::Control;
 
-constexpr int kCaption = 0;  // not a control: the window's own title
+constexpr int kNoControl = 0;  // the window's own title, or an entry of its system menu
 
 int IdOf(Control control) {
   switch (control) {
@@ -45,9 +47,18 @@ int IdOf(Control control) {
     case Control::ProgressText:
       return IDC_PROGRESS_TEXT;
     case Control::Caption:
+    case Control::CheckPortEntry:
+    case Control::RecordEntry:
       break;
   }
-  return kCaption;
+  return kNoControl;
+}
+
+// The tool entries live in the system menu; 0 for anything else.
+UINT MenuEntryOf(Control control) {
+  if (control == Control::CheckPortEntry) return IDM_CHECK_PORT;
+  if (control == Control::RecordEntry) return IDM_RECORD;
+  return 0;
 }
 
 // "Name|pattern|...||", as the file dialog takes its filters.
@@ -98,18 +109,27 @@ void MainDialog::Check(Control radio) {
 }
 
 void MainDialog::Enable(Control control, bool enabled) {
-  if (Shown() && IdOf(control) != kCaption) window_.Controls().Enable(IdOf(control), enabled);
+  if (!Shown()) return;
+  if (const UINT entry = MenuEntryOf(control))
+    EnableSystemMenuEntry(window_.Handle(), entry, enabled);
+  else if (IdOf(control) != kNoControl)
+    window_.Controls().Enable(IdOf(control), enabled);
 }
 
 void MainDialog::SetText(Control control, const std::string& text) {
   if (!Shown()) return;
-  if (IdOf(control) == kCaption) {
+  if (control == Control::Caption) {
     SetWindowTextW(window_.Handle(), Utf8ToWide(text).c_str());
     return;
   }
   settingPath_ = control == Control::PathField;
   window_.Controls().SetText(IdOf(control), text);
   settingPath_ = false;
+}
+
+void MainDialog::SetChecked(Control entry, bool checked) {
+  if (Shown() && MenuEntryOf(entry))
+    CheckSystemMenuEntry(window_.Handle(), MenuEntryOf(entry), checked);
 }
 
 void MainDialog::SetProgress(int percent) {
@@ -140,12 +160,17 @@ bool MainDialog::AskYesNo(const std::string& question, const std::string& captio
 }
 
 std::optional<std::string> MainDialog::AskFileName(const window::FileRequest& request) {
-  const FileDialogRequest dialog{request.saveAs, FilterText(request.filters),
-                                 request.defaultExtension, request.initialPath};
+  const FileDialogRequest dialog{request.saveAs, request.confirmOverwrite,
+                                 FilterText(request.filters), request.defaultExtension,
+                                 request.initialPath};
   return win32::AskFileName(window_.Handle(), dialog);
 }
 
 void MainDialog::ShowAbout() { ShowAboutBox(instance_, window_.Handle()); }
+
+void MainDialog::ShowReport(const std::string& title, const std::string& text) {
+  ShowReportDialog(instance_, window_.Handle(), title, text);
+}
 
 void MainDialog::StartTimer(window::WindowTimer timer, std::chrono::milliseconds period) {
   window_.StartTimer(static_cast<unsigned>(timer), static_cast<unsigned>(period.count()));
@@ -165,13 +190,19 @@ void MainDialog::Post(std::function<void()> call) {
   window_.Wake();
 }
 
+// One call at a time: a call that opens a modal dialog (a report) leaves the others to the
+// dialog's own message loop, woken for them, instead of holding them until it closes.
 void MainDialog::OnWake() {
-  std::vector<std::function<void()>> calls;
-  {
-    std::lock_guard lock(postedMutex_);
-    calls.swap(posted_);
-  }
-  for (const auto& call : calls) call();
+  while (const std::function<void()> call = TakePosted()) call();
+}
+
+std::function<void()> MainDialog::TakePosted() {
+  std::lock_guard lock(postedMutex_);
+  if (posted_.empty()) return {};
+  std::function<void()> call = std::move(posted_.front());
+  posted_.pop_front();
+  if (!posted_.empty()) window_.Wake();
+  return call;
 }
 
 void MainDialog::Close(int exitStatus) { window_.Close(exitStatus); }
@@ -236,6 +267,11 @@ void MainDialog::OnTimer(unsigned id) {
 void MainDialog::OnPortsChanged() { logic_->OnPortsChanged(); }
 
 void MainDialog::OnAbout() { logic_->OnAbout(); }
+
+void MainDialog::OnMenuEntry(unsigned command) {
+  if (command == IDM_CHECK_PORT) logic_->OnCheckPort();
+  if (command == IDM_RECORD) logic_->OnRecordEntry();
+}
 
 void MainDialog::OnCloseRequest() { window_.Close(logic_->OnClose()); }
 

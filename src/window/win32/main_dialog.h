@@ -5,6 +5,7 @@
 // works with.
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,11 +37,13 @@ class MainDialog : public window::WindowToolkit, private WindowEvents {
   void Enable(window::Control control, bool enabled) override;
   void SetText(window::Control control, const std::string& text) override;
   void SetProgress(int percent) override;
+  void SetChecked(window::Control entry, bool checked) override;
   void ShowBox(const std::string& text, const std::string& caption) override;
   void ShowNotice(const std::string& text) override;
   bool AskYesNo(const std::string& question, const std::string& caption) override;
   std::optional<std::string> AskFileName(const window::FileRequest& request) override;
   void ShowAbout() override;
+  void ShowReport(const std::string& title, const std::string& text) override;
   void StartTimer(window::WindowTimer timer, std::chrono::milliseconds period) override;
   void StopTimer(window::WindowTimer timer) override;
   void Post(std::function<void()> call) override;
@@ -54,10 +57,13 @@ class MainDialog : public window::WindowToolkit, private WindowEvents {
   void OnTimer(unsigned id) override;
   void OnPortsChanged() override;
   void OnAbout() override;
+  void OnMenuEntry(unsigned command) override;
   void OnWake() override;
   void OnCloseRequest() override;
 
   void OnClick(int controlId);
+  // The oldest call posted, or none.
+  std::function<void()> TakePosted();
   // Calls on the window once it is gone change nothing.
   bool Shown() const { return window_.Handle() != nullptr; }
 
@@ -67,7 +73,7 @@ class MainDialog : public window::WindowToolkit, private WindowEvents {
   DialogWindow window_;
   bool settingPath_ = false;  // the path field changes because the logic said so: no edit
   std::mutex postedMutex_;
-  std::vector<std::function<void()>> posted_;
+  std::deque<std::function<void()>> posted_;
   bool windowGone_ = false;  // guarded by postedMutex_: calls posted from now on are dropped
 
   // Last: built over the window, the link and the settings, and gone before them.

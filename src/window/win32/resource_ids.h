@@ -5,6 +5,7 @@
 
 #define IDD_MAIN 102
 #define IDD_ABOUT 100
+#define IDD_REPORT 110
 #define IDI_APP 132
 
 #define IDC_START 1000
@@ -28,8 +29,15 @@
 #define IDC_ABOUT_COPYRIGHT 1101
 #define IDC_ABOUT_LICENCE 1102
 
-// The About entry of the system menu: system command ids keep their low four bits clear.
+// The report dialog's text and Copy button.
+#define IDC_REPORT_TEXT 1200
+#define IDC_REPORT_COPY 1201
+
+// The system menu's entries of the window's own: system command ids keep their low four bits
+// clear.
 #define IDM_ABOUT 0x0010
+#define IDM_CHECK_PORT 0x0020
+#define IDM_RECORD 0x0030
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
@@ -38,5 +46,7 @@
 // Strings. A string table is translated in blocks of sixteen ids: the translated texts share
 // a block, the others keep out of it.
 #define IDS_ABOUT_MENU 1
+#define IDS_CHECK_PORT_MENU 2
+#define IDS_RECORD_MENU 3
 #define IDS_MODE_SOFTWARE 16
 #define IDS_MODE_CHANNELS 17

@@ -23,6 +23,8 @@ class WindowEvents {
   virtual void OnPortsChanged() = 0;
   // The About box was asked for: from the system menu, or with F1.
   virtual void OnAbout() = 0;
+  // A tool entry of the system menu was chosen: IDM_CHECK_PORT or IDM_RECORD.
+  virtual void OnMenuEntry(unsigned command) = 0;
   // DialogWindow::Wake was called, on this thread or another, since the last call.
   virtual void OnWake() = 0;
   // The user asked to close the window: its close box, Alt+F4 or the system menu. The window

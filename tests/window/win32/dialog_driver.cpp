@@ -6,6 +6,14 @@
 //   choose ID TEXT    the same, by the entry's text
 //   set ID TEXT       replace a control's text
 //   file NAME         press "File" and answer the file dialog with NAME
+//   record NAME       choose "Record Next Transfer..." in the system menu and answer its save
+//                     dialog with NAME; a question whether to replace NAME is printed and
+//                     answered with Yes
+//   check             choose "Check Port..." in the system menu
+//   report            wait for the report dialog, print its caption and text, press Copy (the
+//                     clipboard must then hold the text), close it with OK
+//   box               wait for a message box over the window, print it, close it with OK
+//   area              print the window's client area on the screen: left top width height
 //   wait ID TEXT      until the control shows TEXT (a list: its selected entry)
 //   has ID TEXT       until the list has an entry TEXT; lacks ID TEXT: until it has none
 //   drop PATH|PATH    drop files on the window, as the shell hands them over
@@ -22,6 +30,7 @@
 #include <dbt.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -29,6 +38,7 @@
 
 #include "common/utf16.h"
 #include "window/win32/command_line.h"
+#include "window/win32/resource_ids.h"
 
 namespace {
 
@@ -205,14 +215,70 @@ void ChooseEntry(HWND dialog, HWND list, int index) {
                reinterpret_cast<LPARAM>(list));
 }
 
-// The file dialog the "File" button opens, answered with `name` typed into its name field.
-void AnswerFileDialog(HWND dialog, const std::string& name) {
-  PostMessageW(Control(dialog, "1003"), BM_CLICK, 0, 0);
+// A box's caption and text, on one line.
+std::string BoxText(HWND box) {
+  std::string text = "\"" + TextOf(box) + "\"";
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+    if (ClassOf(child) == "Static" && !TextOf(child).empty()) text += " \"" + TextOf(child) + "\"";
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::erase(text, '\r');
+  return text;
+}
+
+// The file dialog `open` brings up, answered with `name` typed into its name field; a question
+// over it (replace the file?) is printed and answered with Yes.
+void AnswerFileDialog(HWND dialog, void (*open)(HWND), const std::string& name) {
+  open(dialog);
   const HWND files = WaitFor("the file dialog", [&] { return FindDialog(L"", dialog); });
   const std::wstring text = Utf8ToWide(name);
   SendDlgItemMessageW(files, kFileNameBox, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   PostMessageW(files, WM_COMMAND, IDOK, 0);
-  WaitGone(files, "the file dialog closed");
+  WaitFor("the file dialog closed", [&]() -> HWND {
+    if (const HWND question = FindDialog(L"", files)) {
+      Say("asked " + BoxText(question));
+      PostMessageW(question, WM_COMMAND, IDYES, 0);
+    }
+    return IsWindow(files) ? nullptr : files;
+  });
+}
+
+void PressFileButton(HWND dialog) { PostMessageW(Control(dialog, "1003"), BM_CLICK, 0, 0); }
+void ChooseRecordEntry(HWND dialog) { PostMessageW(dialog, WM_SYSCOMMAND, IDM_RECORD, 0); }
+
+std::wstring ClipboardText(HWND owner) {
+  std::wstring text;
+  if (!OpenClipboard(owner)) return text;
+  if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(GlobalLock(data));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+// The report as it shows, lines ending in "\r\n"; the text printed ends its lines in "\n".
+void CheckReport(HWND dialog) {
+  const HWND report = WaitFor("the report", [&] { return FindDialog(L"", dialog); });
+  const HWND view = Control(report, std::to_string(IDC_REPORT_TEXT));
+  const std::wstring shown = Utf8ToWide(TextOf(view));
+  Say("report \"" + TextOf(report) + "\"");
+  std::string printed = WideToUtf8(shown);
+  for (size_t cr; (cr = printed.find('\r')) != std::string::npos;) printed.erase(cr, 1);
+  std::fwrite(printed.data(), 1, printed.size(), stdout);
+  if (shown.find(L'\n') == std::wstring::npos || shown.find(L"\r\n") == std::wstring::npos)
+    throw Failure{"the report's lines do not end in CR LF"};
+  SendMessageW(Control(report, std::to_string(IDC_REPORT_COPY)), BM_CLICK, 0, 0);
+  if (ClipboardText(nullptr) != shown)
+    throw Failure{"Copy did not put the report on the clipboard"};
+  PostMessageW(Control(report, std::to_string(IDOK)), BM_CLICK, 0, 0);
+  WaitGone(report, "the report closed");
+}
+
+void CloseBox(HWND dialog) {
+  const HWND box = WaitFor("a message box", [&] { return FindDialog(L"", dialog); });
+  Say("box " + BoxText(box));
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  WaitGone(box, "the message box closed");
 }
 
 // What the shell hands a window that accepts files: a DROPFILES block with the wide names,
@@ -302,7 +368,21 @@ size_t RunStep(HWND dialog, const std::vector<std::string>& args, size_t next) {
     if (index == CB_ERR) throw Failure{"no entry " + WideToUtf8(text) + ListEntries(list)};
     ChooseEntry(dialog, list, static_cast<int>(index));
   } else if (step == "file") {
-    AnswerFileDialog(dialog, argument());
+    AnswerFileDialog(dialog, PressFileButton, argument());
+  } else if (step == "record") {
+    AnswerFileDialog(dialog, ChooseRecordEntry, argument());
+  } else if (step == "check") {
+    PostMessageW(dialog, WM_SYSCOMMAND, IDM_CHECK_PORT, 0);
+  } else if (step == "report") {
+    CheckReport(dialog);
+  } else if (step == "box") {
+    CloseBox(dialog);
+  } else if (step == "area") {
+    RECT area;
+    GetClientRect(dialog, &area);
+    MapWindowPoints(dialog, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    Say(std::to_string(area.left) + " " + std::to_string(area.top) + " " +
+        std::to_string(area.right - area.left) + " " + std::to_string(area.bottom - area.top));
   } else if (step == "wait" || step == "has" || step == "lacks") {
     const HWND control = Control(dialog, argument());
     const std::string text = argument();

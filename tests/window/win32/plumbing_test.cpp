@@ -21,6 +21,7 @@
 #include "window/win32/dialog_window.h"
 #include "window/win32/resource_ids.h"
 #include "window/win32/shell_notices.h"
+#include "window/win32/system_menu.h"
 
 namespace {
 
@@ -120,12 +121,12 @@ Scratch MakeScratch() {
 
 void FileDialogs(HWND owner) {
   const Scratch scratch = MakeScratch();
-  FileDialogRequest open{false, "IRD File (*.ird)|*.ird|All file (*.*)|*.*||", "IRD",
+  FileDialogRequest open{false, false, "IRD File (*.ird)|*.ird|All file (*.*)|*.*||", "IRD",
                          scratch.fileUtf8};
   CHECK(AskAnswered(owner, open, scratch.file) == scratch.fileUtf8);
   CHECK(!AskAnswered(owner, open, L""));  // cancelled
 
-  FileDialogRequest save{true, "Flash Data Unit (*.fdu)|*.fdu|All file (*.*)|*.*||", "fdu",
+  FileDialogRequest save{true, false, "Flash Data Unit (*.fdu)|*.fdu|All file (*.*)|*.*||", "fdu",
                          scratch.fileUtf8};
   const std::optional<std::string> saved = AskAnswered(owner, save, scratch.folder + L"\\liste");
   CHECK_MSG(saved == scratch.folderUtf8 + "\\liste.fdu", saved.value_or("(cancelled)"));
@@ -159,12 +160,23 @@ void Controls(DialogWindow& window) {
   DeleteObject(icon.hbmColor);
   DeleteObject(icon.hbmMask);
 
+  // The system menu ends in the tools and About, each group after a separator (0).
   const HMENU menu = GetSystemMenu(dialog, FALSE);
-  const int last = GetMenuItemCount(menu) - 1;
-  wchar_t entry[64] = {};
-  GetMenuStringW(menu, static_cast<UINT>(last), entry, 64, MF_BYPOSITION);
-  CHECK(GetMenuItemID(menu, last) == IDM_ABOUT);
-  CHECK(std::wstring(entry) == L"&About kestal...");
+  const int first = GetMenuItemCount(menu) - 5;
+  std::wstring entries;
+  for (int position = first; position < first + 5; ++position) {
+    wchar_t entry[64] = {};
+    GetMenuStringW(menu, static_cast<UINT>(position), entry, 64, MF_BYPOSITION);
+    entries += std::to_wstring(GetMenuItemID(menu, position)) + L" " + entry + L"|";
+  }
+  CHECK_MSG(entries == L"0 |32 Check &Port...|48 Record &Next Transfer...|0 |16 &About kestal...|",
+            WideToUtf8(entries));
+  for (const UINT on : {1U, 0U}) {
+    EnableSystemMenuEntry(dialog, IDM_CHECK_PORT, !on);
+    CheckSystemMenuEntry(dialog, IDM_RECORD, on);
+    CHECK((GetMenuState(menu, IDM_CHECK_PORT, MF_BYCOMMAND) & MF_GRAYED) == on * MF_GRAYED);
+    CHECK(GetMenuState(menu, IDM_RECORD, MF_BYCOMMAND) == on * MF_CHECKED);
+  }
 
   // Ports in the order found, not sorted; a name with "&" shown as it is.
   const std::vector<std::string> ports{"COM10", "COM2", "Virtual Port (box)"};
@@ -227,6 +239,7 @@ struct Recorder : WindowEvents {
   std::atomic<bool> postersDone{false};
   std::vector<std::pair<int, int>> controls;
   std::vector<std::vector<std::string>> drops;
+  std::vector<unsigned> menuEntries;
   bool timerFired = false, timedOut = false, wokenAfterAll = false;
   int portNotices = 0, closeRequests = 0;
 
@@ -254,6 +267,10 @@ struct Recorder : WindowEvents {
     Done();
   }
   void OnAbout() override {}
+  void OnMenuEntry(unsigned command) override {
+    menuEntries.push_back(command);
+    Done();
+  }
   void OnWake() override {
     // The last poster's Wake came after its last increment: a wake-up may not get lost.
     if (postersDone && posted == 4000) wokenAfterAll = true;
@@ -266,8 +283,8 @@ struct Recorder : WindowEvents {
   void Done() {
     const bool entered = std::count(controls.begin(), controls.end(),
                                     std::make_pair(IDC_START, int{BN_CLICKED})) == 1;
-    if (entered && !drops.empty() && timerFired && portNotices > 0 && wokenAfterAll &&
-        closeRequests == 1)
+    if (entered && !drops.empty() && menuEntries.size() == 2 && timerFired && portNotices > 0 &&
+        wokenAfterAll && closeRequests == 1)
       window.Close(7);
   }
 };
@@ -282,6 +299,9 @@ void MessageLoop(DialogWindow& window) {
       L"cken.fdu",
       L"D:\\\x041F\\b.ird"};
   PostMessageW(dialog, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(dropped)), 0);
+  // A system command may come with its low four bits set.
+  for (WPARAM command : {IDM_CHECK_PORT | 2, IDM_RECORD})
+    PostMessageW(dialog, WM_SYSCOMMAND, command, 0);
   for (int notice = 0; notice < 3; ++notice)
     SendMessageW(dialog, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
   PostMessageW(dialog, WM_CLOSE, 0, 0);
@@ -308,6 +328,7 @@ void MessageLoop(DialogWindow& window) {
   CHECK(status == 7);
   CHECK(!IsWindow(dialog) && !window.Handle());
   CHECK(recorder.closeRequests == 1);  // the window stayed until Close
+  CHECK(recorder.menuEntries == (std::vector<unsigned>{IDM_CHECK_PORT, IDM_RECORD}));
   for (const auto& [id, notification] : recorder.controls)
     CHECK_MSG(id != IDCANCEL, "Escape reached the window");
   CHECK(recorder.drops.size() == 1 &&

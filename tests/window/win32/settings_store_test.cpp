@@ -6,6 +6,8 @@
 //            absent; numbers out of the window's range read as they are; writing replaces a
 //            value of the wrong kind.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <string>
 
@@ -44,7 +46,46 @@ DWORD StoredType(const wchar_t* name) {
   return type;
 }
 
+// The key's access list, in the security descriptor language: "D:P" lets nobody in. Its
+// owner may always change the list.
+void SetAccess(const wchar_t* descriptor) {
+  HKEY key = nullptr;
+  PSECURITY_DESCRIPTOR security = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyPath, 0, WRITE_DAC, &key) != ERROR_SUCCESS) return;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(descriptor, SDDL_REVISION_1, &security,
+                                                           nullptr)) {
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security);
+    LocalFree(security);
+  }
+  RegCloseKey(key);
+}
+constexpr wchar_t kEveryoneMayAll[] = L"D:(A;OICI;KA;;;WD)";
+
+void Locked(SettingsStore& store) {
+  store.Create();
+  store.SetText("port", "COM7");
+  SetAccess(L"D:P(A;;KR;;;WD)");  // read only
+  CHECK(store.Exists());
+  CHECK(store.Problem().empty());
+  store.SetText("port", "COM8");
+  store.SetNumber("mode", 1);
+  CHECK(store.Text("port") == "COM7");
+  CHECK(!store.Number("mode"));
+
+  SetAccess(L"D:P");
+  CHECK(!store.Exists());
+  CHECK_MSG(store.Problem().ends_with("; using defaults."), store.Problem());
+  store.Create();
+  store.SetText("port", "COM8");
+  CHECK(!store.Text("port"));
+  SetAccess(kEveryoneMayAll);
+  CHECK(store.Text("port") == "COM7");
+  SetAccess(L"D:P");
+}
+
 void Absent(SettingsStore& store) {
+  SetAccess(kEveryoneMayAll);  // a run that stopped half-way may have left the key locked
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\ostrel");
   CHECK(!store.Exists());
   CHECK(store.Problem().empty());
   CHECK(!store.Text("port"));
@@ -140,8 +181,12 @@ int main() {
     Planted1(*store);
   } else if (phase == "planted2") {
     Planted2(*store);
+  } else if (phase == "locked") {
+    Locked(*store);
+  } else if (phase == "unlock") {
+    SetAccess(kEveryoneMayAll);
   } else {
-    std::fprintf(stderr, "usage: kestal-settings-test absent|planted1|planted2\n");
+    std::fprintf(stderr, "usage: kestal-settings-test absent|planted1|planted2|locked|unlock\n");
     return 2;
   }
   return kestal::test::Failures();
