@@ -1,6 +1,7 @@
 #include "transfer/staged_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <vector>
 
 #include "transfer/input_check.h"
@@ -35,6 +37,16 @@ std::string DirectoryOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The target's name as far as it fits a folder entry with the staged name's dot and suffix
+// around it, cut between characters: a target named as long as allowed still gets its file.
+std::string StagedStem(const std::string& base) {
+  constexpr size_t kMaxStem = NAME_MAX - std::char_traits<char>::length("..XXXXXX");
+  if (base.size() <= kMaxStem) return base;
+  size_t end = kMaxStem;
+  while (end > 0 && (static_cast<unsigned char>(base[end]) & 0xC0) == 0x80) --end;
+  return base.substr(0, end);
+}
+
 void SyncDirectory(const std::string& directory) {
   const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
@@ -56,7 +68,8 @@ bool StagedFile::Open(const std::string& target) {
   if (::stat(target_.c_str(), &info) == 0) mode = info.st_mode & 07777;
   const size_t slash = target_.rfind('/');
   const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  std::string pattern = target_.substr(0, target_.size() - base.size()) + "." + base + ".XXXXXX";
+  const std::string pattern =
+      target_.substr(0, target_.size() - base.size()) + "." + StagedStem(base) + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);

@@ -346,7 +346,8 @@ TEST_F(WorkerTest, UploadKeepsTheTargetsModeAndRefusesADanglingLink) {
     const auto at = data.begin() + GetBE32(&frame.payload[2]);
     Reply(frame, CMD_BLOCK_DATA, Bytes(at, at + GetBE16(frame.payload.data())));
   });
-  const std::string target = dir_.File("list.fdu");
+  // A name near the longest a folder entry takes (252 bytes): the staged file beside it fits.
+  const std::string target = dir_.File(std::string(246, 'n') + "\u00e4.fdu");
   testing::WriteBytes(target, {1});
   std::filesystem::permissions(target, std::filesystem::perms(0640));
   std::filesystem::create_symlink(target, dir_.File("link.fdu"));
