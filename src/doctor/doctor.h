@@ -13,13 +13,13 @@ namespace kestal::doctor {
 
 struct DoctorOptions {
   // Where the system is read from; tests point them at trees of their own.
-  DiscoveryRoots discovery;  // sysfs tty class, device nodes, virtual ports
+  DiscoveryRoots discovery{};  // sysfs tty class, device nodes, virtual ports
   std::string procDir = "/proc";
   std::string etcDir = "/etc";
   // Seconds to listen on each port after the wake-up burst; 0: the ports are not opened.
   double listenSeconds = 0;
   // Ends the listening at once (a window that closes); what was heard so far is judged.
-  std::stop_token stop;
+  std::stop_token stop{};
 };
 
 // Checks each of `ports`; listens on all of them at once when asked to.

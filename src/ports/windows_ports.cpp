@@ -135,8 +135,8 @@ DiscoveryResult EnumeratePorts(const DiscoveryRoots& /*roots*/) {
   return result;
 }
 
-// Names are matched without regard to case, port names with or without the \\.\ or \\?\
-// prefix.
+// Names are matched without regard to case, and a port name is the same with or without the
+// \\.\ or \\?\ prefix.
 const PortInfo* FindPort(const PortList& list, const std::string& nameOrPath) {
   if (nameOrPath.empty()) return nullptr;
   const bool prefixed = nameOrPath.starts_with("\\\\.\\") || nameOrPath.starts_with("\\\\?\\");

@@ -14,14 +14,14 @@ namespace kestal::recording {
 constexpr int kRecordingFormat = 1;
 
 struct RecordingHeader {
-  std::string program;     // "kestal-cli 1.0"
-  std::string command;     // "send" or "receive"
-  std::string mode;        // "software" or "channels"
-  std::string file;        // as given on the command line
-  std::string port;        // the device path opened
-  std::string portName;    // the port's friendly name
-  std::string settings;    // "115200 8N1"
-  std::string startedUtc;  // wall-clock time of the start, ISO 8601
+  std::string program{};     // "kestal-cli 1.0"
+  std::string command{};     // "send" or "receive"
+  std::string mode{};        // "software" or "channels"
+  std::string file{};        // as given on the command line
+  std::string port{};        // the device path opened
+  std::string portName{};    // the port's friendly name
+  std::string settings{};    // "115200 8N1"
+  std::string startedUtc{};  // wall-clock time of the start, ISO 8601
 };
 
 struct RecordedEvent {

@@ -308,7 +308,7 @@ TEST(WindowProgramTest, SendsAFileNamedOnTheCommandLineAndExits) {
   kestal::testing::Sim sim({"download", "--mode", "software", "--expect", image});
   ASSERT_FALSE(sim.Device().empty());
   kestal::testing::ChildOptions options = sim.ToolOptions();
-  for (const std::string variable :
+  for (const std::string& variable :
        {"HOME=" + home.Path().string(), std::string("XDG_CONFIG_HOME="),
         std::string("QT_QPA_PLATFORM=offscreen")})
     options.environment.push_back(variable);
