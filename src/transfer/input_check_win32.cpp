@@ -6,6 +6,7 @@
 
 #include "common/printable.h"
 #include "common/utf16.h"
+#include "common/windows_error.h"
 #include "transfer/input_check.h"
 
 namespace kestal {
@@ -29,20 +30,6 @@ std::string FolderOf(const std::string& path) {
 
 bool NameFitsStaging(const std::string& path) {
   return PathOf(path).filename().native().size() + kStagedNameExtra <= kMaxNameLength;
-}
-
-std::string SystemMessage(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = length > 0 ? WideToUtf8(std::wstring_view(text, length)) : "error";
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == '.' || message.back() == ' ')) {
-    message.pop_back();
-  }
-  return message;
 }
 
 // Devices (NUL, CON, COM1) open like files; only a file on a disk is data.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "common/utf16.h"
+#include "common/windows_error.h"
 #include "window/core/settings_store.h"
 
 namespace kestal::window {
@@ -37,20 +38,6 @@ class Key {
 
 bool IsMissing(LONG result) {
   return result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;
-}
-
-std::string SystemMessage(LONG code) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text ? text : L"", length);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L'.' || message.back() == L' '))
-    message.pop_back();
-  if (message.empty()) return "error " + std::to_string(code);
-  return WideToUtf8(message);
 }
 
 // A REG_SZ value up to its first NUL, stored with its terminator or without.
@@ -91,8 +78,8 @@ class RegistrySettings : public SettingsStore {
   std::string Problem() const override {
     const Key key(KEY_READ);
     if (key.IsOpen() || IsMissing(key.Result())) return {};
-    return std::string("Settings: cannot open ") + kKeyName + ": " + SystemMessage(key.Result()) +
-           "; using defaults.";
+    return std::string("Settings: cannot open ") + kKeyName + ": " +
+           SystemMessage(static_cast<DWORD>(key.Result())) + "; using defaults.";
   }
 
   void Create() override {
